@@ -1,0 +1,38 @@
+# The project's two commands (see README): `make demo` and `make test`.
+# Both install what they need first (scripts/setup.sh, idempotent, needs root).
+BUILD ?= build
+WIN := $(BUILD)/win
+HOST := $(BUILD)/host
+JOBS ?= 2
+
+.PHONY: all setup build build-win build-host test test-host test-win demo clean
+
+all: build
+
+setup:
+	bash scripts/setup.sh
+
+build-win: setup
+	cmake -S . -B $(WIN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(WIN) -j$(JOBS)
+
+build-host: setup
+	cmake -S . -B $(HOST) -DCMAKE_BUILD_TYPE=Debug -DSANARIX_SANITIZE=ON
+	cmake --build $(HOST) -j$(JOBS)
+
+build: build-win build-host
+
+test-host: build-host
+	cd $(HOST) && ctest --output-on-failure -j$(JOBS)
+
+test-win: build-win
+	cd $(WIN) && ctest --output-on-failure -j$(JOBS)
+
+test: test-host test-win
+
+demo: build-win
+	bash scripts/demo.sh $(WIN)
+
+clean:
+	-WINEPREFIX=$(CURDIR)/$(WIN)/wineprefix bash scripts/wine-prefix.sh down
+	rm -rf $(BUILD)

@@ -1,0 +1,66 @@
+// The table of Windows calls: every Windows function the program uses is called through
+// g_Sys, one typed row per function, named exactly as the function. By default a row
+// points at the real function; tests swap rows (tests/support/SysHooks.h) to fail a call,
+// record its arguments or run a virtual clock, and on Wine the few missing calls get our
+// own stand-ins (platform/WineStandins.cpp).
+#pragma once
+#include "platform/WinHeaders.h"
+#include <cstddef>
+
+// The rows, in a fixed order. Add new rows at the end of their group; the unit test of the
+// table checks the count and the order.
+#define SANARIX_SYSCALLS(X)                                                                \
+    /* errors, time, ids, debugger */                                                      \
+    X(GetLastError) X(SetLastError) X(Sleep) X(GetTickCount64) X(GetLocalTime)             \
+    X(OutputDebugStringW)                                                                  \
+    X(GetCurrentProcessId) X(GetCurrentThreadId) X(GetCurrentProcess)                      \
+    X(GetModuleHandleW) X(GetProcAddress)                                                  \
+    /* locks */                                                                            \
+    X(InitializeCriticalSection) X(EnterCriticalSection) X(LeaveCriticalSection)           \
+    X(DeleteCriticalSection)                                                               \
+    /* handles and waits */                                                                \
+    X(CloseHandle) X(WaitForSingleObject)                                                  \
+    /* tokens and privileges */                                                            \
+    X(OpenProcessToken) X(LookupPrivilegeValueW) X(AdjustTokenPrivileges)                  \
+    /* processes */                                                                        \
+    X(CreateProcessW) X(CreateToolhelp32Snapshot) X(Process32FirstW) X(Process32NextW)     \
+    X(OpenProcess) X(TerminateProcess)                                                     \
+    /* service control manager */                                                          \
+    X(OpenSCManagerW) X(OpenServiceW) X(QueryServiceStatus) X(ControlService)              \
+    X(StartServiceW) X(QueryServiceConfigW) X(CloseServiceHandle)                          \
+    /* registry */                                                                         \
+    X(RegOpenKeyExW) X(RegQueryValueExW) X(RegDeleteValueW) X(RegCloseKey)                 \
+    /* shell */                                                                            \
+    X(SHGetFolderPathW) X(SHFileOperationW)                                                \
+    /* files */                                                                            \
+    X(FindFirstFileW) X(FindNextFileW) X(FindClose)                                        \
+    X(CreateFileW) X(ReadFile) X(WriteFile) X(FlushFileBuffers) X(SetFilePointerEx)        \
+    X(GetFileSizeEx) X(DeleteFileW) X(MoveFileExW) X(SetFileAttributesW)                   \
+    X(GetFileAttributesW) X(GetFileAttributesExW) X(SetFileTime) X(GetDiskFreeSpaceExW)    \
+    X(DeviceIoControl) X(SetFileSecurityW)                                                 \
+    /* backup restore and raw EFS import */                                                \
+    X(BackupWrite) X(OpenEncryptedFileRawW) X(WriteEncryptedFileRaw)                      \
+    X(CloseEncryptedFileRaw)                                                               \
+    /* runtime file streams of the debug log */                                            \
+    X(_wfopen)
+
+struct CSysCalls
+{
+#define SANARIX_SYSCALL_FIELD(fn) decltype(&::fn) fn;
+    SANARIX_SYSCALLS(SANARIX_SYSCALL_FIELD)
+#undef SANARIX_SYSCALL_FIELD
+};
+
+// The live table. Call sites read g_Sys.CreateFileW(...).
+extern CSysCalls g_Sys;
+
+// Number of rows and their names, in table order.
+size_t SysCallCount();
+const char* SysCallName(size_t index);
+
+// Restores one row (by name) or every row to the real function; false for an unknown name.
+bool SysRestoreCall(const char* name);
+void SysRestoreAllCalls();
+
+// True when the row currently points at its real function.
+bool SysCallIsDefault(const char* name);

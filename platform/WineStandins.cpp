@@ -1,0 +1,17 @@
+// Wine detection and installation of our stand-ins into the table of calls.
+#include "platform/WineStandins.h"
+#include "platform/SysCalls.h"
+
+bool IsRunningOnWine()
+{
+    HMODULE ntdll = g_Sys.GetModuleHandleW(L"ntdll.dll");
+    return ntdll && g_Sys.GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+void InstallWineStandins()
+{
+    if (!IsRunningOnWine())
+        return;
+    // The debug log holds only the program's own lines: this note goes to the debugger.
+    g_Sys.OutputDebugStringW(L"sanarix: running on Wine, using its own backup and EFS stand-ins\n");
+}

@@ -1,0 +1,142 @@
+// The table of calls, the test hooks built on it and the handle owners.
+#include "platform/Owners.h"
+#include "platform/SysCalls.h"
+#include "platform/WineStandins.h"
+#include "tests/support/SysHooks.h"
+#include <gtest/gtest.h>
+#include <cstring>
+#include <set>
+#include <string>
+
+TEST(SysCallTable, RowsAreUniqueNamedAndInFixedOrder)
+{
+    ASSERT_EQ(SysCallCount(), 62u);
+    EXPECT_STREQ(SysCallName(0), "GetLastError");
+    EXPECT_STREQ(SysCallName(17), "CloseHandle");
+    EXPECT_STREQ(SysCallName(SysCallCount() - 1), "_wfopen");
+    EXPECT_EQ(SysCallName(SysCallCount()), nullptr);
+    std::set<std::string> names;
+    for (size_t i = 0; i < SysCallCount(); ++i)
+        names.insert(SysCallName(i));
+    EXPECT_EQ(names.size(), SysCallCount());
+    for (const char* must : {"CreateFileW", "BackupWrite", "QueryServiceStatus", "Sleep",
+                             "OutputDebugStringW", "RegQueryValueExW", "SHFileOperationW"})
+        EXPECT_EQ(names.count(must), 1u) << must;
+}
+
+TEST(SysCallTable, RestoreByNameAndAll)
+{
+    g_Sys.Sleep = [](DWORD) {};
+    g_Sys.GetTickCount64 = []() -> ULONGLONG { return 7; };
+    EXPECT_FALSE(SysCallIsDefault("Sleep"));
+    EXPECT_TRUE(SysRestoreCall("Sleep"));
+    EXPECT_TRUE(SysCallIsDefault("Sleep"));
+    EXPECT_FALSE(SysCallIsDefault("GetTickCount64"));
+    EXPECT_FALSE(SysRestoreCall("NoSuchCall"));
+    SysRestoreAllCalls();
+    EXPECT_TRUE(SysCallIsDefault("GetTickCount64"));
+}
+
+TEST(SysHooks, HooksNestAndRestore)
+{
+    {
+        CSysHook<&CSysCalls::GetCurrentProcessId> outer([] { return DWORD(11); });
+        EXPECT_EQ(g_Sys.GetCurrentProcessId(), 11u);
+        {
+            CSysHook<&CSysCalls::GetCurrentProcessId> inner(
+                [] { return CSysHook<&CSysCalls::GetCurrentProcessId>::Next()() + 1; });
+            EXPECT_EQ(g_Sys.GetCurrentProcessId(), 12u);
+        }
+        EXPECT_EQ(g_Sys.GetCurrentProcessId(), 11u);
+    }
+    EXPECT_TRUE(SysCallIsDefault("GetCurrentProcessId"));
+}
+
+TEST(SysHooks, FailNthSetsLastErrorThroughTheTable)
+{
+    CSysFailNth<&CSysCalls::GetFileAttributesW> fail(2, ERROR_SHARING_VIOLATION,
+                                                     INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(g_Sys.GetFileAttributesW(L"C:\\windows"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(g_Sys.GetFileAttributesW(L"C:\\windows"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(g_Sys.GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
+    EXPECT_NE(g_Sys.GetFileAttributesW(L"C:\\windows"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(fail.Calls(), 3);
+    EXPECT_EQ(fail.Failed(), 1);
+}
+
+TEST(SysHooks, PersistentFailureAndRecorder)
+{
+    CSysRecorder<&CSysCalls::GetFileAttributesW> rec;
+    CSysFailNth<&CSysCalls::GetFileAttributesW> fail(1, ERROR_ACCESS_DENIED,
+                                                     INVALID_FILE_ATTRIBUTES, true);
+    g_Sys.GetFileAttributesW(L"a");
+    g_Sys.GetFileAttributesW(L"b");
+    EXPECT_EQ(fail.Failed(), 2);
+    // The recorder sits below the fault, so it never saw the failed calls.
+    EXPECT_EQ(rec.Count(), 0u);
+}
+
+TEST(SysHooks, VirtualClockCostsNoRealTime)
+{
+    ULONGLONG before = GetTickCount64();
+    {
+        CVirtualClock clock;
+        g_Sys.Sleep(60000);
+        g_Sys.Sleep(1000);
+        HANDLE ev = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        EXPECT_EQ(g_Sys.WaitForSingleObject(ev, 30000), DWORD(WAIT_TIMEOUT));
+        SetEvent(ev);
+        EXPECT_EQ(g_Sys.WaitForSingleObject(ev, 30000), DWORD(WAIT_OBJECT_0));
+        CloseHandle(ev);
+        EXPECT_EQ(clock.Now(), 91000u);
+        EXPECT_EQ(g_Sys.GetTickCount64(), 91000u);
+        ASSERT_EQ(clock.Sleeps().size(), 2u);
+    }
+    EXPECT_LT(GetTickCount64() - before, 20000u);
+}
+
+TEST(Owners, CloseOnceThroughTheTableAndKeepLastError)
+{
+    int closes = 0;
+    CSysHook<&CSysCalls::CloseHandle> hook([&](HANDLE h) {
+        ++closes;
+        g_Sys.SetLastError(ERROR_INVALID_HANDLE);
+        return CSysHook<&CSysCalls::CloseHandle>::Next()(h);
+    });
+    {
+        CUniqueHandle ev(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        ASSERT_TRUE(ev);
+        CUniqueHandle moved(std::move(ev));
+        EXPECT_FALSE(ev);
+        g_Sys.SetLastError(1234);
+        moved.reset();
+        EXPECT_EQ(g_Sys.GetLastError(), 1234u);
+        EXPECT_EQ(closes, 1);
+    }
+    EXPECT_EQ(closes, 1);
+    {
+        CUniqueFile none;
+        CUniqueFile invalid(INVALID_HANDLE_VALUE);
+        CUniqueHandle null(nullptr);
+        EXPECT_FALSE(none);
+        EXPECT_FALSE(invalid);
+        EXPECT_FALSE(null);
+    }
+    EXPECT_EQ(closes, 1);
+}
+
+TEST(Owners, ReleaseHandsOwnershipOn)
+{
+    HANDLE raw = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    {
+        CUniqueHandle h(raw);
+        EXPECT_EQ(h.release(), raw);
+    }
+    EXPECT_TRUE(CloseHandle(raw));
+}
+
+TEST(Wine, DetectedUnderTheTestRunner)
+{
+    // The test programs always run under Wine here.
+    EXPECT_TRUE(IsRunningOnWine());
+}
