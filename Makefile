@@ -3,9 +3,11 @@
 BUILD ?= build
 WIN := $(BUILD)/win
 HOST := $(BUILD)/host
+FUZZ := $(BUILD)/fuzz
+FUZZ_SECONDS ?= 60
 JOBS ?= 2
 
-.PHONY: all setup build build-win build-host test test-host test-win demo clean
+.PHONY: all setup build build-win build-host build-fuzz test test-host test-win test-fuzz demo clean
 
 all: build
 
@@ -22,13 +24,23 @@ build-host: setup
 
 build: build-win build-host
 
+# The fuzz targets: a host tree built with clang and libFuzzer, each target run for
+# FUZZ_SECONDS as one CTest test.
+build-fuzz: setup
+	cmake -S . -B $(FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang-14 \
+	    -DCMAKE_CXX_COMPILER=clang++-14 -DSANARIX_FUZZ=ON -DSANARIX_FUZZ_SECONDS=$(FUZZ_SECONDS)
+	cmake --build $(FUZZ) -j$(JOBS)
+
 test-host: build-host
 	cd $(HOST) && ctest --output-on-failure -j$(JOBS)
 
 test-win: build-win
 	cd $(WIN) && ctest --output-on-failure -j$(JOBS)
 
-test: test-host test-win
+test-fuzz: build-fuzz
+	cd $(FUZZ) && ctest --output-on-failure -L fuzz -j$(JOBS)
+
+test: test-host test-win test-fuzz
 
 demo: build-win
 	bash scripts/demo.sh $(WIN)

@@ -37,7 +37,7 @@
     X(CreateFileW) X(ReadFile) X(WriteFile) X(FlushFileBuffers) X(SetFilePointerEx)        \
     X(GetFileSizeEx) X(DeleteFileW) X(MoveFileExW) X(SetFileAttributesW)                   \
     X(GetFileAttributesW) X(GetFileAttributesExW) X(SetFileTime) X(GetDiskFreeSpaceExW)    \
-    X(DeviceIoControl) X(SetFileSecurityW)                                                 \
+    X(DeviceIoControl) X(SetFileSecurityW) X(SetKernelObjectSecurity)                      \
     /* backup restore and raw EFS import */                                                \
     X(BackupWrite) X(OpenEncryptedFileRawW) X(WriteEncryptedFileRaw)                      \
     X(CloseEncryptedFileRaw)                                                               \

@@ -92,11 +92,13 @@ std::wstring Utf8ToWide(const std::string& s)
     std::u16string u = Utf8ToUtf16(s.data(), s.size());
     if (sizeof(wchar_t) == 2)
         return std::wstring(u.begin(), u.end());
-    // Host builds (32-bit wchar_t): hand code points over whole.
+    // Host builds (32-bit wchar_t): hand code points over whole. Utf8ToUtf16 only makes
+    // whole pairs, but a pair is taken as one only when both halves are there.
     std::wstring out;
     for (size_t i = 0; i < u.size(); ++i) {
         char32_t cu = u[i];
-        if (cu >= 0xD800 && cu <= 0xDBFF && i + 1 < u.size()) {
+        if (cu >= 0xD800 && cu <= 0xDBFF && i + 1 < u.size() && u[i + 1] >= 0xDC00 &&
+            u[i + 1] <= 0xDFFF) {
             cu = 0x10000 + ((cu - 0xD800) << 10) + (u[i + 1] - 0xDC00);
             ++i;
         }
@@ -111,10 +113,20 @@ std::string WideToUtf8(const std::wstring& s)
         std::u16string u(s.begin(), s.end());
         return Utf16ToUtf8(u.data(), u.size());
     }
-    std::string out;
+    // Host builds: split code points into the units Windows would hold, so that surrogate
+    // values (paired or lone) come out exactly as they do there, never as invalid UTF-8.
+    std::u16string u;
+    u.reserve(s.size());
     for (wchar_t c : s) {
         char32_t cp = static_cast<char32_t>(c);
-        AppendUtf8(out, cp > 0x10FFFF ? kReplacement : cp);
+        if (cp > 0x10FFFF) {
+            u += static_cast<char16_t>(kReplacement);
+        } else if (cp >= 0x10000) {
+            u += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+            u += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            u += static_cast<char16_t>(cp);
+        }
     }
-    return out;
+    return Utf16ToUtf8(u.data(), u.size());
 }

@@ -1,5 +1,7 @@
 // Wine detection and installation of our stand-ins into the table of calls.
 #include "platform/WineStandins.h"
+#include "platform/BackupWriteStandin.h"
+#include "platform/EfsRawStandin.h"
 #include "platform/SysCalls.h"
 
 bool IsRunningOnWine()
@@ -12,6 +14,10 @@ void InstallWineStandins()
 {
     if (!IsRunningOnWine())
         return;
+    g_Sys.BackupWrite = &StandinBackupWrite;
+    g_Sys.OpenEncryptedFileRawW = &StandinOpenEncryptedFileRawW;
+    g_Sys.WriteEncryptedFileRaw = &StandinWriteEncryptedFileRaw;
+    g_Sys.CloseEncryptedFileRaw = &StandinCloseEncryptedFileRaw;
     // The debug log holds only the program's own lines: this note goes to the debugger.
     g_Sys.OutputDebugStringW(L"sanarix: running on Wine, using its own backup and EFS stand-ins\n");
 }

@@ -16,9 +16,11 @@ extern const wchar_t kQuarantineValue[]; // "QuarantineFolder"
 // 0 (also when already started), VAULTKIT_ERROR_NO_QUAR_FOLDER or
 // VAULTKIT_ERROR_CANNOT_OPEN_PROCESS.
 int32_t VaultkitInit();
+// Deletes the locks when the count returns to 0. A stop without a start does nothing.
 void VaultkitUninit();
 
 // Reads the quarantine folder into buffer (capacity 260). False when there is no buffer
 // or the registry cannot be read; failures go to the debug log under "GetQuarFolderPath".
-// The text is always terminated.
+// The text is always terminated: a value that fills all 260 characters without a NUL is
+// refused as too long, an odd last byte is dropped.
 bool GetQuarFolderPath(wchar_t* buffer);

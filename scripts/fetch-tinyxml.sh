@@ -6,7 +6,9 @@ dest="$1"
 [ -f "$dest/tinyxml.h" ] && exit 0
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-( cd "$work" && apt-get source --download-only tinyxml >/dev/null 2>&1 ) || {
+fetch() { ( cd "$work" && apt-get source --download-only tinyxml >/dev/null 2>&1 ); }
+# The source index may be missing when the deb-src entries were added after the last update.
+fetch || { apt-get update -qq >/dev/null 2>&1 || true; fetch; } || {
     echo "fetch-tinyxml: apt-get source tinyxml failed (run scripts/setup.sh as root first)" >&2; exit 1; }
 dsc=$(ls "$work"/tinyxml_*.dsc | head -1)
 ( cd "$work" && dpkg-source --no-check -x "$dsc" src >/dev/null )

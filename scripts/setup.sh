@@ -6,7 +6,7 @@ set -euo pipefail
 
 STAMP=/var/lib/sanarix-setup.v1
 PKGS="cmake make g++ mingw-w64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
-      wine64 googletest dpkg-dev xz-utils patch quilt"
+      wine64 googletest dpkg-dev xz-utils patch quilt clang-14 libclang-rt-14-dev llvm-14"
 
 need_install() {
     [ -f "$STAMP" ] || return 0
@@ -37,6 +37,7 @@ if need_install; then
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends $PKGS >/dev/null
     touch "$STAMP"
-else
+elif [ ! -f /etc/apt/sources.list.d/sanarix-deb-src.sources ]; then
     add_deb_src
+    apt-get update -qq
 fi

@@ -1,0 +1,222 @@
+// Index files under failing calls and hostile input: a failed save leaves the previous
+// index and no temporary file; bad input is refused without crashing or stalling.
+#include "quarantine/IndexFileFormat.h"
+#include "quarantine/IndexFileGuard.h"
+#include "quarantine/QuarItem.h"
+#include "tests/quarantine/IndexSamples.h"
+#include "tests/support/SysHooks.h"
+#include "tests/support/TestFiles.h"
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <random>
+
+namespace {
+
+std::vector<std::wstring> ListFolder(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        std::wstring name = fd.cFileName;
+        if (name != L"." && name != L"..")
+            names.push_back(name);
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string Repeat(const std::string& s, size_t n)
+{
+    std::string out;
+    out.reserve(s.size() * n);
+    for (size_t i = 0; i < n; ++i)
+        out += s;
+    return out;
+}
+
+bool Reads(const std::string& text)
+{
+    QuarItem item;
+    return ReadIndexBytes(text, item);
+}
+
+// text with more inserted just inside the signature element.
+std::string InsideSignature(const std::string& more)
+{
+    return With(kSampleIndex, "<signature>\n", "<signature>\n" + more);
+}
+
+class IndexSave : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(ReadIndexBytes(kSampleIndex, m_Item));
+        // Over 1 MiB, so the file takes two writes and can fail between them.
+        m_Item.m_Files[0].subject = std::wstring(1536 * 1024, L's');
+        ASSERT_TRUE(WriteFileBytes(m_sIndex, "previous index"));
+    }
+    void ExpectPreviousIndexOnly()
+    {
+        EXPECT_EQ(ReadFileBytes(m_sIndex), "previous index");
+        EXPECT_EQ(ListFolder(m_Dir.Path()), std::vector<std::wstring>{L"A1.xml"});
+    }
+
+    CTempDir m_Dir;
+    std::wstring m_sIndex = m_Dir.Join(L"A1.xml");
+    QuarItem m_Item;
+};
+
+} // namespace
+
+TEST_F(IndexSave, ReplacesTheIndexThroughATemporaryFileBesideIt)
+{
+    std::vector<std::wstring> moves;
+    CSysHook<&CSysCalls::MoveFileExW> hook([&](LPCWSTR from, LPCWSTR to, DWORD flags) {
+        moves = {from, to, std::to_wstring(flags)};
+        return CSysHook<&CSysCalls::MoveFileExW>::Next()(from, to, flags);
+    });
+    ASSERT_TRUE(m_Item.SaveXml(m_sIndex.c_str()));
+    std::wstring temp = m_sIndex + L".tmp-" + std::to_wstring(GetCurrentProcessId());
+    EXPECT_EQ(moves, (std::vector<std::wstring>{
+                         temp, m_sIndex,
+                         std::to_wstring(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)}));
+    EXPECT_EQ(ListFolder(m_Dir.Path()), std::vector<std::wstring>{L"A1.xml"});
+    QuarItem back;
+    ASSERT_TRUE(back.LoadXml(m_sIndex.c_str()));
+    EXPECT_EQ(back.m_Files[0].subject->size(), 1536u * 1024);
+    EXPECT_FALSE(m_Item.SaveXml(nullptr));
+    EXPECT_FALSE(m_Item.SaveXml(L""));
+}
+
+TEST_F(IndexSave, AFailedSaveLeavesThePreviousIndexAndNoTemporaryFile)
+{
+    using Fault = std::function<std::shared_ptr<void>()>;
+    const Fault faults[] = {
+        [] { return std::make_shared<CSysFailNth<&CSysCalls::CreateFileW>>(
+                 1, ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE); },
+        [] { return std::make_shared<CSysFailNth<&CSysCalls::WriteFile>>(2, ERROR_DISK_FULL, FALSE); },
+        [] { return std::make_shared<CSysFailNth<&CSysCalls::FlushFileBuffers>>(1, ERROR_IO_DEVICE, FALSE); },
+        [] { return std::make_shared<CSysFailNth<&CSysCalls::MoveFileExW>>(1, ERROR_ACCESS_DENIED, FALSE); },
+        // A close that reports failure (the handle is closed all the same).
+        [] { return std::make_shared<CSysHook<&CSysCalls::CloseHandle>>([](HANDLE h) {
+                 CSysHook<&CSysCalls::CloseHandle>::Next()(h);
+                 return FALSE;
+             }); },
+    };
+    for (size_t i = 0; i < std::size(faults); ++i) {
+        std::shared_ptr<void> fault = faults[i]();
+        EXPECT_FALSE(m_Item.SaveXml(m_sIndex.c_str())) << "fault " << i;
+        ExpectPreviousIndexOnly();
+    }
+}
+
+TEST(IndexLoad, FailingReadsAndOversizedFilesAreRefused)
+{
+    CTempDir dir;
+    std::wstring path = dir.Join(L"A1.xml");
+    ASSERT_TRUE(WriteFileBytes(path, kSampleIndex));
+    QuarItem item;
+    EXPECT_FALSE(item.LoadXml(nullptr));
+    EXPECT_FALSE(item.LoadXml(dir.Join(L"missing.xml").c_str()));
+    {
+        CSysFailNth<&CSysCalls::GetFileSizeEx> fail(1, ERROR_ACCESS_DENIED, FALSE);
+        EXPECT_FALSE(item.LoadXml(path.c_str()));
+    }
+    {
+        CSysFailNth<&CSysCalls::ReadFile> fail(1, ERROR_LOCK_VIOLATION, FALSE);
+        EXPECT_FALSE(item.LoadXml(path.c_str()));
+    }
+    {
+        CSysRecorder<&CSysCalls::ReadFile> reads;
+        CSysHook<&CSysCalls::GetFileSizeEx> huge([](HANDLE, PLARGE_INTEGER size) {
+            size->QuadPart = 64LL * 1024 * 1024 + 1;
+            return TRUE;
+        });
+        EXPECT_FALSE(item.LoadXml(path.c_str()));
+        EXPECT_EQ(reads.Count(), 0u);
+    }
+    EXPECT_TRUE(item.LoadXml(path.c_str()));
+}
+
+TEST(IndexLoad, EmptyTruncatedAndBinaryInputIsRefused)
+{
+    CTempDir dir;
+    std::wstring path = dir.Join(L"A1.xml");
+    QuarItem item;
+    for (const char* bytes : {"", "\xEF\xBB\xBF", "\xFF\xFE", "   \r\n"}) {
+        ASSERT_TRUE(WriteFileBytes(path, bytes));
+        EXPECT_FALSE(item.LoadXml(path.c_str()));
+    }
+    std::string whole;
+    ASSERT_TRUE(ReadIndexBytes(kSampleIndex, item));
+    ASSERT_TRUE(WriteIndexBytes(item, whole));
+    size_t closed = whole.find("</signature>") + std::string("</signature>").size();
+    for (size_t n = 0; n < closed; ++n)
+        ASSERT_FALSE(Reads(whole.substr(0, n))) << n;
+    EXPECT_TRUE(Reads(whole.substr(0, closed)));
+
+    std::mt19937 rng(20110402);
+    for (int round = 0; round < 300; ++round) {
+        std::string noise(1 + rng() % 4096, '\0');
+        for (char& c : noise)
+            c = static_cast<char>(rng());
+        const char* marks[] = {"", "\xFF\xFE", "\xFE\xFF", "<signature>"};
+        EXPECT_FALSE(Reads(marks[round % 4] + noise)) << round;
+    }
+}
+
+TEST(IndexLoad, NestingBeyondTheBoundIsRefusedBeforeParsing)
+{
+    // The signature is one level; kIndexMaxDepth - 1 more still reads.
+    auto nested = [](int levels) { return Repeat("<x>", levels) + Repeat("</x>", levels) + "\n"; };
+    EXPECT_TRUE(Reads(InsideSignature(nested(kIndexMaxDepth - 1))));
+    EXPECT_FALSE(Reads(InsideSignature(nested(kIndexMaxDepth))));
+    // TinyXML's recursion overflows the stack long before this depth.
+    EXPECT_FALSE(Reads(InsideSignature(nested(100000))));
+    EXPECT_FALSE(Reads(Repeat("<x>", 1000000)));
+    // Markup hidden in values, comments or sections neither opens nor closes elements:
+    // counted right, one level more than fits is still refused.
+    const std::string hiding = "<x a='</x></x>' b=\"/>\"><!-- </x> --><![CDATA[</x>]]>";
+    EXPECT_TRUE(Reads(InsideSignature(hiding + nested(kIndexMaxDepth - 2) + "</x>")));
+    EXPECT_FALSE(Reads(InsideSignature(hiding + nested(kIndexMaxDepth - 1) + "</x>")));
+    // An unfinished reference could carry markup past the walk: refused.
+    EXPECT_FALSE(Reads(With(kSampleIndex, "a.txt", "&#x\"/></x>x41;")));
+    EXPECT_FALSE(Reads(With(kSampleIndex, "a.txt", "a&#65")));
+}
+
+TEST(IndexLoad, AttributeAndNodeCountsAreBounded)
+{
+    auto element = [](size_t attributes) {
+        std::string e = "<x";
+        for (size_t i = 0; i < attributes; ++i)
+            e += " a" + std::to_string(i) + "=''";
+        return e + "/>\n";
+    };
+    EXPECT_TRUE(Reads(InsideSignature(element(kIndexMaxTagAttributes))));
+    EXPECT_FALSE(Reads(InsideSignature(element(kIndexMaxTagAttributes + 1))));
+    EXPECT_FALSE(Reads(InsideSignature(element(100000)))); // quadratic in TinyXML: minutes
+    EXPECT_FALSE(Reads(InsideSignature(Repeat("<y/>", kIndexMaxNodes))));
+}
+
+TEST(IndexLoad, VeryLargeFilesEndQuickly)
+{
+    CTempDir dir;
+    std::wstring path = dir.Join(L"A1.xml");
+    const size_t kFifty = 50u * 1024 * 1024;
+    ASSERT_TRUE(WriteFileBytes(path, InsideSignature(Repeat("<y/>", kFifty / 4))));
+    QuarItem item;
+    EXPECT_FALSE(item.LoadXml(path.c_str()));
+
+    // The same size in one value is an index like any other.
+    ASSERT_TRUE(WriteFileBytes(path, With(kSampleIndex, "dtime=\"4\"",
+                                          "dtime=\"4\" subject=\"" + std::string(kFifty, 's') + "\"")));
+    ASSERT_TRUE(item.LoadXml(path.c_str()));
+    EXPECT_EQ(item.m_Files[0].subject->size(), kFifty);
+}

@@ -1,0 +1,544 @@
+// The restore operation end to end under Wine (with the stand-ins): every result code with
+// its trace lines in order, and what is left of destination, index and payload.
+#include "platform/BackupWriteStandin.h"
+#include "platform/EfsRawStandin.h"
+#include "quarantine/QuarItem.h"
+#include "quarantine/Vaultkit.h"
+#include "restore/DecryptAndRestore.h"
+#include "tests/restore/StoredItem.h"
+#include "tests/support/SysHooks.h"
+#include "tests/support/TestFiles.h"
+#include <gtest/gtest.h>
+#include <climits>
+
+namespace {
+
+const Lines kImpersonation = {L"[VAULTKIT]: StartImpersonatingUser",
+                              L"[VAULTKIT]: StartImpersonatingUser : invalid pid 0"};
+const wchar_t kNormal[] = L"[VAULTKIT] Restore normal file";
+const wchar_t kEfs[] = L"[VAULTKIT] Restore EFS file";
+const wchar_t kRetire[] = L"[VAULTKIT] Deleting original file";
+const wchar_t kOnlyOne[] = L"[VAULTKIT] No duplicates, deleting xml & cvq";
+const wchar_t kSuccess[] = L"[VAULTKIT] VAULTKIT_ERROR_SUCCESS";
+const wchar_t kUnreadable[] = L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_READ_SOURCE";
+const wchar_t kExists[] = L"[VAULTKIT] VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS";
+const wchar_t kGaveUp[] = L"[VAULTKIT] Failed switching user impersonation";
+const Lines kCannotCreate = Lines{L"[VAULTKIT] trying to impersonate user"} + kImpersonation +
+                            Lines{L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION !write DACL",
+                                  L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION give up"};
+
+const CTestStream kMain = {1, L"", "the file's content, as it was"};
+const CTestStream kSide = {4, L":side", "an alternate stream"};
+
+class DecryptAndRestore : public ::testing::Test
+{
+protected:
+    // Stores an item at A1.xml with one location per name, all in the destination folder.
+    void Store(CTestItem item, const std::vector<std::wstring>& names = {L"doc.txt"})
+    {
+        for (const std::wstring& name : names) {
+            CTestLocation at;
+            at.name = name;
+            at.path = m_Folder;
+            at.secStr = Base64Text(RecordHeader(3, 8, 0) + "no-sd-ok");
+            item.files.push_back(at);
+        }
+        StoreAs(item);
+    }
+    void StoreAs(const CTestItem& item)
+    {
+        m_Item = item;
+        StoreItem(m_Index, item);
+        m_IndexBytes = ReadFileBytes(m_Index);
+        m_PayloadBytes = ReadFileBytes(m_Payload);
+        m_Trace.Clear();
+    }
+    int32_t Run(size_t i = 0)
+    {
+        const CTestLocation& at = m_Item.files[i];
+        return VaultkitDecryptAndRestore(m_Index.c_str(), at.name.c_str(), at.path.c_str());
+    }
+    std::wstring Call(size_t i = 0) const
+    {
+        const CTestLocation& at = m_Item.files[i];
+        return L"[VAULTKIT] VaultkitDecryptAndRestore(|" + m_Index + L"|, |" + at.name + L"|, |" +
+               at.path + L"|, |(null)|, 0, 0)";
+    }
+    std::wstring Destination(size_t i = 0) const { return m_Dir.Join(m_Item.files[i].name); }
+    // A failure before the location is retired: the quarantine as it was, no file of ours.
+    void ExpectNothingLost(size_t i = 0)
+    {
+        EXPECT_EQ(ReadFileBytes(m_Index), m_IndexBytes);
+        EXPECT_EQ(ReadFileBytes(m_Payload), m_PayloadBytes);
+        EXPECT_FALSE(FileExists(Destination(i)));
+    }
+    void ExpectRetired()
+    {
+        EXPECT_FALSE(FileExists(m_Index));
+        EXPECT_FALSE(FileExists(m_Payload));
+    }
+
+    CTempDir m_Quarantine;
+    CTempDir m_Dir;
+    std::wstring m_Folder = m_Dir.Path();
+    std::wstring m_Index = m_Quarantine.Join(L"A1.xml");
+    std::wstring m_Payload = m_Quarantine.Join(L"A1.cvq");
+    CTestItem m_Item;
+    std::string m_IndexBytes;
+    std::string m_PayloadBytes;
+    CDebugCapture m_Trace;
+};
+
+// Free space as GetDiskFreeSpaceExW reports it for the destination folder.
+class CFreeSpace
+{
+public:
+    explicit CFreeSpace(uint64_t total) : m_ullFree(total) {}
+    uint64_t m_ullFree;
+    std::vector<std::wstring> m_Folders;
+
+private:
+    CSysHook<&CSysCalls::GetDiskFreeSpaceExW> m_hook{
+        [this](LPCWSTR folder, PULARGE_INTEGER caller, PULARGE_INTEGER total, PULARGE_INTEGER free) {
+            m_Folders.push_back(folder);
+            caller->QuadPart = ~0ull;  // the quota view is not the one that counts
+            total->QuadPart = ~0ull;
+            free->QuadPart = m_ullFree;
+            return TRUE;
+        }};
+};
+
+// Fails the n-th read of the payload file; reads of other files (the index) go through.
+class CPayloadReadFault
+{
+public:
+    CPayloadReadFault(const std::wstring& payload, int nth, DWORD error)
+        : m_open([this, payload](LPCWSTR path, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD c,
+                                 DWORD f, HANDLE t) {
+              HANDLE h = CSysHook<&CSysCalls::CreateFileW>::Next()(path, a, s, sa, c, f, t);
+              if (payload == path)
+                  m_hPayload = h;
+              return h;
+          }),
+          m_read([this, nth, error](HANDLE h, LPVOID buffer, DWORD n, LPDWORD got, LPOVERLAPPED o) {
+              if (h == m_hPayload && ++m_nReads == nth) {
+                  g_Sys.SetLastError(error);
+                  return FALSE;
+              }
+              return CSysHook<&CSysCalls::ReadFile>::Next()(h, buffer, n, got, o);
+          })
+    {
+    }
+
+private:
+    HANDLE m_hPayload = nullptr;
+    int m_nReads = 0;
+    CSysHook<&CSysCalls::CreateFileW> m_open;
+    CSysHook<&CSysCalls::ReadFile> m_read;
+};
+
+int64_t FileTimeOf(const FILETIME& ft)
+{
+    return static_cast<int64_t>((static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
+}
+
+} // namespace
+
+TEST_F(DecryptAndRestore, RestoresChecksAndRetiresTheOnlyLocation)
+{
+    Store(NormalItem({kMain, kSide}));
+    m_Item.files[0].attr = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE;
+    StoreAs(m_Item);
+
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, kRetire, kOnlyOne, kSuccess}));
+    EXPECT_EQ(ReadFileBytes(Destination()), kMain.data);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExW(Destination().c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(data.dwFileAttributes & 0xFF, DWORD(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_EQ(FileTimeOf(data.ftLastWriteTime), m_Item.files[0].lwt);
+    ExpectRetired();
+}
+
+TEST_F(DecryptAndRestore, NotStartedTracesOnlyTheCall)
+{
+    int32_t saved = g_nVaultkitInit;
+    g_nVaultkitInit = 0;
+    int32_t result = VaultkitDecryptAndRestore(L"C:\\Q\\A1.xml", L"a.txt", L"C:\\D");
+    g_nVaultkitInit = saved;
+    EXPECT_EQ(result, 18);
+    EXPECT_EQ(m_Trace.Lines(), (Lines{L"[VAULTKIT] VaultkitDecryptAndRestore(|C:\\Q\\A1.xml|, |a.txt|, |C:\\D|, |(null)|, 0, 0)"}));
+}
+
+TEST_F(DecryptAndRestore, IndexAndLocationLookup)
+{
+    EXPECT_EQ(VaultkitDecryptAndRestore(m_Index.c_str(), L"doc.txt", m_Folder.c_str()), 10);
+    EXPECT_EQ(m_Trace.Lines().size(), 1u);
+
+    Store(NormalItem({kMain}), {});
+    EXPECT_EQ(VaultkitDecryptAndRestore(m_Index.c_str(), L"doc.txt", m_Folder.c_str()), 8);
+    EXPECT_EQ(m_Trace.Lines().size(), 1u);
+    EXPECT_EQ(ReadFileBytes(m_Index), m_IndexBytes);
+    EXPECT_EQ(ReadFileBytes(m_Payload), m_PayloadBytes);
+
+    Store(NormalItem({kMain}));
+    const Lines notFound = {L"[VAULTKIT] VAULTKIT_ERROR_XML_DUPLICATE_ENTRY_NOT_FOUND"};
+    for (const std::wstring& path : {m_Folder, m_Folder + L"\\"}) {
+        for (const wchar_t* name : {L"DOC.txt", L"doc.txt"}) {
+            if (path == m_Folder && std::wstring(name) == L"doc.txt")
+                continue;  // the one spelling the index holds
+            m_Trace.Clear();
+            EXPECT_EQ(VaultkitDecryptAndRestore(m_Index.c_str(), name, path.c_str()), 9);
+            EXPECT_EQ(m_Trace.Lines().size(), 2u);
+            EXPECT_EQ(m_Trace.Lines().back(), notFound[0]);
+        }
+    }
+    ExpectNothingLost();
+}
+
+TEST_F(DecryptAndRestore, TrailingBackslashInTheIndexLeadsToTheSameFile)
+{
+    Store(NormalItem({kMain}));
+    m_Item.files[0].path = m_Folder + L"\\";
+    StoreAs(m_Item);
+    CFreeSpace space(1ull << 40);
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(ReadFileBytes(m_Dir.Join(L"doc.txt")), kMain.data);
+    EXPECT_EQ(space.m_Folders, std::vector<std::wstring>{m_Folder + L"\\"});
+}
+
+TEST_F(DecryptAndRestore, DestinationOfAtMost260Characters)
+{
+    std::wstring path = m_Folder + L"\\" + std::wstring(200 - m_Folder.size() - 1, L'p');
+    ASSERT_EQ(path.size(), 200u);
+    Store(NormalItem({kMain}), {std::wstring(56, L'n') + L".txt", std::wstring(57, L'n') + L".txt"});
+    for (CTestLocation& at : m_Item.files)
+        at.path = path;
+    StoreAs(m_Item);
+
+    EXPECT_EQ(Run(1), 4);
+    EXPECT_EQ(m_Trace.Lines(), (Lines{Call(1), L"[VAULTKIT] VAULTKIT_ERROR_DEST_PATH_TO_BIG"}));
+    // 260 in all is accepted; the folder does not exist, so the space check is skipped and
+    // the writer gives up after the user attempt and the write-only attempt.
+    m_Trace.Clear();
+    EXPECT_EQ(Run(0), 5);
+    EXPECT_EQ(m_Trace.Lines(), (Lines{Call(0), kNormal} + kCannotCreate));
+    EXPECT_EQ(ReadFileBytes(m_Index), m_IndexBytes);
+    EXPECT_EQ(ReadFileBytes(m_Payload), m_PayloadBytes);
+}
+
+TEST_F(DecryptAndRestore, FreeSpaceOfSizePlus1024IsEnough)
+{
+    CTestItem item = NormalItem({kMain});
+    Store(item);
+    {
+        CFreeSpace space(item.size + 1023);
+        EXPECT_EQ(Run(), 3);
+        EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), L"[VAULTKIT] VAULTKIT_ERROR_NOT_ENOUGH_SPACE"}));
+        ExpectNothingLost();
+    }
+    // A size at the 64-bit limit must not wrap round into "fits".
+    CTestItem huge = item;
+    huge.size = INT64_MAX;
+    Store(huge);
+    {
+        CFreeSpace space(1ull << 40);
+        EXPECT_EQ(Run(), 3);
+        ExpectNothingLost();
+    }
+    Store(item);
+    CFreeSpace space(item.size + 1024);
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(space.m_Folders, std::vector<std::wstring>{m_Folder + L"\\"});
+    EXPECT_EQ(ReadFileBytes(Destination()), kMain.data);
+}
+
+TEST_F(DecryptAndRestore, FailedQueriesSkipTheirChecks)
+{
+    CTestItem item = NormalItem({kMain});
+    item.size += 1;  // would be a size mismatch
+    Store(item);
+    CSysFailNth<&CSysCalls::GetDiskFreeSpaceExW> space(1, ERROR_NOT_READY, FALSE);
+    CSysFailNth<&CSysCalls::GetFileAttributesExW> size(1, ERROR_SHARING_VIOLATION, FALSE);
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(space.Failed() + size.Failed(), 2);
+    EXPECT_EQ(ReadFileBytes(Destination()), kMain.data);
+}
+
+TEST_F(DecryptAndRestore, UnreadablePayload)
+{
+    // An index path without a dot names no payload.
+    Store(NormalItem({kMain}));
+    std::wstring dotless = m_Quarantine.Join(L"A1");
+    ASSERT_TRUE(MoveFileW(m_Index.c_str(), dotless.c_str()));
+    EXPECT_EQ(VaultkitDecryptAndRestore(dotless.c_str(), L"doc.txt", m_Folder.c_str()), 7);
+    EXPECT_EQ(m_Trace.Lines().back(), kUnreadable);
+    EXPECT_EQ(m_Trace.Lines().size(), 2u);
+    ASSERT_TRUE(MoveFileW(dotless.c_str(), m_Index.c_str()));
+    ExpectNothingLost();
+
+    m_Trace.Clear();
+    ASSERT_TRUE(DeleteFileW(m_Payload.c_str()));
+    m_PayloadBytes.clear();
+    EXPECT_EQ(Run(), 7);
+    EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kUnreadable}));
+    EXPECT_EQ(ReadFileBytes(m_Index), m_IndexBytes);
+
+    Store(NormalItem({kMain}));
+    {
+        CPayloadReadFault fail(m_Payload, 3, ERROR_CRC);  // header, name, then the data
+        EXPECT_EQ(Run(), 7);
+        EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, kUnreadable}));
+        ExpectNothingLost();
+    }
+    // Cut inside the data: the record ends there and the size check rejects the file.
+    CTestItem cut = NormalItem({kMain});
+    cut.payload.resize(cut.payload.size() - 1);
+    Store(cut);
+    EXPECT_EQ(Run(), 12);
+    EXPECT_EQ(m_Trace.Lines(),
+              (Lines{Call(), kNormal, L"[VAULTKIT] VAULTKIT_ERROR_FILE_SIZE_MISMATCH"}));
+    ExpectNothingLost();
+}
+
+TEST_F(DecryptAndRestore, WriterFailuresLoseNothing)
+{
+    struct Case
+    {
+        int nth;  // BackupWrite call: 1 is the security write, 2 the first stream
+        DWORD error;
+        int32_t result;
+        Lines lines;
+    };
+    const Case cases[] = {
+        {1, ERROR_DISK_FULL, 3,
+         {L"[VAULTKIT] BackupWrite DACL error: GetlastError = 112",
+          L"[VAULTKIT] VAULTKIT_ERROR_NOT_ENOUGH_SPACE"}},
+        {1, ERROR_ACCESS_DENIED, 5,
+         Lines{L"[VAULTKIT] BackupWrite DACL error: GetlastError = 5"} + kImpersonation +
+             Lines{L"[VAULTKIT] BackupWrite DACL: failed switching user impersonation"}},
+        {2, ERROR_DISK_FULL, 3,
+         {L"[VAULTKIT] Eroare Belea la backupWrite: GetlastError = 112",
+          L"[VAULTKIT] VAULTKIT_ERROR_NOT_ENOUGH_SPACE"}},
+        {3, ERROR_WRITE_FAULT, 5,
+         {L"[VAULTKIT] Eroare Belea la backupWrite: GetlastError = 29",
+          L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION 4"}},
+    };
+    long contexts = StandinBackupWriteOpenContexts();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.nth * 1000 + c.error);
+        Store(NormalItem({kMain, kSide}));
+        CSysFailNth<&CSysCalls::BackupWrite> fail(c.nth, c.error, FALSE);
+        EXPECT_EQ(Run(), c.result);
+        EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal} + c.lines));
+        ExpectNothingLost();
+        EXPECT_EQ(StandinBackupWriteOpenContexts(), contexts);  // released on failure too
+    }
+    Store(NormalItem({kMain}));
+    ASSERT_TRUE(CreateDirectoryW(m_Dir.Join(L"gone").c_str(), nullptr));
+    m_Item.files[0].path = m_Dir.Join(L"gone\\missing");
+    StoreAs(m_Item);
+    EXPECT_EQ(Run(), 5);
+    EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal} + kCannotCreate));
+}
+
+TEST_F(DecryptAndRestore, SizeAndDigestMismatchesDeleteTheFile)
+{
+    struct Case
+    {
+        int64_t sizeDelta;
+        const char* hash;  // null: the right one
+        const char* qhash;
+        int32_t result;
+        const wchar_t* line;
+    };
+    const Case cases[] = {
+        {1, nullptr, nullptr, 12, L"[VAULTKIT] VAULTKIT_ERROR_FILE_SIZE_MISMATCH"},
+        // The original digests are checked first.
+        {0, "00", "00", 14, L"[VAULTKIT] VAULTKIT_ERROR_ORIGINAL_MD5_MISMATCH"},
+        {0, nullptr, "", 11, L"[VAULTKIT] VAULTKIT_ERROR_CRYPTED_MD5_MISMATCH"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.result);
+        CTestItem item = NormalItem({kMain, kSide});
+        item.size += c.sizeDelta;
+        if (c.hash)
+            item.hash = c.hash;
+        if (c.qhash)
+            item.qhash = c.qhash;
+        Store(item);
+        m_Item.files[0].attr = FILE_ATTRIBUTE_READONLY;  // must not keep the file alive
+        StoreAs(m_Item);
+        EXPECT_EQ(Run(), c.result);
+        EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, c.line}));
+        ExpectNothingLost();
+    }
+}
+
+TEST_F(DecryptAndRestore, ExistingFileStaysAndTheLocationIsRetired)
+{
+    Store(NormalItem({kMain}));
+    ASSERT_TRUE(WriteFileBytes(Destination(), "the user's newer file"));
+    EXPECT_EQ(Run(), 13);
+    EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, kExists, kRetire, kOnlyOne}));
+    EXPECT_EQ(ReadFileBytes(Destination()), "the user's newer file");
+    ExpectRetired();
+}
+
+TEST_F(DecryptAndRestore, TwoLocationsOneAfterTheOther)
+{
+    Store(NormalItem({kMain}), {L"first.txt", L"second.txt"});
+    EXPECT_EQ(Run(0), 0);
+    EXPECT_EQ(m_Trace.Lines(), (Lines{Call(0), kNormal, kRetire, kSuccess}));
+    QuarItem left;
+    ASSERT_TRUE(left.LoadXml(m_Index.c_str()));
+    ASSERT_EQ(left.GetFileCount(), 1u);
+    EXPECT_EQ(std::wstring(left.m_Files[0].name), L"second.txt");
+    EXPECT_EQ(ReadFileBytes(m_Payload), m_PayloadBytes);
+
+    m_Trace.Clear();
+    EXPECT_EQ(Run(1), 0);
+    EXPECT_EQ(m_Trace.Lines(), (Lines{Call(1), kNormal, kRetire, kOnlyOne, kSuccess}));
+    ExpectRetired();
+    EXPECT_EQ(ReadFileBytes(Destination(0)), kMain.data);
+    EXPECT_EQ(ReadFileBytes(Destination(1)), kMain.data);
+}
+
+TEST_F(DecryptAndRestore, IndexNotSavedUndoesTheRestore)
+{
+    Lines saveFailed = Lines{L"[VAULTKIT] Failed saving xml [5]"} + kImpersonation + Lines{kGaveUp};
+    const wchar_t kCannotSave[] = L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_SAVE_XML";
+    Store(NormalItem({kMain}), {L"first.txt", L"second.txt"});
+    {
+        CSysFailNth<&CSysCalls::MoveFileExW> fail(1, ERROR_ACCESS_DENIED, FALSE);
+        EXPECT_EQ(Run(), 6);
+        EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, kRetire} + saveFailed + Lines{kCannotSave}));
+        ExpectNothingLost();
+    }
+    // Our file cannot be deleted either: one more user attempt, and it stays.
+    m_Trace.Clear();
+    {
+        std::wstring destination = Destination();
+        CSysHook<&CSysCalls::DeleteFileW> refuse([&](LPCWSTR path) {
+            if (destination == path) {
+                g_Sys.SetLastError(ERROR_SHARING_VIOLATION);
+                return FALSE;
+            }
+            return CSysHook<&CSysCalls::DeleteFileW>::Next()(path);
+        });
+        CSysFailNth<&CSysCalls::MoveFileExW> fail(1, ERROR_ACCESS_DENIED, FALSE);
+        EXPECT_EQ(Run(), 6);
+        EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, kRetire} + saveFailed + kImpersonation +
+                                       Lines{kCannotSave}));
+        EXPECT_TRUE(FileExists(destination));
+    }
+    // After 13 the file at the destination is not ours: it stays whatever happens.
+    m_Trace.Clear();
+    ASSERT_TRUE(WriteFileBytes(Destination(), "the user's own"));
+    CSysFailNth<&CSysCalls::MoveFileExW> fail(1, ERROR_ACCESS_DENIED, FALSE);
+    EXPECT_EQ(Run(), 6);
+    EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, kExists, kRetire} + saveFailed + Lines{kCannotSave}));
+    EXPECT_EQ(ReadFileBytes(Destination()), "the user's own");
+    EXPECT_EQ(ReadFileBytes(m_Index), m_IndexBytes);
+}
+
+TEST_F(DecryptAndRestore, FailedDeletionsOfIndexAndPayloadAreBestEffort)
+{
+    Store(NormalItem({kMain}));
+    std::vector<std::wstring> deleted;
+    CSysHook<&CSysCalls::DeleteFileW> refuse([&](LPCWSTR path) {
+        deleted.push_back(path);
+        g_Sys.SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    });
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, kRetire, kOnlyOne, L"[VAULTKIT] Failed deleting xml file [32]"} +
+                  kImpersonation +
+                  Lines{kGaveUp, L"[VAULTKIT] Failed deleting cvq file [32]"} + kImpersonation +
+                  Lines{kGaveUp, kSuccess}));
+    EXPECT_EQ(deleted, (std::vector<std::wstring>{m_Index, m_Payload}));  // never tried twice
+    EXPECT_EQ(ReadFileBytes(Destination()), kMain.data);
+}
+
+TEST_F(DecryptAndRestore, CompressedItemIsCompressedBeforeItsAttributesAreSet)
+{
+    Store(NormalItem({kMain}));
+    m_Item.files[0].attr = FILE_ATTRIBUTE_COMPRESSED | FILE_ATTRIBUTE_ARCHIVE;
+    StoreAs(m_Item);
+    std::vector<std::string> order;
+    CSysHook<&CSysCalls::DeviceIoControl> compress(
+        [&](HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED) {
+            order.push_back("compress");
+            return TRUE;
+        });
+    CSysHook<&CSysCalls::SetFileAttributesW> attributes([&](LPCWSTR path, DWORD attr) {
+        order.push_back("attributes " + std::to_string(attr));
+        return CSysHook<&CSysCalls::SetFileAttributesW>::Next()(path, attr);
+    });
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(order, (std::vector<std::string>{"compress", "attributes 2080"}));
+    EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, L"[VAULTKIT] RecompressResoredFile OK", kRetire,
+                                      kOnlyOne, kSuccess}));
+}
+
+TEST_F(DecryptAndRestore, EfsItemGoesThroughTheRawImportWithoutTimes)
+{
+    std::string content = "an encrypted file's raw export";
+    Store(EfsItem(content));
+    CSysRecorder<&CSysCalls::SetFileTime> times;
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(m_Trace.Lines(),
+              (Lines{Call(), kEfs, L"[VAULTKIT] --> EFSRawWriteCallback", L"[VAULTKIT] <-- EFSRawWriteCallback",
+                     L"[VAULTKIT] --> EFSRawWriteCallback",
+                     L"[VAULTKIT] EFSRawWriteCallback: finished reading the file",
+                     L"[VAULTKIT] <-- EFSRawWriteCallback", kRetire, kOnlyOne, kSuccess}));
+    EXPECT_EQ(ReadFileBytes(Destination()), content);
+    EXPECT_EQ(times.Count(), 0u);
+    ExpectRetired();
+}
+
+TEST_F(DecryptAndRestore, EfsItemNeverReplacesAFileAndFailsCleanly)
+{
+    long contexts = StandinEfsOpenContexts();
+    Store(EfsItem("raw"));
+    ASSERT_TRUE(WriteFileBytes(Destination(), "the user's own"));
+    {
+        CSysRecorder<&CSysCalls::OpenEncryptedFileRawW> open;
+        EXPECT_EQ(Run(), 13);
+        EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kEfs, kExists, kRetire, kOnlyOne}));
+        EXPECT_EQ(open.Count(), 0u);
+        EXPECT_EQ(ReadFileBytes(Destination()), "the user's own");
+        ExpectRetired();
+    }
+    ASSERT_TRUE(DeleteFileW(Destination().c_str()));
+    Store(EfsItem("raw"));
+    {
+        CSysFailNth<&CSysCalls::OpenEncryptedFileRawW> fail(1, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED);
+        EXPECT_EQ(Run(), 5);
+        EXPECT_EQ(m_Trace.Lines(),
+                  (Lines{Call(), kEfs, L"[VAULTKIT] OpenEncryptedFileRaw [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (5)]"}));
+        ExpectNothingLost();
+    }
+    m_Trace.Clear();
+    {
+        // Whether a file stands there cannot be told: neither write nor retire.
+        std::wstring destination = Destination();
+        CSysHook<&CSysCalls::GetFileAttributesW> probe([&](LPCWSTR path) {
+            if (destination != path)
+                return CSysHook<&CSysCalls::GetFileAttributesW>::Next()(path);
+            g_Sys.SetLastError(ERROR_ACCESS_DENIED);
+            return DWORD(INVALID_FILE_ATTRIBUTES);
+        });
+        EXPECT_EQ(Run(), 5);
+        EXPECT_EQ(m_Trace.Lines(),
+                  (Lines{Call(), kEfs, L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION give up"}));
+        ExpectNothingLost();
+    }
+    m_Trace.Clear();
+    CPayloadReadFault fail(m_Payload, 1, ERROR_CRC);
+    EXPECT_EQ(Run(), 5);
+    EXPECT_EQ(m_Trace.Lines().back(),
+              L"[VAULTKIT] WriteEncryptedFileRaw [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (23)]");
+    ExpectNothingLost();
+    EXPECT_EQ(StandinEfsOpenContexts(), contexts);
+}

@@ -1,0 +1,265 @@
+// The item builder's payloads, digest texts, security text and index record, read back
+// with the tests' own payload reader and the restore's codecs.
+#include "restore/codecs/Base64.h"
+#include "restore/codecs/ComplementBytes.h"
+#include "tests/tools/PayloadReader.h"
+#include "tools/itembuilder/ItemBuilder.h"
+#include <gtest/gtest.h>
+#include <algorithm>
+
+namespace {
+
+std::string Pattern(size_t n, unsigned seed)
+{
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i)
+        s[i] = char((i * 29 + seed * 3 + (i >> 9)) & 0xFF);
+    return s;
+}
+
+CItemStream Stream(uint32_t id, const std::wstring& name, const std::string& data)
+{
+    CItemStream s;
+    s.id = id;
+    s.name = name;
+    s.data = data;
+    return s;
+}
+
+std::wstring Wide(const std::string& s)
+{
+    return std::wstring(s.begin(), s.end());
+}
+
+} // namespace
+
+TEST(ItemPayload, RecordsDecipherBackWithTheirFraming)
+{
+    CItemSpec spec;
+    spec.content = Pattern(70000, 1); // longer than one restore buffer, past 256-byte cycles
+    spec.extraStreams = {Stream(4, L":Zone.Identifier:$DATA", "[ZoneTransfer]\r\nZoneId=3"),
+                         Stream(2, L"", Pattern(300, 2))};
+    spec.extraStreams[0].attributes = 0x8;
+    CItemPayload payload = BuildItemPayload(spec);
+
+    std::vector<CReadRecord> records;
+    ASSERT_TRUE(ReadPayloadRecords(payload.bytes, &records));
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0].id, 1u);
+    EXPECT_EQ(records[0].name, L"");
+    EXPECT_EQ(records[0].plain, spec.content);
+    EXPECT_NE(records[0].stored, spec.content);
+    EXPECT_EQ(records[1].id, 4u);
+    EXPECT_EQ(records[1].attributes, 0x8u);
+    EXPECT_EQ(records[1].name, L":Zone.Identifier:$DATA");
+    EXPECT_EQ(records[1].plain, spec.extraStreams[0].data);
+    EXPECT_EQ(records[2].id, 2u);
+    EXPECT_EQ(records[2].plain, spec.extraStreams[1].data);
+    // Headers and names are never enciphered.
+    EXPECT_EQ(records[1].headerAndName, MakeStreamRecord(spec.extraStreams[0]).substr(0, 64));
+
+    EXPECT_EQ(payload.hash, JoinedDigests(records, /*original=*/true));
+    EXPECT_EQ(payload.qhash, JoinedDigests(records, /*original=*/false));
+    EXPECT_EQ(payload.hash.size(), 96u);
+}
+
+TEST(ItemPayload, EmptyContentAsARecordOrAsNothing)
+{
+    CItemSpec spec;
+    CItemPayload withRecord = BuildItemPayload(spec);
+    std::vector<CReadRecord> records;
+    ASSERT_TRUE(ReadPayloadRecords(withRecord.bytes, &records));
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].size, 0);
+    // A record of data size 0 still has its digest pair, over the header alone.
+    EXPECT_EQ(withRecord.hash, Md5Text(withRecord.bytes));
+    EXPECT_EQ(withRecord.qhash, withRecord.hash);
+
+    spec.emptyContentAsRecord = false;
+    CItemPayload nothing = BuildItemPayload(spec);
+    EXPECT_EQ(nothing.bytes, "");
+    EXPECT_EQ(nothing.hash, "");
+    EXPECT_EQ(nothing.qhash, "");
+    EXPECT_EQ(BuildItemRecord(spec, nothing).size, 0);
+}
+
+TEST(ItemPayload, IdenticalRecordsAreStoredAlikeAndBothCounted)
+{
+    CItemSpec spec;
+    spec.content = "same";
+    spec.extraStreams = {Stream(1, L"", "same")};
+    CItemPayload payload = BuildItemPayload(spec);
+    ASSERT_EQ(payload.bytes.size() % 2, 0u);
+    size_t half = payload.bytes.size() / 2;
+    EXPECT_EQ(payload.bytes.substr(0, half), payload.bytes.substr(half));
+    EXPECT_EQ(payload.hash.substr(0, 32), payload.hash.substr(32));
+    EXPECT_EQ(payload.qhash.substr(0, 32), payload.qhash.substr(32));
+}
+
+TEST(ItemPayload, DigestTextsAreSortedNotInRecordOrder)
+{
+    CItemSpec a, b;
+    a.content = b.content = "main";
+    CItemStream x = Stream(4, L":a", "alpha"), y = Stream(4, L":b", "beta");
+    a.extraStreams = {x, y};
+    b.extraStreams = {y, x};
+    CItemPayload pa = BuildItemPayload(a), pb = BuildItemPayload(b);
+    EXPECT_NE(pa.bytes, pb.bytes);
+    EXPECT_EQ(pa.hash, pb.hash);
+    EXPECT_EQ(pa.qhash, pb.qhash);
+    for (const std::string& joined : {pa.hash, pa.qhash}) {
+        std::vector<std::string> texts;
+        for (size_t i = 0; i < joined.size(); i += 32)
+            texts.push_back(joined.substr(i, 32));
+        EXPECT_TRUE(std::is_sorted(texts.begin(), texts.end()));
+        EXPECT_EQ(joined.find_first_not_of("0123456789ABCDEF"), std::string::npos);
+    }
+}
+
+TEST(ItemPayload, EfsItemsStoreTheComplementedExport)
+{
+    CItemSpec spec;
+    spec.content = Pattern(5000, 7);
+    spec.dflags = QUAR_DFLAG_EFS | 0x1;
+    spec.extraStreams = {Stream(4, L":ignored", "x")}; // the raw export carries no records
+    CItemPayload payload = BuildItemPayload(spec);
+    ASSERT_EQ(payload.bytes.size(), spec.content.size());
+    std::string back = payload.bytes;
+    ComplementBytes(reinterpret_cast<uint8_t*>(&back[0]), back.size());
+    EXPECT_EQ(back, spec.content);
+    EXPECT_EQ(payload.hash, Md5Text(spec.content));
+    EXPECT_EQ(payload.qhash, Md5Text(payload.bytes));
+}
+
+TEST(ItemPayload, SecurityTextDecodesToOneSecurityRecord)
+{
+    std::string sd = Pattern(150, 5); // 170-byte record: three lines
+    std::string text = EncodeSecurityText(sd);
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find("\r\n", at);
+        ASSERT_NE(end, std::string::npos);
+        lines.push_back(text.substr(at, end - at));
+        at = end + 2;
+    }
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].size(), 76u);
+    EXPECT_EQ(lines[1].size(), 76u);
+
+    std::vector<uint8_t> out(text.size() + 1);
+    CBase64 base64;
+    uint32_t n = base64.Decode(text.c_str(), int32_t(text.size()), out.data());
+    std::vector<CReadRecord> records;
+    ASSERT_TRUE(ReadPayloadRecords(std::string(out.begin(), out.begin() + n), &records));
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].id, 3u);
+    EXPECT_EQ(records[0].attributes, 2u); // STREAM_CONTAINS_SECURITY
+    EXPECT_EQ(records[0].name, L"");
+    EXPECT_EQ(records[0].stored, sd);     // the descriptor travels unenciphered
+}
+
+TEST(ItemPayload, RecordHoldsTheContentSizeAndTheSecurityTextPerLocation)
+{
+    CItemSpec spec;
+    spec.content = "12345";
+    spec.extraStreams = {Stream(4, L":n", "not counted in the size")};
+    spec.security = "SD";
+    spec.locations = {{L"a.exe", L"C:\\one"}, {L"b.exe", L"C:\\two\\"}};
+    CItemPayload payload = BuildItemPayload(spec);
+    QuarItem item = BuildItemRecord(spec, payload);
+
+    EXPECT_EQ(item.size, 5);
+    EXPECT_EQ(item.hash, Wide(payload.hash));
+    EXPECT_EQ(item.qhash, Wide(payload.qhash));
+    ASSERT_EQ(item.GetFileCount(), 2u);
+    std::string secText = EncodeSecurityText("SD");
+    for (const QuarFileEntry& e : item.m_Files) {
+        ASSERT_TRUE(e.sec_str.has_value());
+        EXPECT_EQ(e.sec_str_len, int32_t(secText.size() + 1));
+        EXPECT_EQ(std::string(e.sec_str->begin(), e.sec_str->end()), secText + '\0');
+    }
+
+    spec.security.reset();
+    QuarItem bare = BuildItemRecord(spec, payload);
+    EXPECT_FALSE(bare.m_Files[0].sec_str.has_value());
+    EXPECT_EQ(bare.m_Files[0].sec_str_len, 0);
+}
+
+TEST(ItemDamage, EachKindBreaksWhatItSays)
+{
+    CItemSpec spec;
+    spec.content = "content";
+    spec.security = "SD";
+    spec.locations = {{L"a", L"C:\\"}};
+    CItemPayload payload = BuildItemPayload(spec);
+    const QuarItem good = BuildItemRecord(spec, payload);
+    auto apply = [&](const wchar_t* text, std::string* bytes, QuarItem* item, bool* write) {
+        CItemDamage d;
+        *bytes = payload.bytes;
+        *item = good;
+        *write = true;
+        return ParseItemDamage(text, &d) && ApplyItemDamage(d, *bytes, *item, write);
+    };
+    std::string bytes;
+    QuarItem item;
+    bool write;
+
+    ASSERT_TRUE(apply(L"truncate:10", &bytes, &item, &write));
+    EXPECT_EQ(bytes, payload.bytes.substr(0, 10));
+    ASSERT_TRUE(apply(L"flip:0x15", &bytes, &item, &write));
+    EXPECT_EQ(bytes.size(), payload.bytes.size());
+    EXPECT_EQ(uint8_t(bytes[21]), uint8_t(~payload.bytes[21]));
+    EXPECT_EQ(bytes.substr(22), payload.bytes.substr(22));
+    ASSERT_TRUE(apply(L"hash", &bytes, &item, &write));
+    EXPECT_NE(item.hash, good.hash);
+    EXPECT_EQ(item.hash->substr(1), good.hash->substr(1));
+    EXPECT_EQ(item.qhash, good.qhash);
+    ASSERT_TRUE(apply(L"qhash", &bytes, &item, &write));
+    EXPECT_NE(item.qhash, good.qhash);
+    EXPECT_EQ(item.hash, good.hash);
+    ASSERT_TRUE(apply(L"size", &bytes, &item, &write));
+    EXPECT_EQ(item.size, 8);
+    ASSERT_TRUE(apply(L"size:0", &bytes, &item, &write));
+    EXPECT_EQ(item.size, 0);
+    ASSERT_TRUE(apply(L"secstr", &bytes, &item, &write));
+    const std::vector<uint8_t>& sec = *item.m_Files[0].sec_str;
+    EXPECT_EQ(item.m_Files[0].sec_str_len, good.m_Files[0].sec_str_len + 1);
+    EXPECT_EQ(sec.back(), 0);
+    EXPECT_NE(std::find(sec.begin(), sec.end(), '*'), sec.end());
+    CBase64 base64;
+    std::vector<uint8_t> out(sec.size() + 1);
+    EXPECT_EQ(base64.Decode(reinterpret_cast<const char*>(sec.data()), int32_t(sec.size() - 1),
+                            out.data()),
+              0u);
+    ASSERT_TRUE(apply(L"nopayload", &bytes, &item, &write));
+    EXPECT_FALSE(write);
+    EXPECT_EQ(bytes, payload.bytes);
+
+    // An empty digest text still ends up wrong.
+    item = good;
+    item.hash = L"";
+    ASSERT_TRUE(ApplyItemDamage({EItemDamage::WrongHash, {}}, bytes, item, &write));
+    EXPECT_EQ(item.hash, std::wstring(32, L'0'));
+}
+
+TEST(ItemDamage, ImpossibleOrMisspelledDamagesAreRefused)
+{
+    std::string bytes = "0123456789";
+    QuarItem item;
+    bool write = true;
+    for (CItemDamage d : {CItemDamage{EItemDamage::TruncatePayload, 10},
+                          CItemDamage{EItemDamage::TruncatePayload, -1},
+                          CItemDamage{EItemDamage::TruncatePayload, {}},
+                          CItemDamage{EItemDamage::FlipPayloadByte, 10},
+                          CItemDamage{EItemDamage::FlipPayloadByte, {}}})
+        EXPECT_FALSE(ApplyItemDamage(d, bytes, item, &write));
+    EXPECT_EQ(bytes, "0123456789");
+
+    CItemDamage d;
+    for (const wchar_t* bad : {L"truncate", L"flip:", L"flip:x", L"hash:1", L"Hash", L"",
+                               L"nopayload:0", L"size:1k"})
+        EXPECT_FALSE(ParseItemDamage(bad, &d)) << bad;
+    ASSERT_TRUE(ParseItemDamage(L"size:-5", &d));
+    EXPECT_EQ(d.kind, EItemDamage::WrongSize);
+    EXPECT_EQ(d.arg, std::optional<int64_t>(-5));
+}

@@ -1,0 +1,153 @@
+// Builds a quarantine item's payload and index the way the product writes them.
+#include "tools/itembuilder/ItemBuilder.h"
+#include "platform/Owners.h"
+#include "restore/codecs/Base64.h"
+#include <algorithm>
+
+namespace {
+
+const uint32_t kSecurityStreamId = BACKUP_SECURITY_DATA;
+const DWORD kWriteSlice = 1u << 20;
+
+template <size_t N>
+void CopyFixed(wchar_t (&dst)[N], const std::wstring& src)
+{
+    size_t n = std::min(src.size(), N - 1);
+    std::copy(src.begin(), src.begin() + n, dst);
+    dst[n] = L'\0';
+}
+
+std::wstring Widen(const std::string& ascii)
+{
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
+QuarFileEntry MakeLocation(const CItemSpec& spec, const CItemLocation& where,
+                           const std::string& secText)
+{
+    QuarFileEntry e;
+    CopyFixed(e.name, where.name);
+    CopyFixed(e.path, where.path);
+    e.sender = spec.sender;
+    e.receiver = spec.receiver;
+    e.subject = spec.subject;
+    e.mailfname = spec.mailfname;
+    e.attr = spec.attr;
+    e.crt = spec.crt;
+    e.lat = spec.lat;
+    e.lwt = spec.lwt;
+    e.dtime = spec.dtime;
+    if (spec.security) {
+        std::vector<uint8_t> text(secText.begin(), secText.end());
+        text.push_back('\0');
+        e.sec_str_len = int32_t(text.size());
+        e.sec_str = std::move(text);
+    }
+    return e;
+}
+
+bool WriteWholeFile(const std::wstring& path, const std::string& bytes)
+{
+    CUniqueFile file(g_Sys.CreateFileW(path.c_str(), GENERIC_WRITE, /*dwShareMode=*/0,
+                                       /*lpSecurityAttributes=*/nullptr, CREATE_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr));
+    if (!file)
+        return false;
+    size_t at = 0;
+    while (at < bytes.size()) {
+        // A slice is at most 1 MiB, so it fits the DWORD count.
+        DWORD n = DWORD(std::min<size_t>(kWriteSlice, bytes.size() - at));
+        DWORD written = 0;
+        if (!g_Sys.WriteFile(file.get(), bytes.data() + at, n, &written,
+                             /*lpOverlapped=*/nullptr))
+            return false;
+        if (written == 0) {
+            g_Sys.SetLastError(ERROR_WRITE_FAULT);
+            return false;
+        }
+        at += written;
+    }
+    return true;
+}
+
+bool DeleteIfPresent(const std::wstring& path)
+{
+    return g_Sys.DeleteFileW(path.c_str()) || g_Sys.GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+} // namespace
+
+std::string EncodeSecurityText(const std::string& descriptor)
+{
+    CItemStream stream;
+    stream.id = kSecurityStreamId;
+    stream.attributes = STREAM_CONTAINS_SECURITY;
+    stream.data = descriptor;
+    std::string record = MakeStreamRecord(stream);
+    CBase64 base64;
+    const size_t block = size_t(base64.GetBlockSize());
+    std::string text;
+    std::vector<char> line(4 * ((block + 2) / 3) + 3);
+    for (size_t at = 0; at < record.size(); at += block) {
+        size_t n = std::min(block, record.size() - at);
+        uint32_t chars = base64.Encode(reinterpret_cast<const uint8_t*>(record.data()) + at,
+                                       int32_t(n), line.data());
+        text.append(line.data(), chars);
+    }
+    return text;
+}
+
+CItemPayload BuildItemPayload(const CItemSpec& spec)
+{
+    if (spec.dflags & QUAR_DFLAG_EFS)
+        return BuildEfsPayload(spec.content);
+    std::vector<CItemStream> streams;
+    if (!spec.content.empty() || spec.emptyContentAsRecord) {
+        CItemStream main;
+        main.data = spec.content;
+        streams.push_back(std::move(main));
+    }
+    streams.insert(streams.end(), spec.extraStreams.begin(), spec.extraStreams.end());
+    return BuildNormalPayload(streams);
+}
+
+QuarItem BuildItemRecord(const CItemSpec& spec, const CItemPayload& payload)
+{
+    QuarItem item;
+    item.hash = Widen(payload.hash);
+    item.size = int64_t(spec.content.size());
+    CopyFixed(item.qname, spec.qname);
+    item.qhash = Widen(payload.qhash);
+    CopyFixed(item.dvirus, spec.dvirus);
+    item.dflags = spec.dflags;
+    std::string secText = spec.security ? EncodeSecurityText(*spec.security) : std::string();
+    for (const CItemLocation& where : spec.locations)
+        item.m_Files.push_back(MakeLocation(spec, where, secText));
+    return item;
+}
+
+bool BuildQuarItem(const CItemSpec& spec, const std::wstring& base, CBuiltItem* built)
+{
+    CItemPayload payload = BuildItemPayload(spec);
+    QuarItem item = BuildItemRecord(spec, payload);
+    bool writePayload = true;
+    for (const CItemDamage& damage : spec.damages) {
+        if (!ApplyItemDamage(damage, payload.bytes, item, &writePayload)) {
+            g_Sys.SetLastError(ERROR_INVALID_PARAMETER);
+            return false;
+        }
+    }
+    std::wstring xmlPath = base + L".xml";
+    std::wstring payloadPath = base + L".cvq";
+    bool payloadOk = writePayload ? WriteWholeFile(payloadPath, payload.bytes)
+                                  : DeleteIfPresent(payloadPath);
+    if (!payloadOk || !item.SaveXml(xmlPath.c_str()))
+        return false;
+    if (built) {
+        built->xmlPath = xmlPath;
+        built->payloadPath = payloadPath;
+        built->payload = writePayload ? payload.bytes : std::string();
+        built->item = item;
+    }
+    return true;
+}

@@ -1,0 +1,33 @@
+// Process helpers of the set-up and the end-to-end tests: find, count and end processes
+// by executable file name, and run a program to its end without handing it our pipes.
+#pragma once
+#include "platform/WinHeaders.h"
+#include <string>
+#include <vector>
+
+// Ids of the running processes whose executable file name equals name (case ignored).
+std::vector<DWORD> FindProcesses(const std::wstring& name);
+size_t CountProcesses(const std::wstring& name);
+
+// Terminates every process of that name and waits until each has ended; returns how many
+// were terminated.
+size_t TerminateProcesses(const std::wstring& name);
+
+// Waits up to timeoutMs until no process of that name runs (or, with wantRunning, until
+// at least one does). Polls, since there is nothing to wait on for processes not yet seen.
+bool WaitForProcessCount(const std::wstring& name, bool wantRunning, DWORD timeoutMs);
+
+struct CRunResult
+{
+    bool m_bStarted = false;
+    bool m_bEnded = false;
+    DWORD m_dwProcessId = 0;
+    DWORD m_dwExitCode = 0;
+    DWORD m_dwError = 0; // CreateProcessW's error when it did not start
+};
+
+// Runs program with the given command line (the line is passed as is) and waits up to
+// timeoutMs for it to end. Its standard handles are the null device: a child that
+// outlives us must not keep the pipes of whoever started us open.
+CRunResult RunProgram(const std::wstring& program, const std::wstring& commandLine,
+                      DWORD timeoutMs);
