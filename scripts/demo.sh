@@ -23,8 +23,12 @@ drive="$WINEPREFIX/drive_c"
 log="$drive/ProgramData/Corvanta/DTrace/sanarix.dbg"
 if [ -f "$setup" ]; then
     echo "== installing the simulated product and its quarantine"
-    "$WINE" "$setup" install --demo </dev/null
+    "$WINE" "$setup" install </dev/null
     "$WINE" "$setup" start </dev/null
+    echo "== what is installed (the manifest)"
+    "$WINE" "$setup" expect </dev/null | sed -e 's/\r$//' | grep -E '^(install|item|location)'
+    echo "== product services and processes before the run"
+    "$WINE" "$setup" status </dev/null
 else
     echo "== (no simulated product built: the run will find nothing installed)"
     mkdir -p "$drive/ProgramData/Corvanta/DTrace"
@@ -39,6 +43,9 @@ echo "== debug log: C:\\ProgramData\\Corvanta\\DTrace\\sanarix.dbg"
 sed -e '1s/^\xEF\xBB\xBF//' -e 's/\r$//' "$log"
 
 if [ -f "$setup" ]; then
+    echo
+    echo "== product services and processes after the run"
+    "$WINE" "$setup" status </dev/null
     echo
     echo "== restored items"
     "$WINE" "$setup" report </dev/null

@@ -77,7 +77,8 @@ void PlanItems(const CProductLayout& layout, CProductPlan& plan)
                                    restored)};
     plan.m_Items.push_back(single);
 
-    CPlannedItem triple = Item(L"A2", kTargetThreat, 2, 70000);
+    // A few MiB: a realistic size, many restore buffers per location.
+    CPlannedItem triple = Item(L"A2", kTargetThreat, 2, 3 * 1024 * 1024 + 4321);
     triple.m_Locations = {
         Location(v + L"multi\\a\\", L"setup.exe", kArchive, 1, restored),
         Location(v + L"multi\\b\\", L"setup.exe", kHidden | kArchive, 2, restored),

@@ -6,12 +6,14 @@
 //   product_setup expect [<file>]    manifest to stdout and to the file
 //                                    (default <ProgramData>\Corvanta\product-manifest.txt)
 //   product_setup status             services' states and product processes
+//   product_setup report             every planned location: what stands there now
 // Exit code 0 on success, 1 when something failed (the problems go to stderr), 2 on bad use.
 #include "platform/Utf8.h"
 #include "tools/product/FileTools.h"
 #include "tools/product/Manifest.h"
 #include "tools/product/ProcessTools.h"
 #include "tools/product/ProductSetup.h"
+#include "tools/product/Report.h"
 #include "tools/product/ServiceTools.h"
 #include <cstdio>
 #include <cwchar>
@@ -145,6 +147,12 @@ int wmain(int argc, wchar_t** argv)
         return Expect(argc, argv);
     if (wcscmp(mode, L"status") == 0 && argc == 2)
         return Status();
-    Print(stderr, L"usage: product_setup install|start|uninstall|expect|status [options]\n");
+    if (wcscmp(mode, L"report") == 0 && argc == 2) {
+        CProductLayout layout = GetProductLayout();
+        std::string text = RenderReport(layout, GetProductPlan(layout));
+        fwrite(text.data(), 1, text.size(), stdout);
+        return 0;
+    }
+    Print(stderr, L"usage: product_setup install|start|uninstall|expect|status|report [options]\n");
     return 2;
 }
