@@ -4,10 +4,11 @@ BUILD ?= build
 WIN := $(BUILD)/win
 HOST := $(BUILD)/host
 FUZZ := $(BUILD)/fuzz
+BENCH := $(BUILD)/bench
 FUZZ_SECONDS ?= 60
 JOBS ?= 2
 
-.PHONY: all setup build build-win build-host build-fuzz test test-host test-win test-fuzz demo clean
+.PHONY: all setup build build-win build-host build-fuzz test test-host test-win test-fuzz demo bench clean
 
 all: build
 
@@ -44,6 +45,12 @@ test: test-host test-win test-fuzz
 
 demo: build-win
 	bash scripts/demo.sh $(WIN)
+
+# Host benchmarks of the restore data path against OpenSSL's MD5 (docs/performance.md).
+bench: setup
+	cmake -S . -B $(BENCH) -DCMAKE_BUILD_TYPE=Release -DSANARIX_SANITIZE=OFF -DSANARIX_BENCH=ON
+	cmake --build $(BENCH) -j$(JOBS) --target datapath_bench
+	$(BENCH)/bench/datapath_bench
 
 clean:
 	-WINEPREFIX=$(CURDIR)/$(WIN)/wineprefix bash scripts/wine-prefix.sh down

@@ -1,6 +1,8 @@
 // Fuzzes index loading the way LoadXml and SaveXml do it, without the file: any bytes
 // either fail to read or give an item that saves, reads back equal and saves to the very
-// same bytes again.
+// same bytes again. Besides, wherever the walk before parsing lets a text through, the
+// tree TinyXML builds from it (even when it stops with an error) keeps to the walk's
+// bounds: the walk exists so that TinyXML's recursion and its attribute checks stay small.
 //
 // Two things the format itself does not carry through a save, so they are only required
 // not to crash: a text holding "&#x" (the writer copies such a reference unescaped, and
@@ -8,7 +10,11 @@
 // character whose low eight bits are 0; the writer stops at the first NUL).
 #include "fuzz/FuzzCheck.h"
 #include "quarantine/IndexFileFormat.h"
+#include "quarantine/IndexFileGuard.h"
+#include "quarantine/IndexFileText.h"
 #include "quarantine/QuarItem.h"
+#include "tinyxml.h"
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -75,12 +81,55 @@ bool SameItem(const QuarItem& a, const QuarItem& b)
     return true;
 }
 
+struct CTreeSize
+{
+    int depth = 0;            // deepest element nesting
+    size_t nodes = 0;         // nodes of every kind
+    size_t tagAttributes = 0; // most attributes on one element
+};
+
+void Measure(const TiXmlNode* node, int depth, CTreeSize& size)
+{
+    for (const TiXmlNode* child = node->FirstChild(); child; child = child->NextSibling()) {
+        ++size.nodes;
+        const TiXmlElement* e = child->ToElement();
+        if (!e)
+            continue;
+        size.depth = std::max(size.depth, depth + 1);
+        size_t attributes = 0;
+        for (const TiXmlAttribute* a = e->FirstAttribute(); a; a = a->Next())
+            ++attributes;
+        size.tagAttributes = std::max(size.tagAttributes, attributes);
+        Measure(child, depth + 1, size);
+    }
+}
+
+void CheckGuard(const std::string& bytes)
+{
+    std::string text;
+    if (!DecodeIndexBytes(bytes, text) || !IndexTextIsTame(text))
+        return;
+    TiXmlDocument doc;
+    doc.Parse(text.c_str(), /*prevData=*/nullptr, TIXML_ENCODING_UTF8);
+    CTreeSize size;
+    Measure(&doc, 0, size);
+    // An element cut off by the end of the text or by an error is built one level deeper
+    // than the walk counts open elements; TinyXML gives up right there.
+    int depthBound = kIndexMaxDepth + (doc.Error() ? 1 : 0);
+    FuzzCheck(size.depth <= depthBound, "a tame text nests no deeper than the bound");
+    FuzzCheck(size.nodes <= kIndexMaxNodes, "a tame text has no more nodes than the bound");
+    FuzzCheck(size.tagAttributes <= kIndexMaxTagAttributes,
+              "a tame text has no element with more attributes than the bound");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    const std::string bytes(reinterpret_cast<const char*>(data), size);
+    CheckGuard(bytes);
     QuarItem item;
-    if (!ReadIndexBytes(std::string(reinterpret_cast<const char*>(data), size), item))
+    if (!ReadIndexBytes(bytes, item))
         return 0;
     std::string saved;
     FuzzCheck(WriteIndexBytes(item, saved), "a read item can be written");

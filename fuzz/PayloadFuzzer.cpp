@@ -37,7 +37,7 @@ class CWriterModel
 {
 public:
     CWriterModel(const uint8_t* data, size_t size, size_t runCap)
-        : m_pData(data), m_nSize(size), m_nRunCap(runCap), m_Buffer(kPayloadBufferBytes)
+        : m_pData(data), m_nSize(size), m_nRunCap(runCap)
     {
     }
 
@@ -70,7 +70,9 @@ private:
         MD5Init(&crypted);
         MD5Init(&original);
         m_Cipher.Reset();
-        uint8_t* buffer = m_Buffer.data();
+        // One buffer for all inputs: what a record leaves in it is never read again.
+        static std::vector<uint8_t> s_Buffer(kPayloadBufferBytes);
+        uint8_t* buffer = s_Buffer.data();
         size_t got = Read(buffer, kPayloadHeaderBytes);
         if (got == 0) {
             done = true;
@@ -113,7 +115,6 @@ private:
     size_t m_nSize;
     size_t m_nAt = 0;
     size_t m_nRunCap;
-    std::vector<uint8_t> m_Buffer;
     PayloadCipher m_Cipher;
 };
 

@@ -9,6 +9,7 @@
 #include "restore/FinishDigest.h"
 #include "restore/Impersonation.h"
 #include "restore/codecs/PayloadCipher.h"
+#include "restore/codecs/RestoreDataPath.h"
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -193,9 +194,9 @@ int32_t CNormalWriter::WriteRecord(bool& payloadDone)
             break;
         consumed += got;
         fill += got;
-        MD5Update(&crypted, buffer, fill);
-        m_Cipher.Decipher(buffer + decipherFrom, fill - decipherFrom);
-        MD5Update(&original, buffer, fill);
+        // Crypted digest of the run as read, decipher its data, original digest of the
+        // result: both digests computed in one interleaved pass.
+        DigestAndDecipherRun(buffer, fill, decipherFrom, &crypted, &original, m_Cipher);
         int32_t result = WriteRun(fill);
         if (result != VAULTKIT_ERROR_SUCCESS)
             return result;

@@ -6,7 +6,8 @@ set -euo pipefail
 
 STAMP=/var/lib/sanarix-setup.v1
 PKGS="cmake make g++ mingw-w64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
-      wine64 googletest dpkg-dev xz-utils patch quilt clang-14 libclang-rt-14-dev llvm-14"
+      wine64 googletest dpkg-dev xz-utils patch quilt clang-14 libclang-rt-14-dev llvm-14 \
+      libbenchmark-dev libssl-dev"
 
 need_install() {
     [ -f "$STAMP" ] || return 0

@@ -19,18 +19,38 @@ void WriteLe32(uint8_t* p, uint32_t v)
     p[3] = static_cast<uint8_t>(v >> 24);
 }
 
-// The four auxiliary functions of the rounds.
-inline uint32_t F(uint32_t x, uint32_t y, uint32_t z) { return (x & y) | (~x & z); }
-inline uint32_t G(uint32_t x, uint32_t y, uint32_t z) { return (x & z) | (y & ~z); }
-inline uint32_t H(uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z; }
-inline uint32_t I(uint32_t x, uint32_t y, uint32_t z) { return y ^ (x | ~z); }
+// The four auxiliary functions of the rounds, each split into the part that needs only
+// y and z (ready early: the previous step did not produce them) and the part that waits
+// for x. Only G splits (its two halves never share a set bit, so + gives the same as the
+// textbook |); in F and H the y, z terms are grouped so they too are formed early.
+inline uint32_t FEarly(uint32_t, uint32_t) { return 0; }
+inline uint32_t FLate(uint32_t x, uint32_t y, uint32_t z) { return z ^ (x & (y ^ z)); }
+inline uint32_t GEarly(uint32_t y, uint32_t z) { return y & ~z; }
+inline uint32_t GLate(uint32_t x, uint32_t, uint32_t z) { return x & z; }
+inline uint32_t HEarly(uint32_t, uint32_t) { return 0; }
+inline uint32_t HLate(uint32_t x, uint32_t y, uint32_t z) { return x ^ (y ^ z); }
+inline uint32_t IEarly(uint32_t, uint32_t) { return 0; }
+inline uint32_t ILate(uint32_t x, uint32_t y, uint32_t z) { return y ^ (x | ~z); }
 
 inline uint32_t Rotl(uint32_t v, int s) { return (v << s) | (v >> (32 - s)); }
 
+// Pins a once the message word, the constant and the early part of fn are in, so that
+// sum is formed while the previous step is still running; left alone gcc reassociates
+// them after the late part and lengthens the chain every step waits on.
+#if defined(__GNUC__)
+#define MD5_PIN(v) __asm__("" : "+r"(v))
+#else
+#define MD5_PIN(v) ((void)0)
+#endif
+
 // One step: a = b + ((a + fn(b,c,d) + x + t) <<< s). Unrolled via macro so
 // the compiler sees constant shifts and constants.
-#define MD5_STEP(fn, a, b, c, d, x, s, t) \
-    (a) = (b) + Rotl((a) + fn((b), (c), (d)) + (x) + static_cast<uint32_t>(t), (s))
+#define MD5_STEP(fn, a, b, c, d, x, s, t)                             \
+    do {                                                              \
+        (a) += (x) + static_cast<uint32_t>(t) + fn##Early((c), (d));  \
+        MD5_PIN(a);                                                   \
+        (a) = (b) + Rotl((a) + fn##Late((b), (c), (d)), (s));         \
+    } while (0)
 
 void Transform(uint32_t state[4], const uint8_t block[64])
 {
@@ -115,6 +135,7 @@ void Transform(uint32_t state[4], const uint8_t block[64])
 }
 
 #undef MD5_STEP
+#undef MD5_PIN
 
 }  // namespace
 

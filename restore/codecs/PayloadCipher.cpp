@@ -2,6 +2,7 @@
 #include "restore/codecs/PayloadCipher.h"
 
 #include <array>
+#include <cstring>
 
 namespace {
 
@@ -10,20 +11,24 @@ const uint8_t kSubStep = 0x0B;
 const uint8_t kXorStart = 0x6A;
 const uint8_t kXorStep = 0x0D;
 
+// Two full periods: from any position the next 256 counter values lie side by side, so
+// the inner loops run over three plain arrays, 16 bytes a step.
+const size_t kPeriod = 256;
+
 struct CounterTables
 {
-    std::array<uint8_t, 256> sub;
-    std::array<uint8_t, 256> xr;
+    std::array<uint8_t, 2 * kPeriod> sub;
+    std::array<uint8_t, 2 * kPeriod> xr;
 };
 
-// Precomputes the counter values for one full 256-byte period, so the inner
-// loops are a plain table look-up instead of two dependent counter updates.
+// Precomputes the counter values, so the inner loops are a plain table look-up instead of
+// two dependent counter updates.
 constexpr CounterTables BuildTables()
 {
     CounterTables t{};
     uint8_t s = kSubStart;
     uint8_t x = kXorStart;
-    for (size_t i = 0; i < 256; ++i) {
+    for (size_t i = 0; i < 2 * kPeriod; ++i) {
         t.sub[i] = s;
         t.xr[i] = x;
         s = static_cast<uint8_t>(s + kSubStep);
@@ -33,6 +38,45 @@ constexpr CounterTables BuildTables()
 }
 
 constexpr CounterTables kTables = BuildTables();
+
+// gcc -O2 (what ships) leaves byte loops scalar, about 1 GB/s; spelled as 16-byte vectors
+// they run at memory speed. GNU vector types lower to SSE2 on any x86-64.
+#if defined(__GNUC__)
+typedef uint8_t Bytes16 __attribute__((vector_size(16)));
+
+inline Bytes16 Load16(const uint8_t* p)
+{
+    Bytes16 v;
+    std::memcpy(&v, p, sizeof(v));
+    return v;
+}
+#endif
+
+void DecipherSpan(uint8_t* data, const uint8_t* sub, const uint8_t* xr, size_t n)
+{
+    size_t i = 0;
+#if defined(__GNUC__)
+    for (; i + 16 <= n; i += 16) {
+        Bytes16 v = (Load16(data + i) - Load16(sub + i)) ^ Load16(xr + i);
+        std::memcpy(data + i, &v, sizeof(v));
+    }
+#endif
+    for (; i < n; ++i)
+        data[i] = static_cast<uint8_t>((data[i] - sub[i]) ^ xr[i]);
+}
+
+void EncipherSpan(uint8_t* data, const uint8_t* sub, const uint8_t* xr, size_t n)
+{
+    size_t i = 0;
+#if defined(__GNUC__)
+    for (; i + 16 <= n; i += 16) {
+        Bytes16 v = (Load16(data + i) ^ Load16(xr + i)) + Load16(sub + i);
+        std::memcpy(data + i, &v, sizeof(v));
+    }
+#endif
+    for (; i < n; ++i)
+        data[i] = static_cast<uint8_t>((data[i] ^ xr[i]) + sub[i]);
+}
 
 }  // namespace
 
@@ -47,18 +91,28 @@ void PayloadCipher::Decipher(uint8_t* data, size_t count)
 {
     if (data == nullptr)
         return;
-    uint8_t pos = m_uPosition;
-    for (size_t i = 0; i < count; ++i, ++pos)
-        data[i] = static_cast<uint8_t>((data[i] - kTables.sub[pos]) ^ kTables.xr[pos]);
-    m_uPosition = pos;
+    size_t pos = m_uPosition;
+    while (count > 0) {
+        size_t n = count < kPeriod ? count : kPeriod;
+        DecipherSpan(data, kTables.sub.data() + pos, kTables.xr.data() + pos, n);
+        data += n;
+        count -= n;
+        pos = (pos + n) % kPeriod;
+    }
+    m_uPosition = static_cast<uint8_t>(pos);
 }
 
 void PayloadCipher::Encipher(uint8_t* data, size_t count)
 {
     if (data == nullptr)
         return;
-    uint8_t pos = m_uPosition;
-    for (size_t i = 0; i < count; ++i, ++pos)
-        data[i] = static_cast<uint8_t>((data[i] ^ kTables.xr[pos]) + kTables.sub[pos]);
-    m_uPosition = pos;
+    size_t pos = m_uPosition;
+    while (count > 0) {
+        size_t n = count < kPeriod ? count : kPeriod;
+        EncipherSpan(data, kTables.sub.data() + pos, kTables.xr.data() + pos, n);
+        data += n;
+        count -= n;
+        pos = (pos + n) % kPeriod;
+    }
+    m_uPosition = static_cast<uint8_t>(pos);
 }

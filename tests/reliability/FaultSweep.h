@@ -1,0 +1,40 @@
+// The fault sweep's injector: hooks on every table row that the restore operation and the
+// quarantine store call and that can fail. With no fault armed it only records the order
+// of the calls; armed with k, the k-th call fails with a realistic error code for its row.
+// Closes and the release of a backup context still happen when they "fail", so a failed
+// run leaks nothing that would disturb the next one.
+#pragma once
+#include "tests/support/SysHooks.h"
+#include <memory>
+#include <string>
+#include <vector>
+
+class CFaultInjector
+{
+public:
+    // Fails call number failAt (from 1); 0 fails nothing.
+    explicit CFaultInjector(size_t failAt);
+    ~CFaultInjector();
+    CFaultInjector(const CFaultInjector&) = delete;
+    CFaultInjector& operator=(const CFaultInjector&) = delete;
+
+    // Rows called so far, in order.
+    const std::vector<const char*>& Calls() const { return m_Calls; }
+    // The injected failure, once it happened: row and error code.
+    bool Injected() const { return m_bInjected; }
+    const char* FailedRow() const { return m_pFailedRow; }
+    DWORD FailedError() const { return m_dwFailedError; }
+
+    // Counts the call; true (with the last error set) when this one is to fail.
+    bool Due(const char* row);
+
+private:
+    struct CHooks;
+
+    size_t m_nFailAt;
+    std::vector<const char*> m_Calls;
+    bool m_bInjected = false;
+    const char* m_pFailedRow = nullptr;
+    DWORD m_dwFailedError = 0;
+    std::unique_ptr<CHooks> m_Hooks;
+};
