@@ -1,8 +1,10 @@
 // PayloadRecords: the stream records of an ordinary payload (a 20-byte header, the stream
 // name, the enciphered data, back to back), found the way the restore writer reads them:
 // it refuses a header with a negative data size or a name that does not fit its work
-// buffer before reading on, and a payload that ends inside a record. No I/O, so a fuzzer
-// and the tools can walk a payload held in memory.
+// buffer before reading on, and a payload that ends inside a header or a name; one that
+// ends inside the data ends that record there (the size and digest checks after the
+// write then reject the file). No I/O, so a fuzzer and the tools can walk a payload held
+// in memory.
 #pragma once
 
 #include <cstddef>
@@ -21,7 +23,7 @@ enum class PayloadCheck
     NegativeSize, // data size below 0
     NameTooLarge, // name size above kPayloadMaxNameBytes
     CutName,      // the payload ends inside the name
-    CutData,      // the payload ends inside the data
+    CutData,      // the payload ends inside the data (the writer takes what there is)
 };
 
 struct PayloadRecordHeader

@@ -108,10 +108,10 @@ public:
     bool Build()
     {
         for (CSweepItem& item : m_Items) {
-            if (!BuildQuarItem(item.spec, Folder(L"Q") + L"\\" + item.base))
+            if (!BuildQuarItem(item.spec, InQuarantine(item.base)))
                 return false;
-            m_Stored[item.base + L".xml"] = ReadFileBytes(Folder(L"Q") + L"\\" + item.base + L".xml");
-            m_Stored[item.base + L".cvq"] = ReadFileBytes(Folder(L"Q") + L"\\" + item.base + L".cvq");
+            for (const wchar_t* ext : {L".xml", L".cvq"})
+                m_Stored[item.base + ext] = ReadFileBytes(InQuarantine(item.base + ext));
             for (const auto& s : item.standing)
                 if (!WriteFileBytes(Destination(item, s.first), s.second))
                     return false;
@@ -124,7 +124,7 @@ public:
     {
         std::vector<int32_t> results;
         for (const CSweepItem& item : m_Items) {
-            std::wstring index = Folder(L"Q") + L"\\" + item.base + L".xml";
+            std::wstring index = InQuarantine(item.base + L".xml");
             for (const CItemLocation& at : item.spec.locations)
                 results.push_back(
                     VaultkitDecryptAndRestore(index.c_str(), at.name.c_str(), at.path.c_str()));
@@ -169,8 +169,8 @@ private:
                    std::vector<std::string>& leftovers, std::set<std::wstring>& expectedInQ) const
     {
         const std::string tag = Narrow(item.base) + ": ";
-        const std::wstring xml = Folder(L"Q") + L"\\" + item.base + L".xml";
-        const std::wstring cvq = Folder(L"Q") + L"\\" + item.base + L".cvq";
+        const std::wstring xml = InQuarantine(item.base + L".xml");
+        const std::wstring cvq = InQuarantine(item.base + L".cvq");
         bool hasIndex = FileExists(xml);
         if (hasIndex)
             expectedInQ.insert(item.base + L".xml");
@@ -236,7 +236,8 @@ private:
             return untouched; // what a retire leaves there
         }
         if (!listed && (!exists || bytes != item.spec.content))
-            violations.push_back(where + (exists ? "retired with a wrong file" : "retired, no file"));
+            violations.push_back(where +
+                                 (exists ? "retired with a wrong file" : "retired, no file"));
         if (listed && exists && bytes != item.spec.content)
             violations.push_back(where + "a part-written file is left");
         bool complete = exists && bytes == item.spec.content;
