@@ -59,7 +59,7 @@ std::vector<std::wstring> FilesIn(const std::wstring& folder)
 struct CSweepItem
 {
     std::wstring base; // in the quarantine folder, without extension
-    CItemSpec spec;
+    CItemDescription desc;
     std::map<size_t, std::string> standing; // location -> content already at its destination
 };
 
@@ -75,31 +75,31 @@ public:
 
         CSweepItem one; // one location, a side stream, security data
         one.base = L"A1";
-        one.spec.content = Filler(3000, 1);
-        one.spec.extraStreams = {{4, 0, L":side", "an alternate stream"}};
-        one.spec.security = security;
-        one.spec.locations = {{L"one.txt", Folder(L"D1")}};
+        one.desc.content = Filler(3000, 1);
+        one.desc.extraStreams = {{4, 0, L":side", "an alternate stream"}};
+        one.desc.security = security;
+        one.desc.locations = {{L"one.txt", Folder(L"D1")}};
         m_Items.push_back(one);
 
         CSweepItem two; // two locations, a record larger than the writer's buffer
         two.base = L"B2";
-        two.spec.content = Filler(70000, 2);
-        two.spec.security = security;
-        two.spec.attr = 0x821; // read-only, archive, compressed
-        two.spec.locations = {{L"two.bin", Folder(L"D1") + L"\\"}, {L"two.bin", Folder(L"D2")}};
+        two.desc.content = Filler(70000, 2);
+        two.desc.security = security;
+        two.desc.attr = 0x821; // read-only, archive, compressed
+        two.desc.locations = {{L"two.bin", Folder(L"D1") + L"\\"}, {L"two.bin", Folder(L"D2")}};
         m_Items.push_back(two);
 
         CSweepItem efs; // an EFS item through the raw import
         efs.base = L"C3";
-        efs.spec.content = Filler(5000, 3);
-        efs.spec.dflags = QUAR_DFLAG_EFS;
-        efs.spec.locations = {{L"efs.dat", Folder(L"D2")}};
+        efs.desc.content = Filler(5000, 3);
+        efs.desc.dflags = QUAR_DFLAG_EFS;
+        efs.desc.locations = {{L"efs.dat", Folder(L"D2")}};
         m_Items.push_back(efs);
 
         CSweepItem taken; // a file already stands at the destination
         taken.base = L"D4";
-        taken.spec.content = "restored content";
-        taken.spec.locations = {{L"there.txt", Folder(L"D1")}};
+        taken.desc.content = "restored content";
+        taken.desc.locations = {{L"there.txt", Folder(L"D1")}};
         taken.standing[0] = "was here first";
         m_Items.push_back(taken);
     }
@@ -108,7 +108,7 @@ public:
     bool Build()
     {
         for (CSweepItem& item : m_Items) {
-            if (!BuildQuarItem(item.spec, InQuarantine(item.base)))
+            if (!BuildQuarItem(item.desc, InQuarantine(item.base)))
                 return false;
             for (const wchar_t* ext : {L".xml", L".cvq"})
                 m_Stored[item.base + ext] = ReadFileBytes(InQuarantine(item.base + ext));
@@ -125,7 +125,7 @@ public:
         std::vector<int32_t> results;
         for (const CSweepItem& item : m_Items) {
             std::wstring index = InQuarantine(item.base + L".xml");
-            for (const CItemLocation& at : item.spec.locations)
+            for (const CItemLocation& at : item.desc.locations)
                 results.push_back(
                     VaultkitDecryptAndRestore(index.c_str(), at.name.c_str(), at.path.c_str()));
         }
@@ -159,10 +159,10 @@ private:
 
     std::wstring Destination(const CSweepItem& item, size_t i) const
     {
-        std::wstring path = item.spec.locations[i].path;
+        std::wstring path = item.desc.locations[i].path;
         if (path.back() != L'\\')
             path += L'\\';
-        return path + item.spec.locations[i].name;
+        return path + item.desc.locations[i].name;
     }
 
     void CheckItem(const CSweepItem& item, std::vector<std::string>& violations,
@@ -183,8 +183,8 @@ private:
         }
         size_t listedCount = 0;
         size_t restoredListed = 0; // listed, yet the destination is as a retire leaves it
-        for (size_t i = 0; i < item.spec.locations.size(); ++i) {
-            const CItemLocation& at = item.spec.locations[i];
+        for (size_t i = 0; i < item.desc.locations.size(); ++i) {
+            const CItemLocation& at = item.desc.locations[i];
             bool listed = false;
             for (uint32_t f = 0; hasIndex && f < index.GetFileCount(); ++f)
                 listed = listed || (at.name == index.m_Files[f].name &&
@@ -194,7 +194,7 @@ private:
             restoredListed += listed && done;
         }
         if (hasIndex) {
-            if (listedCount == item.spec.locations.size() &&
+            if (listedCount == item.desc.locations.size() &&
                 ReadFileBytes(xml) != m_Stored.at(item.base + L".xml"))
                 violations.push_back(tag + "the index changed though no location left it");
             if (listedCount != index.GetFileCount())
@@ -223,8 +223,8 @@ private:
                           std::vector<std::string>& leftovers) const
     {
         const std::wstring dest = Destination(item, i);
-        const std::string where = tag + Narrow(item.spec.locations[i].name) + " in " +
-                                  Narrow(item.spec.locations[i].path.substr(m_Dir.Path().size())) +
+        const std::string where = tag + Narrow(item.desc.locations[i].name) + " in " +
+                                  Narrow(item.desc.locations[i].path.substr(m_Dir.Path().size())) +
                                   ": ";
         bool exists = false;
         std::string bytes = ReadFileBytes(dest, &exists);
@@ -235,12 +235,12 @@ private:
                 violations.push_back(where + "the file that stood there was changed");
             return untouched; // what a retire leaves there
         }
-        if (!listed && (!exists || bytes != item.spec.content))
+        if (!listed && (!exists || bytes != item.desc.content))
             violations.push_back(where +
                                  (exists ? "retired with a wrong file" : "retired, no file"));
-        if (listed && exists && bytes != item.spec.content)
+        if (listed && exists && bytes != item.desc.content)
             violations.push_back(where + "a part-written file is left");
-        bool complete = exists && bytes == item.spec.content;
+        bool complete = exists && bytes == item.desc.content;
         if (listed && complete)
             leftovers.push_back(where + "a complete copy left while still listed");
         return complete;

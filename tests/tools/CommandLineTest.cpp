@@ -17,7 +17,7 @@ TEST(ItemBuilderCommandLine, EveryOptionLandsInTheDescription)
          L"C:\\sd", L"--no-empty-record", L"--damage", L"flip:3", L"--damage", L"hash"},
         &a, &error))
         << error;
-    const CItemSpec& s = a.spec;
+    const CItemDescription& s = a.desc;
     EXPECT_FALSE(a.help);
     EXPECT_EQ(a.outBase, L"C:\\Q\\A1");
     EXPECT_EQ(s.content, "h\xc3\xa9");
@@ -93,12 +93,12 @@ TEST(ItemBuilderCommandLine, NamedFilesAreReadIn)
                                       L"--security-file", dir.Join(L"sd")},
                                      &a, &error));
     ASSERT_TRUE(LoadItemFiles(&a, &error)) << error;
-    EXPECT_EQ(a.spec.content, std::string("con\0tent", 8));
-    ASSERT_EQ(a.spec.extraStreams.size(), 1u);
-    EXPECT_EQ(a.spec.extraStreams[0].id, 4u);
-    EXPECT_EQ(a.spec.extraStreams[0].name, L":n");
-    EXPECT_EQ(a.spec.extraStreams[0].data, "stream");
-    EXPECT_EQ(a.spec.security, std::optional<std::string>("descriptor"));
+    EXPECT_EQ(a.desc.content, std::string("con\0tent", 8));
+    ASSERT_EQ(a.desc.extraStreams.size(), 1u);
+    EXPECT_EQ(a.desc.extraStreams[0].id, 4u);
+    EXPECT_EQ(a.desc.extraStreams[0].name, L":n");
+    EXPECT_EQ(a.desc.extraStreams[0].data, "stream");
+    EXPECT_EQ(a.desc.security, std::optional<std::string>("descriptor"));
 
     for (const wchar_t* option : {L"--content-file", L"--security-file"}) {
         CItemBuilderArgs b;

@@ -9,15 +9,15 @@
 
 namespace {
 
-CItemSpec SampleSpec()
+CItemDescription SampleSpec()
 {
-    CItemSpec spec;
-    spec.content = "MZ this program cannot be run in DOS mode";
-    spec.security = std::string("\x01\x00\x04\x80", 4) + std::string(16, '\0');
-    spec.locations = {{L"tool.exe", L"C:\\Users\\Public\\"}, {L"tool.exe", L"C:\\Temp"}};
-    spec.qname = L"A1";
-    spec.sender = L"someone@example.org";
-    return spec;
+    CItemDescription desc;
+    desc.content = "MZ this program cannot be run in DOS mode";
+    desc.security = std::string("\x01\x00\x04\x80", 4) + std::string(16, '\0');
+    desc.locations = {{L"tool.exe", L"C:\\Users\\Public\\"}, {L"tool.exe", L"C:\\Temp"}};
+    desc.qname = L"A1";
+    desc.sender = L"someone@example.org";
+    return desc;
 }
 
 std::wstring Wide(const std::string& s)
@@ -30,9 +30,9 @@ std::wstring Wide(const std::string& s)
 TEST(ItemBuilder, WritesPayloadAndAnIndexThatReadsBack)
 {
     CTempDir dir;
-    CItemSpec spec = SampleSpec();
+    CItemDescription desc = SampleSpec();
     CBuiltItem built;
-    ASSERT_TRUE(BuildQuarItem(spec, dir.Join(L"A1"), &built));
+    ASSERT_TRUE(BuildQuarItem(desc, dir.Join(L"A1"), &built));
     EXPECT_EQ(built.xmlPath, dir.Join(L"A1.xml"));
     EXPECT_EQ(built.payloadPath, dir.Join(L"A1.cvq"));
 
@@ -41,11 +41,11 @@ TEST(ItemBuilder, WritesPayloadAndAnIndexThatReadsBack)
     std::vector<CReadRecord> records;
     ASSERT_TRUE(ReadPayloadRecords(payload, &records));
     ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].plain, spec.content);
+    EXPECT_EQ(records[0].plain, desc.content);
 
     QuarItem loaded;
     ASSERT_TRUE(loaded.LoadXml(built.xmlPath.c_str()));
-    EXPECT_EQ(loaded.size, int64_t(spec.content.size()));
+    EXPECT_EQ(loaded.size, int64_t(desc.content.size()));
     EXPECT_EQ(loaded.hash, Wide(JoinedDigests(records, true)));
     EXPECT_EQ(loaded.qhash, Wide(JoinedDigests(records, false)));
     EXPECT_STREQ(loaded.dvirus, L"trojan.fakealert.5");
@@ -58,7 +58,7 @@ TEST(ItemBuilder, WritesPayloadAndAnIndexThatReadsBack)
     EXPECT_EQ(second.lwt, kItemDefaultLwt);
     EXPECT_EQ(second.lat, kItemDefaultLat);
     // The CR LF line ends of the Base64 text survive the index file.
-    std::string secText = EncodeSecurityText(*spec.security);
+    std::string secText = EncodeSecurityText(*desc.security);
     ASSERT_TRUE(second.sec_str.has_value());
     EXPECT_EQ(std::string(second.sec_str->begin(), second.sec_str->begin() + secText.size()),
               secText);
@@ -67,13 +67,13 @@ TEST(ItemBuilder, WritesPayloadAndAnIndexThatReadsBack)
 TEST(ItemBuilder, DamagesReachTheFiles)
 {
     CTempDir dir;
-    CItemSpec spec = SampleSpec();
+    CItemDescription desc = SampleSpec();
     CBuiltItem good;
-    ASSERT_TRUE(BuildQuarItem(spec, dir.Join(L"good"), &good));
+    ASSERT_TRUE(BuildQuarItem(desc, dir.Join(L"good"), &good));
 
-    spec.damages = {{EItemDamage::TruncatePayload, 7}, {EItemDamage::WrongSize, {}}};
+    desc.damages = {{EItemDamage::TruncatePayload, 7}, {EItemDamage::WrongSize, {}}};
     CBuiltItem bad;
-    ASSERT_TRUE(BuildQuarItem(spec, dir.Join(L"bad"), &bad));
+    ASSERT_TRUE(BuildQuarItem(desc, dir.Join(L"bad"), &bad));
     EXPECT_EQ(ReadFileBytes(bad.payloadPath), good.payload.substr(0, 7));
     QuarItem loaded;
     ASSERT_TRUE(loaded.LoadXml(bad.xmlPath.c_str()));
@@ -81,16 +81,16 @@ TEST(ItemBuilder, DamagesReachTheFiles)
     EXPECT_EQ(loaded.hash, good.item.hash); // digests of the undamaged payload
 
     // A payload left from an earlier build is deleted for a missing payload.
-    spec.damages = {{EItemDamage::NoPayload, {}}};
-    ASSERT_TRUE(BuildQuarItem(spec, dir.Join(L"good"), &bad));
+    desc.damages = {{EItemDamage::NoPayload, {}}};
+    ASSERT_TRUE(BuildQuarItem(desc, dir.Join(L"good"), &bad));
     EXPECT_FALSE(FileExists(dir.Join(L"good.cvq")));
     EXPECT_TRUE(FileExists(dir.Join(L"good.xml")));
-    ASSERT_TRUE(BuildQuarItem(spec, dir.Join(L"good"), &bad)); // nothing there: still fine
+    ASSERT_TRUE(BuildQuarItem(desc, dir.Join(L"good"), &bad)); // nothing there: still fine
 
     // A damage that cannot apply writes nothing at all.
-    spec.damages = {{EItemDamage::FlipPayloadByte, 100000}};
+    desc.damages = {{EItemDamage::FlipPayloadByte, 100000}};
     SetLastError(0);
-    EXPECT_FALSE(BuildQuarItem(spec, dir.Join(L"never"), &bad));
+    EXPECT_FALSE(BuildQuarItem(desc, dir.Join(L"never"), &bad));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
     EXPECT_FALSE(FileExists(dir.Join(L"never.cvq")));
     EXPECT_FALSE(FileExists(dir.Join(L"never.xml")));
@@ -99,32 +99,32 @@ TEST(ItemBuilder, DamagesReachTheFiles)
 TEST(ItemBuilder, FailuresOfEachWriteAreReported)
 {
     CTempDir dir;
-    CItemSpec spec = SampleSpec();
-    spec.content = std::string(3u << 20, 'x'); // written in several slices
+    CItemDescription desc = SampleSpec();
+    desc.content = std::string(3u << 20, 'x'); // written in several slices
     {
         CSysFailNth<&CSysCalls::CreateFileW> denied(1, ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
-        EXPECT_FALSE(BuildQuarItem(spec, dir.Join(L"a")));
+        EXPECT_FALSE(BuildQuarItem(desc, dir.Join(L"a")));
         EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
     }
     EXPECT_FALSE(FileExists(dir.Join(L"a.xml")));
     {
         CSysFailNth<&CSysCalls::WriteFile> full(2, ERROR_DISK_FULL, FALSE);
-        EXPECT_FALSE(BuildQuarItem(spec, dir.Join(L"b")));
+        EXPECT_FALSE(BuildQuarItem(desc, dir.Join(L"b")));
         EXPECT_EQ(GetLastError(), DWORD(ERROR_DISK_FULL));
         EXPECT_EQ(full.Calls(), 2);
     }
     EXPECT_FALSE(FileExists(dir.Join(L"b.xml")));
     {
         CSysFailNth<&CSysCalls::DeleteFileW> denied(1, ERROR_ACCESS_DENIED, FALSE);
-        spec.damages = {{EItemDamage::NoPayload, {}}};
-        EXPECT_FALSE(BuildQuarItem(spec, dir.Join(L"c")));
-        spec.damages.clear();
+        desc.damages = {{EItemDamage::NoPayload, {}}};
+        EXPECT_FALSE(BuildQuarItem(desc, dir.Join(L"c")));
+        desc.damages.clear();
     }
     // The index cannot be saved where a folder stands in its way.
     ASSERT_TRUE(CreateDirectoryW(dir.Join(L"d.xml").c_str(), nullptr));
-    EXPECT_FALSE(BuildQuarItem(spec, dir.Join(L"d")));
+    EXPECT_FALSE(BuildQuarItem(desc, dir.Join(L"d")));
     // Nowhere to write at all.
-    EXPECT_FALSE(BuildQuarItem(spec, dir.Join(L"missing\\e")));
+    EXPECT_FALSE(BuildQuarItem(desc, dir.Join(L"missing\\e")));
 }
 
 TEST(ItemBuilderProgram, BuildsAnItemFromItsCommandLine)

@@ -35,28 +35,28 @@ std::wstring Wide(const std::string& s)
 
 TEST(ItemPayload, RecordsDecipherBackWithTheirFraming)
 {
-    CItemSpec spec;
-    spec.content = Pattern(70000, 1); // longer than one restore buffer, past 256-byte cycles
-    spec.extraStreams = {Stream(4, L":Zone.Identifier:$DATA", "[ZoneTransfer]\r\nZoneId=3"),
+    CItemDescription desc;
+    desc.content = Pattern(70000, 1); // longer than one restore buffer, past 256-byte cycles
+    desc.extraStreams = {Stream(4, L":Zone.Identifier:$DATA", "[ZoneTransfer]\r\nZoneId=3"),
                          Stream(2, L"", Pattern(300, 2))};
-    spec.extraStreams[0].attributes = 0x8;
-    CItemPayload payload = BuildItemPayload(spec);
+    desc.extraStreams[0].attributes = 0x8;
+    CItemPayload payload = BuildItemPayload(desc);
 
     std::vector<CReadRecord> records;
     ASSERT_TRUE(ReadPayloadRecords(payload.bytes, &records));
     ASSERT_EQ(records.size(), 3u);
     EXPECT_EQ(records[0].id, 1u);
     EXPECT_EQ(records[0].name, L"");
-    EXPECT_EQ(records[0].plain, spec.content);
-    EXPECT_NE(records[0].stored, spec.content);
+    EXPECT_EQ(records[0].plain, desc.content);
+    EXPECT_NE(records[0].stored, desc.content);
     EXPECT_EQ(records[1].id, 4u);
     EXPECT_EQ(records[1].attributes, 0x8u);
     EXPECT_EQ(records[1].name, L":Zone.Identifier:$DATA");
-    EXPECT_EQ(records[1].plain, spec.extraStreams[0].data);
+    EXPECT_EQ(records[1].plain, desc.extraStreams[0].data);
     EXPECT_EQ(records[2].id, 2u);
-    EXPECT_EQ(records[2].plain, spec.extraStreams[1].data);
+    EXPECT_EQ(records[2].plain, desc.extraStreams[1].data);
     // Headers and names are never enciphered.
-    EXPECT_EQ(records[1].headerAndName, MakeStreamRecord(spec.extraStreams[0]).substr(0, 64));
+    EXPECT_EQ(records[1].headerAndName, MakeStreamRecord(desc.extraStreams[0]).substr(0, 64));
 
     EXPECT_EQ(payload.hash, JoinedDigests(records, /*original=*/true));
     EXPECT_EQ(payload.qhash, JoinedDigests(records, /*original=*/false));
@@ -65,8 +65,8 @@ TEST(ItemPayload, RecordsDecipherBackWithTheirFraming)
 
 TEST(ItemPayload, EmptyContentAsARecordOrAsNothing)
 {
-    CItemSpec spec;
-    CItemPayload withRecord = BuildItemPayload(spec);
+    CItemDescription desc;
+    CItemPayload withRecord = BuildItemPayload(desc);
     std::vector<CReadRecord> records;
     ASSERT_TRUE(ReadPayloadRecords(withRecord.bytes, &records));
     ASSERT_EQ(records.size(), 1u);
@@ -75,20 +75,20 @@ TEST(ItemPayload, EmptyContentAsARecordOrAsNothing)
     EXPECT_EQ(withRecord.hash, Md5Text(withRecord.bytes));
     EXPECT_EQ(withRecord.qhash, withRecord.hash);
 
-    spec.emptyContentAsRecord = false;
-    CItemPayload nothing = BuildItemPayload(spec);
+    desc.emptyContentAsRecord = false;
+    CItemPayload nothing = BuildItemPayload(desc);
     EXPECT_EQ(nothing.bytes, "");
     EXPECT_EQ(nothing.hash, "");
     EXPECT_EQ(nothing.qhash, "");
-    EXPECT_EQ(BuildItemRecord(spec, nothing).size, 0);
+    EXPECT_EQ(BuildItemRecord(desc, nothing).size, 0);
 }
 
 TEST(ItemPayload, IdenticalRecordsAreStoredAlikeAndBothCounted)
 {
-    CItemSpec spec;
-    spec.content = "same";
-    spec.extraStreams = {Stream(1, L"", "same")};
-    CItemPayload payload = BuildItemPayload(spec);
+    CItemDescription desc;
+    desc.content = "same";
+    desc.extraStreams = {Stream(1, L"", "same")};
+    CItemPayload payload = BuildItemPayload(desc);
     ASSERT_EQ(payload.bytes.size() % 2, 0u);
     size_t half = payload.bytes.size() / 2;
     EXPECT_EQ(payload.bytes.substr(0, half), payload.bytes.substr(half));
@@ -98,7 +98,7 @@ TEST(ItemPayload, IdenticalRecordsAreStoredAlikeAndBothCounted)
 
 TEST(ItemPayload, DigestTextsAreSortedNotInRecordOrder)
 {
-    CItemSpec a, b;
+    CItemDescription a, b;
     a.content = b.content = "main";
     CItemStream x = Stream(4, L":a", "alpha"), y = Stream(4, L":b", "beta");
     a.extraStreams = {x, y};
@@ -118,16 +118,16 @@ TEST(ItemPayload, DigestTextsAreSortedNotInRecordOrder)
 
 TEST(ItemPayload, EfsItemsStoreTheComplementedExport)
 {
-    CItemSpec spec;
-    spec.content = Pattern(5000, 7);
-    spec.dflags = QUAR_DFLAG_EFS | 0x1;
-    spec.extraStreams = {Stream(4, L":ignored", "x")}; // the raw export carries no records
-    CItemPayload payload = BuildItemPayload(spec);
-    ASSERT_EQ(payload.bytes.size(), spec.content.size());
+    CItemDescription desc;
+    desc.content = Pattern(5000, 7);
+    desc.dflags = QUAR_DFLAG_EFS | 0x1;
+    desc.extraStreams = {Stream(4, L":ignored", "x")}; // the raw export carries no records
+    CItemPayload payload = BuildItemPayload(desc);
+    ASSERT_EQ(payload.bytes.size(), desc.content.size());
     std::string back = payload.bytes;
     ComplementBytes(reinterpret_cast<uint8_t*>(&back[0]), back.size());
-    EXPECT_EQ(back, spec.content);
-    EXPECT_EQ(payload.hash, Md5Text(spec.content));
+    EXPECT_EQ(back, desc.content);
+    EXPECT_EQ(payload.hash, Md5Text(desc.content));
     EXPECT_EQ(payload.qhash, Md5Text(payload.bytes));
 }
 
@@ -160,13 +160,13 @@ TEST(ItemPayload, SecurityTextDecodesToOneSecurityRecord)
 
 TEST(ItemPayload, RecordHoldsTheContentSizeAndTheSecurityTextPerLocation)
 {
-    CItemSpec spec;
-    spec.content = "12345";
-    spec.extraStreams = {Stream(4, L":n", "not counted in the size")};
-    spec.security = "SD";
-    spec.locations = {{L"a.exe", L"C:\\one"}, {L"b.exe", L"C:\\two\\"}};
-    CItemPayload payload = BuildItemPayload(spec);
-    QuarItem item = BuildItemRecord(spec, payload);
+    CItemDescription desc;
+    desc.content = "12345";
+    desc.extraStreams = {Stream(4, L":n", "not counted in the size")};
+    desc.security = "SD";
+    desc.locations = {{L"a.exe", L"C:\\one"}, {L"b.exe", L"C:\\two\\"}};
+    CItemPayload payload = BuildItemPayload(desc);
+    QuarItem item = BuildItemRecord(desc, payload);
 
     EXPECT_EQ(item.size, 5);
     EXPECT_EQ(item.hash, Wide(payload.hash));
@@ -179,20 +179,20 @@ TEST(ItemPayload, RecordHoldsTheContentSizeAndTheSecurityTextPerLocation)
         EXPECT_EQ(std::string(e.sec_str->begin(), e.sec_str->end()), secText + '\0');
     }
 
-    spec.security.reset();
-    QuarItem bare = BuildItemRecord(spec, payload);
+    desc.security.reset();
+    QuarItem bare = BuildItemRecord(desc, payload);
     EXPECT_FALSE(bare.m_Files[0].sec_str.has_value());
     EXPECT_EQ(bare.m_Files[0].sec_str_len, 0);
 }
 
 TEST(ItemDamage, EachKindBreaksWhatItSays)
 {
-    CItemSpec spec;
-    spec.content = "content";
-    spec.security = "SD";
-    spec.locations = {{L"a", L"C:\\"}};
-    CItemPayload payload = BuildItemPayload(spec);
-    const QuarItem good = BuildItemRecord(spec, payload);
+    CItemDescription desc;
+    desc.content = "content";
+    desc.security = "SD";
+    desc.locations = {{L"a", L"C:\\"}};
+    CItemPayload payload = BuildItemPayload(desc);
+    const QuarItem good = BuildItemRecord(desc, payload);
     auto apply = [&](const wchar_t* text, std::string* bytes, QuarItem* item, bool* write) {
         CItemDamage d;
         *bytes = payload.bytes;

@@ -69,12 +69,12 @@ protected:
         SysRestoreAllCalls();
     }
 
-    CItemSpec Spec(const std::string& content)
+    CItemDescription Desc(const std::string& content)
     {
-        CItemSpec spec;
-        spec.content = content;
-        spec.locations = {{L"restored.exe", m_Dest.Path()}};
-        return spec;
+        CItemDescription desc;
+        desc.content = content;
+        desc.locations = {{L"restored.exe", m_Dest.Path()}};
+        return desc;
     }
     int32_t Restore(const CBuiltItem& built, size_t location = 0)
     {
@@ -93,28 +93,28 @@ protected:
 TEST_F(RoundTrip, OrdinaryItemComesBackToEveryLocation)
 {
     CTempDir second;
-    CItemSpec spec = Spec(Pattern(150000, 3));
-    spec.security = SecurityDescriptor(L"O:BAG:BAD:(A;;FA;;;WD)");
-    ASSERT_FALSE(spec.security->empty());
+    CItemDescription desc = Desc(Pattern(150000, 3));
+    desc.security = SecurityDescriptor(L"O:BAG:BAD:(A;;FA;;;WD)");
+    ASSERT_FALSE(desc.security->empty());
     CItemStream zone;
     zone.id = 4;
     zone.name = L":Zone.Identifier:$DATA";
     zone.data = "[ZoneTransfer]\r\nZoneId=3\r\n";
-    spec.extraStreams = {zone};
-    spec.locations.push_back({L"restored.exe", second.Path() + L"\\"});
+    desc.extraStreams = {zone};
+    desc.locations.push_back({L"restored.exe", second.Path() + L"\\"});
     CBuiltItem built;
-    ASSERT_TRUE(BuildQuarItem(spec, m_Quarantine.Join(L"A1"), &built));
+    ASSERT_TRUE(BuildQuarItem(desc, m_Quarantine.Join(L"A1"), &built));
 
     CSysRecorder<&CSysCalls::SetKernelObjectSecurity> security;
     EXPECT_EQ(Restore(built, 0), VAULTKIT_ERROR_SUCCESS);
     EXPECT_GE(security.Count(), 1u); // the descriptor reached our BackupWrite intact
-    EXPECT_EQ(ReadFileBytes(Destination()), spec.content);
+    EXPECT_EQ(ReadFileBytes(Destination()), desc.content);
     WIN32_FILE_ATTRIBUTE_DATA data = {};
     ASSERT_TRUE(GetFileAttributesExW(Destination().c_str(), GetFileExInfoStandard, &data));
     ULARGE_INTEGER lwt;
     lwt.LowPart = data.ftLastWriteTime.dwLowDateTime;
     lwt.HighPart = data.ftLastWriteTime.dwHighDateTime;
-    EXPECT_EQ(int64_t(lwt.QuadPart), spec.lwt);
+    EXPECT_EQ(int64_t(lwt.QuadPart), desc.lwt);
     QuarItem left;
     ASSERT_TRUE(left.LoadXml(built.xmlPath.c_str()));
     ASSERT_EQ(left.GetFileCount(), 1u);
@@ -122,7 +122,7 @@ TEST_F(RoundTrip, OrdinaryItemComesBackToEveryLocation)
     EXPECT_TRUE(FileExists(built.payloadPath));
 
     EXPECT_EQ(Restore(built, 1), VAULTKIT_ERROR_SUCCESS);
-    EXPECT_EQ(ReadFileBytes(second.Join(L"restored.exe")), spec.content);
+    EXPECT_EQ(ReadFileBytes(second.Join(L"restored.exe")), desc.content);
     EXPECT_FALSE(FileExists(built.xmlPath));
     EXPECT_FALSE(FileExists(built.payloadPath));
 }
@@ -140,11 +140,11 @@ TEST_F(RoundTrip, EfsAndEmptyItemsComeBack)
                           Case{"empty efs", "", QUAR_DFLAG_EFS, true},
                           Case{"empty record", "", 0, true},
                           Case{"no record", "", 0, false}}) {
-        CItemSpec spec = Spec(c.content);
-        spec.dflags = c.dflags;
-        spec.emptyContentAsRecord = c.emptyAsRecord;
+        CItemDescription desc = Desc(c.content);
+        desc.dflags = c.dflags;
+        desc.emptyContentAsRecord = c.emptyAsRecord;
         CBuiltItem built;
-        ASSERT_TRUE(BuildQuarItem(spec, m_Quarantine.Join(L"E1"), &built)) << c.what;
+        ASSERT_TRUE(BuildQuarItem(desc, m_Quarantine.Join(L"E1"), &built)) << c.what;
         EXPECT_EQ(Restore(built), VAULTKIT_ERROR_SUCCESS) << c.what;
         bool ok = false;
         EXPECT_EQ(ReadFileBytes(Destination(), &ok), c.content) << c.what;
@@ -172,17 +172,17 @@ TEST_F(RoundTrip, EachDamageIsCaughtAndTheQuarantineKept)
         {L"nopayload", VAULTKIT_ERROR_CANNOT_READ_SOURCE},
     };
     for (const Case& c : cases) {
-        CItemSpec spec = Spec(Pattern(1000, 9));
+        CItemDescription desc = Desc(Pattern(1000, 9));
         CItemStream zone;
         zone.id = 4;
         zone.name = L":Zone.Identifier:$DATA";
         zone.data = "[ZoneTransfer]";
-        spec.extraStreams = {zone};
+        desc.extraStreams = {zone};
         CItemDamage damage;
         ASSERT_TRUE(ParseItemDamage(c.damage, &damage));
-        spec.damages = {damage};
+        desc.damages = {damage};
         CBuiltItem built;
-        ASSERT_TRUE(BuildQuarItem(spec, m_Quarantine.Join(L"D1"), &built));
+        ASSERT_TRUE(BuildQuarItem(desc, m_Quarantine.Join(L"D1"), &built));
         EXPECT_EQ(Restore(built), c.expected) << c.damage;
         EXPECT_FALSE(FileExists(Destination())) << c.damage;
         EXPECT_TRUE(FileExists(built.xmlPath)) << c.damage;
@@ -191,11 +191,11 @@ TEST_F(RoundTrip, EachDamageIsCaughtAndTheQuarantineKept)
 
 TEST_F(RoundTrip, BadSecurityTextOnlyLosesTheSecurity)
 {
-    CItemSpec spec = Spec("content");
-    spec.security = SecurityDescriptor(L"D:(A;;FA;;;WD)");
-    spec.damages = {{EItemDamage::BadSecStr, {}}};
+    CItemDescription desc = Desc("content");
+    desc.security = SecurityDescriptor(L"D:(A;;FA;;;WD)");
+    desc.damages = {{EItemDamage::BadSecStr, {}}};
     CBuiltItem built;
-    ASSERT_TRUE(BuildQuarItem(spec, m_Quarantine.Join(L"S1"), &built));
+    ASSERT_TRUE(BuildQuarItem(desc, m_Quarantine.Join(L"S1"), &built));
     CSysRecorder<&CSysCalls::SetKernelObjectSecurity> security;
     EXPECT_EQ(Restore(built), VAULTKIT_ERROR_SUCCESS);
     EXPECT_EQ(security.Count(), 0u);

@@ -75,7 +75,7 @@ using COptionSlot = std::pair<const wchar_t*, T*>;
 // Options whose value is stored as it stands.
 bool TakeText(const std::wstring& name, const std::wstring& value, CItemBuilderArgs* out)
 {
-    CItemSpec& s = out->spec;
+    CItemDescription& s = out->desc;
     const COptionSlot<std::wstring> texts[] = {
         {L"--out-base", &out->outBase}, {L"--virus", &s.dvirus}, {L"--qname", &s.qname}};
     const COptionSlot<std::optional<std::wstring>> optionalTexts[] = {
@@ -96,7 +96,7 @@ bool TakeText(const std::wstring& name, const std::wstring& value, CItemBuilderA
 }
 
 // Options whose value is a number; *known tells whether the name was one of them.
-bool TakeNumber(const std::wstring& name, const std::wstring& value, CItemSpec* s, bool* known)
+bool TakeNumber(const std::wstring& name, const std::wstring& value, CItemDescription* s, bool* known)
 {
     *known = true;
     const COptionSlot<int64_t> times[] = {
@@ -115,7 +115,7 @@ bool TakeNumber(const std::wstring& name, const std::wstring& value, CItemSpec* 
 // One option with its value; false when the name is unknown or the value is bad.
 bool TakeOption(const std::wstring& name, const std::wstring& value, CItemBuilderArgs* out)
 {
-    CItemSpec& s = out->spec;
+    CItemDescription& s = out->desc;
     if (TakeText(name, value, out))
         return true;
     bool known = false;
@@ -162,7 +162,7 @@ bool ParseItemBuilderArgs(const std::vector<std::wstring>& args, CItemBuilderArg
             return true;
         }
         if (name == L"--no-empty-record") {
-            out->spec.emptyContentAsRecord = false;
+            out->desc.emptyContentAsRecord = false;
             continue;
         }
         if (i + 1 == args.size()) {
@@ -184,7 +184,7 @@ bool ParseItemBuilderArgs(const std::vector<std::wstring>& args, CItemBuilderArg
 
 bool LoadItemFiles(CItemBuilderArgs* out, std::wstring* error)
 {
-    CItemSpec& s = out->spec;
+    CItemDescription& s = out->desc;
     if (out->contentFile && !ReadWholeFile(*out->contentFile, &s.content)) {
         *error = L"cannot read " + *out->contentFile;
         return false;

@@ -1,4 +1,4 @@
-// The item builder program's command line: options to a CItemSpec, and the files it names
+// The item builder program's command line: options to a CItemDescription, and the files it names
 // read into it.
 #pragma once
 #include "tools/itembuilder/ItemBuilder.h"
@@ -21,7 +21,7 @@ struct CItemBuilderArgs
     std::optional<std::wstring> contentFile;
     std::vector<CStreamFileArg> streamFiles;
     std::optional<std::wstring> securityFile;
-    CItemSpec spec;  // everything given directly; the files are read by LoadItemFiles
+    CItemDescription desc;  // everything given directly; the files are read by LoadItemFiles
 };
 
 // Options (after the program name):
@@ -38,7 +38,7 @@ struct CItemBuilderArgs
 bool ParseItemBuilderArgs(const std::vector<std::wstring>& args, CItemBuilderArgs* out,
                           std::wstring* error);
 
-// Reads the content, stream and security files into out->spec. False with a message
+// Reads the content, stream and security files into out->desc. False with a message
 // naming the file that could not be read.
 bool LoadItemFiles(CItemBuilderArgs* out, std::wstring* error);
 

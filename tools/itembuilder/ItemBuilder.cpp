@@ -22,22 +22,22 @@ std::wstring Widen(const std::string& ascii)
     return std::wstring(ascii.begin(), ascii.end());
 }
 
-QuarFileEntry MakeLocation(const CItemSpec& spec, const CItemLocation& where,
+QuarFileEntry MakeLocation(const CItemDescription& desc, const CItemLocation& where,
                            const std::string& secText)
 {
     QuarFileEntry e;
     CopyFixed(e.name, where.name);
     CopyFixed(e.path, where.path);
-    e.sender = spec.sender;
-    e.receiver = spec.receiver;
-    e.subject = spec.subject;
-    e.mailfname = spec.mailfname;
-    e.attr = spec.attr;
-    e.crt = spec.crt;
-    e.lat = spec.lat;
-    e.lwt = spec.lwt;
-    e.dtime = spec.dtime;
-    if (spec.security) {
+    e.sender = desc.sender;
+    e.receiver = desc.receiver;
+    e.subject = desc.subject;
+    e.mailfname = desc.mailfname;
+    e.attr = desc.attr;
+    e.crt = desc.crt;
+    e.lat = desc.lat;
+    e.lwt = desc.lwt;
+    e.dtime = desc.dtime;
+    if (desc.security) {
         std::vector<uint8_t> text(secText.begin(), secText.end());
         text.push_back('\0');
         e.sec_str_len = int32_t(text.size());
@@ -97,41 +97,41 @@ std::string EncodeSecurityText(const std::string& descriptor)
     return text;
 }
 
-CItemPayload BuildItemPayload(const CItemSpec& spec)
+CItemPayload BuildItemPayload(const CItemDescription& desc)
 {
-    if (spec.dflags & QUAR_DFLAG_EFS)
-        return BuildEfsPayload(spec.content);
+    if (desc.dflags & QUAR_DFLAG_EFS)
+        return BuildEfsPayload(desc.content);
     std::vector<CItemStream> streams;
-    if (!spec.content.empty() || spec.emptyContentAsRecord) {
+    if (!desc.content.empty() || desc.emptyContentAsRecord) {
         CItemStream main;
-        main.data = spec.content;
+        main.data = desc.content;
         streams.push_back(std::move(main));
     }
-    streams.insert(streams.end(), spec.extraStreams.begin(), spec.extraStreams.end());
+    streams.insert(streams.end(), desc.extraStreams.begin(), desc.extraStreams.end());
     return BuildNormalPayload(streams);
 }
 
-QuarItem BuildItemRecord(const CItemSpec& spec, const CItemPayload& payload)
+QuarItem BuildItemRecord(const CItemDescription& desc, const CItemPayload& payload)
 {
     QuarItem item;
     item.hash = Widen(payload.hash);
-    item.size = int64_t(spec.content.size());
-    CopyFixed(item.qname, spec.qname);
+    item.size = int64_t(desc.content.size());
+    CopyFixed(item.qname, desc.qname);
     item.qhash = Widen(payload.qhash);
-    CopyFixed(item.dvirus, spec.dvirus);
-    item.dflags = spec.dflags;
-    std::string secText = spec.security ? EncodeSecurityText(*spec.security) : std::string();
-    for (const CItemLocation& where : spec.locations)
-        item.m_Files.push_back(MakeLocation(spec, where, secText));
+    CopyFixed(item.dvirus, desc.dvirus);
+    item.dflags = desc.dflags;
+    std::string secText = desc.security ? EncodeSecurityText(*desc.security) : std::string();
+    for (const CItemLocation& where : desc.locations)
+        item.m_Files.push_back(MakeLocation(desc, where, secText));
     return item;
 }
 
-bool BuildQuarItem(const CItemSpec& spec, const std::wstring& base, CBuiltItem* built)
+bool BuildQuarItem(const CItemDescription& desc, const std::wstring& base, CBuiltItem* built)
 {
-    CItemPayload payload = BuildItemPayload(spec);
-    QuarItem item = BuildItemRecord(spec, payload);
+    CItemPayload payload = BuildItemPayload(desc);
+    QuarItem item = BuildItemRecord(desc, payload);
     bool writePayload = true;
-    for (const CItemDamage& damage : spec.damages) {
+    for (const CItemDamage& damage : desc.damages) {
         if (!ApplyItemDamage(damage, payload.bytes, item, &writePayload)) {
             g_Sys.SetLastError(ERROR_INVALID_PARAMETER);
             return false;

@@ -22,7 +22,7 @@ const int64_t kItemDefaultCrt = 132223104000000000; // 2020-01-01 00:00 UTC
 const int64_t kItemDefaultLwt = 132223968000000000; // a day later
 const int64_t kItemDefaultLat = 132224832000000000; // two days later
 
-struct CItemSpec
+struct CItemDescription
 {
     std::string content;                    // main data stream (for EFS items: the file)
     std::vector<CItemStream> extraStreams;  // recorded after the main data, in this order
@@ -58,13 +58,13 @@ struct CBuiltItem
 // encoded 57 bytes per line (each line ends in CR LF).
 std::string EncodeSecurityText(const std::string& descriptor);
 
-// The payload of spec, undamaged.
-CItemPayload BuildItemPayload(const CItemSpec& spec);
+// The payload of desc, undamaged.
+CItemPayload BuildItemPayload(const CItemDescription& desc);
 
-// The index record of spec for a payload (hash, qhash, size and every location).
-QuarItem BuildItemRecord(const CItemSpec& spec, const CItemPayload& payload);
+// The index record of desc for a payload (hash, qhash, size and every location).
+QuarItem BuildItemRecord(const CItemDescription& desc, const CItemPayload& payload);
 
 // Writes base + ".cvq" (replacing it; deleting it for a missing payload) and then
 // base + ".xml" through QuarItem::SaveXml. False when a damage cannot be applied (nothing
 // is written then) or a file could not be written; the last error tells why.
-bool BuildQuarItem(const CItemSpec& spec, const std::wstring& base, CBuiltItem* built = nullptr);
+bool BuildQuarItem(const CItemDescription& desc, const std::wstring& base, CBuiltItem* built = nullptr);

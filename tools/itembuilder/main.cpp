@@ -31,7 +31,7 @@ int wmain(int argc, wchar_t** argv)
         return 1;
     }
     CBuiltItem built;
-    if (!BuildQuarItem(parsed.spec, parsed.outBase, &built)) {
+    if (!BuildQuarItem(parsed.desc, parsed.outBase, &built)) {
         Print(stderr, L"itembuilder: cannot write the item " + parsed.outBase + L"\n");
         return 2;
     }

@@ -25,9 +25,9 @@ std::string SecurityDescriptorBytes()
     return bytes;
 }
 
-CItemSpec DescribeItem(const CPlannedItem& item, bool withSecurity)
+CItemDescription DescribeItem(const CPlannedItem& item, bool withSecurity)
 {
-    CItemSpec description;
+    CItemDescription description;
     description.content = item.m_sContent;
     description.dvirus = item.m_sThreat;
     description.qname = item.m_sBaseName + L".cvq";
@@ -41,7 +41,7 @@ CItemSpec DescribeItem(const CPlannedItem& item, bool withSecurity)
 
 bool WriteItem(const std::wstring& base, const CPlannedItem& item, bool withSecurity)
 {
-    CItemSpec description = DescribeItem(item, withSecurity);
+    CItemDescription description = DescribeItem(item, withSecurity);
     CItemPayload payload = BuildItemPayload(description);
     QuarItem record = BuildItemRecord(description, payload);
     for (size_t i = 0; i < item.m_Locations.size() && i < record.m_Files.size(); ++i) {
