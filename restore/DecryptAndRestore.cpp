@@ -2,6 +2,11 @@
 // the location, write the payload back with the right writer, check size and digests, and
 // retire the location from the quarantine. Until the location is retired, every failure
 // leaves index and payload as they were and no file of ours at the destination.
+//
+// The writers work on a staging file in the destination folder, which is renamed to the
+// item's name only once size and digests are proven. A run cut short (killed, crashed)
+// thus never leaves a partial file under the item's name, where the next run would take
+// it for the user's own file and retire the quarantined copy.
 #include "restore/DecryptAndRestore.h"
 #include "diag/TextBuffer.h"
 #include "platform/Owners.h"
@@ -11,6 +16,7 @@
 #include "quarantine/VaultkitTrace.h"
 #include "restore/Impersonation.h"
 #include "restore/PayloadPath.h"
+#include "restore/StagingPath.h"
 #include "restore/Writers.h"
 #include "restore/codecs/Base64.h"
 #include <algorithm>
@@ -84,10 +90,10 @@ bool WithUserFallback(bool done, const wchar_t* message)
 
 // Our restored file carries the item's attributes by now; a read-only one would refuse
 // the delete and stay behind, so the attributes go first.
-bool DeleteRestoredFile(const wchar_t* destination)
+bool DeleteRestoredFile(const wchar_t* path)
 {
-    g_Sys.SetFileAttributesW(destination, FILE_ATTRIBUTE_NORMAL);
-    return g_Sys.DeleteFileW(destination) != FALSE;
+    g_Sys.SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+    return g_Sys.DeleteFileW(path) != FALSE;
 }
 
 bool ListMatches(const DigestList& list, const std::optional<std::wstring>& expected)
@@ -97,34 +103,73 @@ bool ListMatches(const DigestList& list, const std::optional<std::wstring>& expe
     return DigestTextMatches(joined.data(), joined.size(), expected ? expected->c_str() : nullptr);
 }
 
-// The raw import opens its destination for import, which would replace a file standing
-// there; the ordinary writer never does (CREATE_NEW), and neither does this one. When the
-// question cannot be answered, nothing is written and nothing is retired.
-int32_t RestoreEfs(const wchar_t* destination, HANDLE hPayload, DigestList& original,
-                   DigestList& crypted)
+// What stands at the destination, as far as its attributes tell.
+enum class DestinationState { Absent, File, Folder, Unknown };
+
+DestinationState ProbeDestination(const wchar_t* destination)
 {
-    VaultkitTrace(L"[VAULTKIT] Restore EFS file");
-    if (g_Sys.GetFileAttributesW(destination) != INVALID_FILE_ATTRIBUTES)
+    DWORD attributes = g_Sys.GetFileAttributesW(destination);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        DWORD error = g_Sys.GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                   ? DestinationState::Absent
+                   : DestinationState::Unknown;
+    }
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? DestinationState::Folder
+                                                   : DestinationState::File;
+}
+
+// A file standing at the destination is left alone and answered with 13 before anything
+// is written. A folder of the item's name is no file of the user's: retiring the item
+// for it would lose the content, so that is a write failure. When the question cannot
+// be answered the restore goes on; the rename at the end never replaces anything.
+int32_t CheckDestinationFree(const wchar_t* destination)
+{
+    switch (ProbeDestination(destination)) {
+    case DestinationState::File:
         return Fail(VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS,
                     L"[VAULTKIT] VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS");
-    DWORD probe = g_Sys.GetLastError();
-    if (probe != ERROR_FILE_NOT_FOUND && probe != ERROR_PATH_NOT_FOUND)
+    case DestinationState::Folder:
         return Fail(VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION,
                     L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION give up");
+    default:
+        return VAULTKIT_ERROR_SUCCESS;
+    }
+}
 
+// A file under the staging name is what an interrupted run left: never verified, never
+// anybody else's. It goes before the writer creates the staging file anew.
+int32_t ClearStaging(const wchar_t* staging)
+{
+    if (g_Sys.GetFileAttributesW(staging) == INVALID_FILE_ATTRIBUTES) {
+        DWORD error = g_Sys.GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return VAULTKIT_ERROR_SUCCESS;
+    }
+    if (DeleteRestoredFile(staging)) {
+        VaultkitTrace(L"[VAULTKIT] Removed unfinished restore %s", staging);
+        return VAULTKIT_ERROR_SUCCESS;
+    }
+    VaultkitTrace(L"[VAULTKIT] Cannot remove unfinished restore %s [%d]", staging,
+                  g_Sys.GetLastError());
+    return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
+}
+
+int32_t RestoreEfs(const wchar_t* staging, HANDLE hPayload, DigestList& original,
+                   DigestList& crypted)
+{
     CUniqueEfsContext context;
-    if (g_Sys.OpenEncryptedFileRawW(destination, CREATE_FOR_IMPORT, context.put()) != ERROR_SUCCESS) {
+    if (g_Sys.OpenEncryptedFileRawW(staging, CREATE_FOR_IMPORT, context.put()) != ERROR_SUCCESS) {
         VaultkitTrace(L"[VAULTKIT] OpenEncryptedFileRaw [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (%d)]",
                       g_Sys.GetLastError());
         return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
     }
-    return RestoreEfsFile(destination, hPayload, original, crypted, context.release());
+    return RestoreEfsFile(staging, hPayload, original, crypted, context.release());
 }
 
-int32_t RestoreNormal(const QuarItemInfo& item, const wchar_t* destination, HANDLE hPayload,
+int32_t RestoreNormal(const QuarItemInfo& item, const wchar_t* staging, HANDLE hPayload,
                       DigestList& original, DigestList& crypted)
 {
-    VaultkitTrace(L"[VAULTKIT] Restore normal file");
     std::vector<uint8_t> security;
     uint32_t securityLength = 0;
     if (item.sec_str_len > 0 && item.sec_str && !item.sec_str->empty()) {
@@ -136,47 +181,76 @@ int32_t RestoreNormal(const QuarItemInfo& item, const wchar_t* destination, HAND
         securityLength = base64.Decode(reinterpret_cast<const char*>(item.sec_str->data()),
                                        textLength, security.data());
     }
-    return RestoreNormalFile(destination, hPayload, original, crypted, security.data(),
+    return RestoreNormalFile(staging, hPayload, original, crypted, security.data(),
                              static_cast<int32_t>(securityLength), item.crt, item.lwt, item.lat);
 }
 
-// Opens the payload and lets the item's writer put it at the destination. The payload is
-// closed again before the restored file is looked at.
-int32_t WriteDestination(const QuarItemInfo& item, const wchar_t* destination,
-                         const wchar_t* payloadPath, DigestList& original, DigestList& crypted)
+// Opens the payload and lets the item's writer put it under the staging name, unless a
+// file already stands at the destination. The payload is closed again before the
+// restored file is looked at.
+int32_t WriteStaging(const QuarItemInfo& item, const wchar_t* destination, const wchar_t* staging,
+                     const wchar_t* payloadPath, DigestList& original, DigestList& crypted)
 {
     CUniqueFile payload(g_Sys.CreateFileW(payloadPath, GENERIC_READ, FILE_SHARE_READ,
                                           /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING,
                                           FILE_FLAG_SEQUENTIAL_SCAN, /*hTemplateFile=*/nullptr));
     if (!payload)
         return Fail(VAULTKIT_ERROR_CANNOT_READ_SOURCE, L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_READ_SOURCE");
-    if (item.dflags & QUAR_DFLAG_EFS)
-        return RestoreEfs(destination, payload.get(), original, crypted);
-    return RestoreNormal(item, destination, payload.get(), original, crypted);
+    bool efs = (item.dflags & QUAR_DFLAG_EFS) != 0;
+    VaultkitTrace(efs ? L"[VAULTKIT] Restore EFS file" : L"[VAULTKIT] Restore normal file");
+    int32_t result = ClearStaging(staging);
+    if (result == VAULTKIT_ERROR_SUCCESS)
+        result = CheckDestinationFree(destination);
+    if (result != VAULTKIT_ERROR_SUCCESS)
+        return result;
+    result = efs ? RestoreEfs(staging, payload.get(), original, crypted)
+                 : RestoreNormal(item, staging, payload.get(), original, crypted);
+    // Only the staging name was refused here; the destination itself is still free.
+    if (result == VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS)
+        return Fail(VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION,
+                    L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION give up");
+    return result;
 }
 
-// Attributes first (compression before them), then size, original and crypted digests.
-int32_t CheckRestored(const QuarItemInfo& item, const wchar_t* destination,
+// The verified file takes the item's name. The rename never replaces: a file that turned
+// up at the destination meanwhile stays, and the answer is 13 as if it had been there
+// from the start. Whatever fails, no staging file of ours stays behind.
+int32_t MoveIntoPlace(const wchar_t* staging, const wchar_t* destination)
+{
+    if (g_Sys.MoveFileExW(staging, destination, MOVEFILE_WRITE_THROUGH))
+        return VAULTKIT_ERROR_SUCCESS;
+    DWORD error = g_Sys.GetLastError();
+    DeleteRestoredFile(staging);
+    if (ProbeDestination(destination) == DestinationState::File)
+        return Fail(VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS,
+                    L"[VAULTKIT] VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS");
+    VaultkitTrace(L"[VAULTKIT] MoveFileEx [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (%d)]", error);
+    return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
+}
+
+// On the staging file: attributes first (compression before them), then size, original
+// and crypted digests.
+int32_t CheckRestored(const QuarItemInfo& item, const wchar_t* staging,
                       const DigestList& original, const DigestList& crypted)
 {
     if (item.attr & QUAR_ATTR_COMPRESSED)
-        RecompressResoredFile(destination);
-    g_Sys.SetFileAttributesW(destination, item.attr);
+        RecompressResoredFile(staging);
+    g_Sys.SetFileAttributesW(staging, item.attr);
 
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (g_Sys.GetFileAttributesExW(destination, GetFileExInfoStandard, &data)) {
+    if (g_Sys.GetFileAttributesExW(staging, GetFileExInfoStandard, &data)) {
         uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
         if (static_cast<int64_t>(size) != item.size) {
-            DeleteRestoredFile(destination);
+            DeleteRestoredFile(staging);
             return Fail(VAULTKIT_ERROR_FILE_SIZE_MISMATCH, L"[VAULTKIT] VAULTKIT_ERROR_FILE_SIZE_MISMATCH");
         }
     }
     if (!ListMatches(original, item.hash)) {
-        DeleteRestoredFile(destination);
+        DeleteRestoredFile(staging);
         return Fail(VAULTKIT_ERROR_ORIGINAL_MD5_MISMATCH, L"[VAULTKIT] VAULTKIT_ERROR_ORIGINAL_MD5_MISMATCH");
     }
     if (!ListMatches(crypted, item.qhash)) {
-        DeleteRestoredFile(destination);
+        DeleteRestoredFile(staging);
         return Fail(VAULTKIT_ERROR_CRYPTED_MD5_MISMATCH, L"[VAULTKIT] VAULTKIT_ERROR_CRYPTED_MD5_MISMATCH");
     }
     return VAULTKIT_ERROR_SUCCESS;
@@ -250,11 +324,17 @@ int32_t VaultkitDecryptAndRestore(const wchar_t* indexPath, const wchar_t* name,
     if (!MakePayloadPath(indexPath, payloadPath, kPayloadPathChars))
         return Fail(VAULTKIT_ERROR_CANNOT_READ_SOURCE, L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_READ_SOURCE");
 
+    wchar_t staging[kStagingPathChars];
+    if (!MakeStagingPath(folder, name, staging, kStagingPathChars))
+        return Fail(VAULTKIT_ERROR_DEST_PATH_TO_BIG, L"[VAULTKIT] VAULTKIT_ERROR_DEST_PATH_TO_BIG");
+
     DigestList original;
     DigestList crypted;
-    int32_t result = WriteDestination(selected, destination, payloadPath, original, crypted);
+    int32_t result = WriteStaging(selected, destination, staging, payloadPath, original, crypted);
     if (result == VAULTKIT_ERROR_SUCCESS)
-        result = CheckRestored(selected, destination, original, crypted);
+        result = CheckRestored(selected, staging, original, crypted);
+    if (result == VAULTKIT_ERROR_SUCCESS)
+        result = MoveIntoPlace(staging, destination);
     if (result == VAULTKIT_ERROR_SUCCESS || result == VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS)
         result = RetireLocation(item, selected, indexPath, payloadPath, destination, result);
     if (result == VAULTKIT_ERROR_SUCCESS)

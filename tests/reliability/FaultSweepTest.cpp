@@ -38,23 +38,6 @@ std::string Narrow(const std::wstring& s)
     return out;
 }
 
-std::vector<std::wstring> FilesIn(const std::wstring& folder)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        std::wstring name = fd.cFileName;
-        if (name != L"." && name != L"..")
-            names.push_back(name);
-    } while (FindNextFileW(h, &fd));
-    FindClose(h);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // One item of the quarantine and what stood at its destinations before the restore.
 struct CSweepItem
 {
@@ -134,8 +117,9 @@ public:
 
     // What is wrong with the world now: hard violations, and leftovers the restore's own
     // rules allow (a payload whose index is gone, a complete copy of a location that is
-    // still listed).
-    void Check(std::vector<std::string>& violations, std::vector<std::string>& leftovers) const
+    // still listed, a staging file whose own deletion was the call that failed).
+    void Check(std::vector<std::string>& violations, std::vector<std::string>& leftovers,
+               bool deletionFailed = false) const
     {
         std::set<std::wstring> expectedInQ;
         for (const CSweepItem& item : m_Items)
@@ -143,7 +127,13 @@ public:
         for (const std::wstring& name : FilesIn(Folder(L"Q")))
             if (!expectedInQ.count(name))
                 violations.push_back("stray file in the quarantine: " + Narrow(name));
+        for (const wchar_t* sub : {L"D1", L"D2"})
+            for (const std::wstring& name : FilesIn(Folder(sub)))
+                if (name.compare(0, 3, L"~vk") == 0)
+                    (deletionFailed ? leftovers : violations)
+                        .push_back("staging file left: " + Narrow(sub) + "\\" + Narrow(name));
     }
+    std::wstring FolderOf(const wchar_t* sub) const { return Folder(sub); }
 
     std::wstring DestinationOf(size_t item, size_t location) const
     {
@@ -299,6 +289,7 @@ TEST(FaultSweep, TheChecksSeeWhatAFaultyRestoreWouldLeave)
         [&](CSweepWorld& w) { WriteFileBytes(w.DestinationOf(1, 0), half(Filler(70000, 2))); },
         [](CSweepWorld& w) { WriteFileBytes(w.DestinationOf(3, 0), "overwritten"); },
         [](CSweepWorld& w) { WriteFileBytes(w.InQuarantine(L"B2.xml.tmp-1"), "x"); },
+        [](CSweepWorld& w) { WriteFileBytes(w.FolderOf(L"D2") + L"\\~vk0000ABCD.tmp", "x"); },
         [](CSweepWorld& w) { DeleteFileW(w.InQuarantine(L"A1.cvq").c_str()); },
         [](CSweepWorld& w) { WriteFileBytes(w.InQuarantine(L"C3.cvq"), "changed"); },
         [](CSweepWorld& w) { WriteFileBytes(w.InQuarantine(L"A1.xml"), "<signature/>"); },
@@ -337,18 +328,21 @@ TEST(FaultSweep, EveryCallFailingOnceLeavesEveryItemWhole)
         ASSERT_TRUE(world.Build()) << k;
         std::vector<int32_t> results;
         std::string fault;
+        bool deletionFailed = false;
         {
             CDebugCapture trace;
             CFaultInjector injector(k);
             results = world.RestoreAll();
             ASSERT_TRUE(injector.Injected()) << "call " << k << " never came";
+            deletionFailed = std::string(injector.FailedRow()) == "DeleteFileW" ||
+                             std::string(injector.FailedRow()) == "SetFileAttributesW";
             fault = std::string(injector.FailedRow()) + " (error " +
                     std::to_string(injector.FailedError()) + ")";
             ++perRow[injector.FailedRow()];
         }
         ++injected;
         std::vector<std::string> violations, leftovers;
-        world.Check(violations, leftovers);
+        world.Check(violations, leftovers, deletionFailed);
         for (const std::string& v : violations)
             allViolations.push_back("call " + std::to_string(k) + " " + fault + ", results " +
                                     Results(results) + ": " + v);

@@ -5,6 +5,7 @@
 #include "quarantine/QuarItem.h"
 #include "quarantine/Vaultkit.h"
 #include "restore/DecryptAndRestore.h"
+#include "restore/StagingPath.h"
 #include "tests/restore/StoredItem.h"
 #include "tests/support/SysHooks.h"
 #include "tests/support/TestFiles.h"
@@ -71,6 +72,25 @@ protected:
         EXPECT_EQ(ReadFileBytes(m_Index), m_IndexBytes);
         EXPECT_EQ(ReadFileBytes(m_Payload), m_PayloadBytes);
         EXPECT_FALSE(FileExists(Destination(i)));
+        EXPECT_EQ(StagingFiles(), 0u);
+    }
+    size_t StagingFiles() const
+    {
+        size_t count = 0;
+        for (const std::wstring& name : FilesIn(m_Folder))
+            count += name.compare(0, 3, L"~vk") == 0;
+        return count;
+    }
+    // The path the restore of location i writes to before the file is verified.
+    std::wstring Staging(size_t i = 0) const
+    {
+        wchar_t staging[kStagingPathChars];
+        std::wstring folder = m_Item.files[i].path;
+        if (folder.back() != L'\\')
+            folder += L'\\';
+        EXPECT_TRUE(MakeStagingPath(folder.c_str(), m_Item.files[i].name.c_str(), staging,
+                                    kStagingPathChars));
+        return staging;
     }
     void ExpectRetired()
     {
@@ -409,8 +429,9 @@ TEST_F(DecryptAndRestore, IndexNotSavedUndoesTheRestore)
     Lines saveFailed = Lines{L"[VAULTKIT] Failed saving xml [5]"} + kImpersonation + Lines{kGaveUp};
     const wchar_t kCannotSave[] = L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_SAVE_XML";
     Store(NormalItem({kMain}), {L"first.txt", L"second.txt"});
+    // The first rename puts the restored file in place, the second the saved index.
     {
-        CSysFailNth<&CSysCalls::MoveFileExW> fail(1, ERROR_ACCESS_DENIED, FALSE);
+        CSysFailNth<&CSysCalls::MoveFileExW> fail(2, ERROR_ACCESS_DENIED, FALSE);
         EXPECT_EQ(Run(), 6);
         EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, kRetire} + saveFailed + Lines{kCannotSave}));
         ExpectNothingLost();
@@ -426,7 +447,7 @@ TEST_F(DecryptAndRestore, IndexNotSavedUndoesTheRestore)
             }
             return CSysHook<&CSysCalls::DeleteFileW>::Next()(path);
         });
-        CSysFailNth<&CSysCalls::MoveFileExW> fail(1, ERROR_ACCESS_DENIED, FALSE);
+        CSysFailNth<&CSysCalls::MoveFileExW> fail(2, ERROR_ACCESS_DENIED, FALSE);
         EXPECT_EQ(Run(), 6);
         EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, kRetire} + saveFailed + kImpersonation +
                                        Lines{kCannotSave}));
@@ -520,25 +541,156 @@ TEST_F(DecryptAndRestore, EfsItemNeverReplacesAFileAndFailsCleanly)
         ExpectNothingLost();
     }
     m_Trace.Clear();
-    {
-        // Whether a file stands there cannot be told: neither write nor retire.
-        std::wstring destination = Destination();
-        CSysHook<&CSysCalls::GetFileAttributesW> probe([&](LPCWSTR path) {
-            if (destination != path)
-                return CSysHook<&CSysCalls::GetFileAttributesW>::Next()(path);
-            g_Sys.SetLastError(ERROR_ACCESS_DENIED);
-            return DWORD(INVALID_FILE_ATTRIBUTES);
-        });
-        EXPECT_EQ(Run(), 5);
-        EXPECT_EQ(m_Trace.Lines(),
-                  (Lines{Call(), kEfs, L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION give up"}));
-        ExpectNothingLost();
-    }
-    m_Trace.Clear();
     CPayloadReadFault fail(m_Payload, 1, ERROR_CRC);
     EXPECT_EQ(Run(), 5);
     EXPECT_EQ(m_Trace.Lines().back(),
               L"[VAULTKIT] WriteEncryptedFileRaw [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (23)]");
     ExpectNothingLost();
     EXPECT_EQ(StandinEfsOpenContexts(), contexts);
+}
+
+// The restored file is written under a staging name and only takes the item's name once
+// size and digests are proven, so a run cut short leaves nothing under that name.
+TEST_F(DecryptAndRestore, TheFileTakesItsNameOnlyOnceVerified)
+{
+    Store(NormalItem({kMain, kSide}));
+    std::wstring destination = Destination();
+    std::wstring staging = Staging();
+    std::vector<bool> destinationSeen;
+    std::vector<bool> stagingSeen;
+    CSysHook<&CSysCalls::BackupWrite> watch(
+        [&](HANDLE h, LPBYTE b, DWORD n, LPDWORD w, BOOL abort, BOOL sec, LPVOID* ctx) {
+            destinationSeen.push_back(FileExists(destination));
+            stagingSeen.push_back(FileExists(staging));
+            return CSysHook<&CSysCalls::BackupWrite>::Next()(h, b, n, w, abort, sec, ctx);
+        });
+    std::vector<std::wstring> moves;
+    CSysHook<&CSysCalls::MoveFileExW> move([&](LPCWSTR from, LPCWSTR to, DWORD flags) {
+        moves.push_back(std::wstring(from) + L" -> " + to);
+        return CSysHook<&CSysCalls::MoveFileExW>::Next()(from, to, flags);
+    });
+    EXPECT_EQ(Run(), 0);
+    ASSERT_FALSE(destinationSeen.empty());
+    EXPECT_EQ(destinationSeen, std::vector<bool>(destinationSeen.size(), false));
+    EXPECT_EQ(stagingSeen, std::vector<bool>(stagingSeen.size(), true));
+    EXPECT_EQ(moves, std::vector<std::wstring>{staging + L" -> " + destination});
+    EXPECT_EQ(ReadFileBytes(destination), kMain.data);
+    EXPECT_EQ(StagingFiles(), 0u);
+    ExpectRetired();
+}
+
+TEST_F(DecryptAndRestore, AnUnfinishedRestoreOfAnEarlierRunIsReplaced)
+{
+    Store(NormalItem({kMain}));
+    std::wstring staging = Staging();
+    ASSERT_TRUE(WriteFileBytes(staging, "the first half of"));
+    ASSERT_TRUE(SetFileAttributesW(staging.c_str(), FILE_ATTRIBUTE_READONLY));
+    {
+        std::wstring refused = staging;
+        CSysHook<&CSysCalls::DeleteFileW> refuse([&](LPCWSTR path) {
+            if (refused != path)
+                return CSysHook<&CSysCalls::DeleteFileW>::Next()(path);
+            g_Sys.SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        });
+        EXPECT_EQ(Run(), 5);
+        EXPECT_EQ(m_Trace.Lines(),
+                  (Lines{Call(), kNormal, L"[VAULTKIT] Cannot remove unfinished restore " + staging + L" [5]"}));
+        EXPECT_EQ(ReadFileBytes(m_Index), m_IndexBytes);
+        EXPECT_EQ(ReadFileBytes(m_Payload), m_PayloadBytes);
+        EXPECT_FALSE(FileExists(Destination()));
+    }
+    m_Trace.Clear();
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, L"[VAULTKIT] Removed unfinished restore " + staging,
+                                      kRetire, kOnlyOne, kSuccess}));
+    EXPECT_EQ(ReadFileBytes(Destination()), kMain.data);
+    EXPECT_EQ(StagingFiles(), 0u);
+}
+
+TEST_F(DecryptAndRestore, AFileThatTurnsUpMeanwhileIsKept)
+{
+    Store(NormalItem({kMain}));
+    std::wstring destination = Destination();
+    CSysHook<&CSysCalls::BackupWrite> arrive(
+        [&](HANDLE h, LPBYTE b, DWORD n, LPDWORD w, BOOL abort, BOOL sec, LPVOID* ctx) {
+            if (!FileExists(destination))
+                WriteFileBytes(destination, "arrived meanwhile");
+            return CSysHook<&CSysCalls::BackupWrite>::Next()(h, b, n, w, abort, sec, ctx);
+        });
+    EXPECT_EQ(Run(), 13);
+    EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, kExists, kRetire, kOnlyOne}));
+    EXPECT_EQ(ReadFileBytes(destination), "arrived meanwhile");
+    EXPECT_EQ(StagingFiles(), 0u);
+    ExpectRetired();
+}
+
+TEST_F(DecryptAndRestore, AFailedRenameOrAFolderInTheWayLosesNothing)
+{
+    Store(NormalItem({kMain}));
+    m_Item.files[0].attr = FILE_ATTRIBUTE_READONLY;  // must not keep the staging file alive
+    StoreAs(m_Item);
+    {
+        CSysFailNth<&CSysCalls::MoveFileExW> fail(1, ERROR_SHARING_VIOLATION, FALSE);
+        EXPECT_EQ(Run(), 5);
+        EXPECT_EQ(m_Trace.Lines(),
+                  (Lines{Call(), kNormal, L"[VAULTKIT] MoveFileEx [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (32)]"}));
+        ExpectNothingLost();
+    }
+    // A folder of the item's name is not the user's file: the item stays in the quarantine.
+    m_Trace.Clear();
+    ASSERT_TRUE(CreateDirectoryW(Destination().c_str(), nullptr));
+    EXPECT_EQ(Run(), 5);
+    EXPECT_EQ(m_Trace.Lines(),
+              (Lines{Call(), kNormal, L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION give up"}));
+    EXPECT_EQ(ReadFileBytes(m_Index), m_IndexBytes);
+    EXPECT_EQ(ReadFileBytes(m_Payload), m_PayloadBytes);
+    EXPECT_EQ(StagingFiles(), 0u);
+}
+
+// When the destination cannot be looked at, the rename decides: it never replaces.
+TEST_F(DecryptAndRestore, AnUnansweredProbeLeavesTheDecisionToTheRename)
+{
+    std::wstring destination;
+    CSysHook<&CSysCalls::GetFileAttributesW> probe([&](LPCWSTR path) {
+        if (destination != path)
+            return CSysHook<&CSysCalls::GetFileAttributesW>::Next()(path);
+        g_Sys.SetLastError(ERROR_ACCESS_DENIED);
+        return DWORD(INVALID_FILE_ATTRIBUTES);
+    });
+    Store(EfsItem("raw content"));
+    destination = Destination();
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(ReadFileBytes(destination), "raw content");
+    ExpectRetired();
+
+    // The rename refuses, and what it refused for cannot be told either: a file is kept
+    // and so is the item, for a later run to decide.
+    ASSERT_TRUE(WriteFileBytes(destination, "the user's own"));
+    Store(NormalItem({kMain}));
+    EXPECT_EQ(Run(), 5);
+    EXPECT_EQ(m_Trace.Lines(),
+              (Lines{Call(), kNormal, L"[VAULTKIT] MoveFileEx [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (183)]"}));
+    EXPECT_EQ(ReadFileBytes(destination), "the user's own");
+    EXPECT_EQ(ReadFileBytes(m_Index), m_IndexBytes);
+    EXPECT_EQ(ReadFileBytes(m_Payload), m_PayloadBytes);
+    EXPECT_EQ(StagingFiles(), 0u);
+}
+
+// A folder so deep that the staging path passes MAX_PATH: it is reached by its long form.
+TEST_F(DecryptAndRestore, DeepFolderStagesThroughTheLongPathForm)
+{
+    std::wstring folder = m_Folder;
+    while (folder.size() < 250) {
+        folder += L"\\" + std::wstring(std::min<size_t>(40, 250 - folder.size()), L'd');
+        ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + folder).c_str(), nullptr)) << folder.size();
+    }
+    Store(NormalItem({kMain}), {L"deep.txt"});
+    m_Item.files[0].path = folder;
+    StoreAs(m_Item);
+    ASSERT_EQ(Staging().compare(0, 4, L"\\\\?\\"), 0);
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(ReadFileBytes(L"\\\\?\\" + folder + L"\\deep.txt"), kMain.data);
+    EXPECT_EQ(FilesIn(L"\\\\?\\" + folder), std::vector<std::wstring>{L"deep.txt"});
+    ExpectRetired();
 }

@@ -1,6 +1,7 @@
 // File helpers for the Windows tests (see TestFiles.h).
 #include "tests/support/TestFiles.h"
 #include <windows.h>
+#include <algorithm>
 #include <cstdio>
 
 CTempDir::CTempDir()
@@ -74,4 +75,21 @@ void RemoveTree(const std::wstring& path)
         FindClose(h);
     }
     RemoveDirectoryW(path.c_str());
+}
+
+std::vector<std::wstring> FilesIn(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        std::wstring name = fd.cFileName;
+        if (name != L"." && name != L"..")
+            names.push_back(name);
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+    std::sort(names.begin(), names.end());
+    return names;
 }

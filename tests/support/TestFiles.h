@@ -2,6 +2,7 @@
 // reads and writes (through the C runtime, not the table, so hooks do not disturb them).
 #pragma once
 #include <string>
+#include <vector>
 
 class CTempDir
 {
@@ -21,3 +22,5 @@ std::string ReadFileBytes(const std::wstring& path, bool* ok = nullptr);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool FileExists(const std::wstring& path);
 void RemoveTree(const std::wstring& path);
+// The names in a folder (files and folders, without "." and ".."), sorted.
+std::vector<std::wstring> FilesIn(const std::wstring& folder);
