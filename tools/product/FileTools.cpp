@@ -49,7 +49,10 @@ bool WriteWholeFile(const std::wstring& path, const std::string& bytes)
 bool ReadWholeFile(const std::wstring& path, std::string& bytes)
 {
     bytes.clear();
-    CUniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
+    // Shared for writing too: a log being read while its program appends to it must not
+    // make that program lose a line.
+    CUniqueFile file(CreateFileW(path.c_str(), GENERIC_READ,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                  /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr));
     if (!file)
