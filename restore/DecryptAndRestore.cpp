@@ -267,16 +267,20 @@ int32_t UndoRestore(const wchar_t* destination, int32_t result)
 
 // The last location takes index and payload with it (best effort); any other is removed
 // from the index, which must then be written, or the restore is undone.
+//
+// The payload goes only once its index is gone. An index left behind still lists the
+// location; with its payload beside it a later run meets the restored file, answers 13 and
+// retires the location cleanly, where without it every later run would fail with 7.
 int32_t RetireLocation(QuarItem& item, const QuarItemInfo& selected, const wchar_t* indexPath,
                        const wchar_t* payloadPath, const wchar_t* destination, int32_t result)
 {
     VaultkitTrace(L"[VAULTKIT] Deleting original file");
     if (item.GetFileCount() == 1) {
         VaultkitTrace(L"[VAULTKIT] No duplicates, deleting xml & cvq");
-        WithUserFallback(g_Sys.DeleteFileW(indexPath) != FALSE,
-                         L"[VAULTKIT] Failed deleting xml file [%d]");
-        WithUserFallback(g_Sys.DeleteFileW(payloadPath) != FALSE,
-                         L"[VAULTKIT] Failed deleting cvq file [%d]");
+        if (WithUserFallback(g_Sys.DeleteFileW(indexPath) != FALSE,
+                             L"[VAULTKIT] Failed deleting xml file [%d]"))
+            WithUserFallback(g_Sys.DeleteFileW(payloadPath) != FALSE,
+                             L"[VAULTKIT] Failed deleting cvq file [%d]");
         return result;
     }
     if (WithUserFallback(item.RemoveFile(selected), L"[VAULTKIT] Failed removing duplicates [%d]") &&

@@ -172,16 +172,14 @@ private:
             return;
         }
         size_t listedCount = 0;
-        size_t restoredListed = 0; // listed, yet the destination is as a retire leaves it
         for (size_t i = 0; i < item.desc.locations.size(); ++i) {
             const CItemLocation& at = item.desc.locations[i];
             bool listed = false;
             for (uint32_t f = 0; hasIndex && f < index.GetFileCount(); ++f)
                 listed = listed || (at.name == index.m_Files[f].name &&
                                     at.path == index.m_Files[f].path);
-            bool done = CheckDestination(item, i, listed, tag, violations, leftovers);
+            CheckDestination(item, i, listed, tag, violations, leftovers);
             listedCount += listed;
-            restoredListed += listed && done;
         }
         if (hasIndex) {
             if (listedCount == item.desc.locations.size() &&
@@ -193,22 +191,17 @@ private:
         bool hasPayload = FileExists(cvq);
         if (listedCount > 0 && hasPayload && ReadFileBytes(cvq) != m_Stored.at(item.base + L".cvq"))
             violations.push_back(tag + "a location is still listed but the payload changed");
-        // The last location's index and payload are deleted one after the other, best
-        // effort: a failed index deletion leaves the index behind the payload. Nothing is
-        // lost as long as the file stands restored; without it, the content is gone.
-        if (listedCount > 0 && !hasPayload) {
-            if (restoredListed == listedCount)
-                leftovers.push_back(tag + "index left after its payload went, destination done");
-            else
-                violations.push_back(tag + "a location is still listed but the payload is gone");
-        }
+        // The payload of a listed location must stay, or every later run fails with 7.
+        if (listedCount > 0 && !hasPayload)
+            violations.push_back(tag + "a location is still listed but the payload is gone");
         if (listedCount == 0 && hasPayload)
             leftovers.push_back(tag + "payload left after its index went");
     }
 
-    // True when the destination holds what retiring the location leaves there: the item's
-    // complete content, or the file that stood there before.
-    bool CheckDestination(const CSweepItem& item, size_t i, bool listed, const std::string& tag,
+    // The destination holds what retiring the location leaves there (the item's complete
+    // content, or the file that stood there before) once it has left the index, and never
+    // a part-written file.
+    void CheckDestination(const CSweepItem& item, size_t i, bool listed, const std::string& tag,
                           std::vector<std::string>& violations,
                           std::vector<std::string>& leftovers) const
     {
@@ -220,20 +213,17 @@ private:
         std::string bytes = ReadFileBytes(dest, &exists);
         auto standing = item.standing.find(i);
         if (standing != item.standing.end()) {
-            bool untouched = exists && bytes == standing->second;
-            if (!untouched)
+            if (!exists || bytes != standing->second)
                 violations.push_back(where + "the file that stood there was changed");
-            return untouched; // what a retire leaves there
+            return;
         }
         if (!listed && (!exists || bytes != item.desc.content))
             violations.push_back(where +
                                  (exists ? "retired with a wrong file" : "retired, no file"));
         if (listed && exists && bytes != item.desc.content)
             violations.push_back(where + "a part-written file is left");
-        bool complete = exists && bytes == item.desc.content;
-        if (listed && complete)
+        if (listed && exists && bytes == item.desc.content)
             leftovers.push_back(where + "a complete copy left while still listed");
-        return complete;
     }
 
     CTempDir m_Dir;

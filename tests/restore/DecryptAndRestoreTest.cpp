@@ -467,18 +467,48 @@ TEST_F(DecryptAndRestore, FailedDeletionsOfIndexAndPayloadAreBestEffort)
 {
     Store(NormalItem({kMain}));
     std::vector<std::wstring> deleted;
+    std::wstring refused = m_Payload;
     CSysHook<&CSysCalls::DeleteFileW> refuse([&](LPCWSTR path) {
         deleted.push_back(path);
+        if (refused != path)
+            return CSysHook<&CSysCalls::DeleteFileW>::Next()(path);
         g_Sys.SetLastError(ERROR_SHARING_VIOLATION);
         return FALSE;
     });
     EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, kRetire, kOnlyOne, L"[VAULTKIT] Failed deleting xml file [32]"} +
-                  kImpersonation +
-                  Lines{kGaveUp, L"[VAULTKIT] Failed deleting cvq file [32]"} + kImpersonation +
-                  Lines{kGaveUp, kSuccess}));
+    EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, kRetire, kOnlyOne, L"[VAULTKIT] Failed deleting cvq file [32]"} +
+                                kImpersonation + Lines{kGaveUp, kSuccess}));
     EXPECT_EQ(deleted, (std::vector<std::wstring>{m_Index, m_Payload}));  // never tried twice
     EXPECT_EQ(ReadFileBytes(Destination()), kMain.data);
+    EXPECT_FALSE(FileExists(m_Index));
+}
+
+// An index that cannot be deleted keeps its payload, so that the next run meets the
+// restored file, answers 13 and retires the location for good.
+TEST_F(DecryptAndRestore, AnIndexThatStaysKeepsItsPayloadForTheNextRun)
+{
+    Store(NormalItem({kMain}));
+    {
+        std::vector<std::wstring> deleted;
+        CSysHook<&CSysCalls::DeleteFileW> refuse([&](LPCWSTR path) {
+            deleted.push_back(path);
+            g_Sys.SetLastError(ERROR_SHARING_VIOLATION);
+            return FALSE;
+        });
+        EXPECT_EQ(Run(), 0);
+        EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, kRetire, kOnlyOne, L"[VAULTKIT] Failed deleting xml file [32]"} +
+                                    kImpersonation + Lines{kGaveUp, kSuccess}));
+        EXPECT_EQ(deleted, std::vector<std::wstring>{m_Index});
+    }
+    EXPECT_EQ(ReadFileBytes(m_Index), m_IndexBytes);
+    EXPECT_EQ(ReadFileBytes(m_Payload), m_PayloadBytes);
+    EXPECT_EQ(ReadFileBytes(Destination()), kMain.data);
+
+    m_Trace.Clear();
+    EXPECT_EQ(Run(), 13);
+    EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, kExists, kRetire, kOnlyOne}));
+    EXPECT_EQ(ReadFileBytes(Destination()), kMain.data);
+    ExpectRetired();
 }
 
 TEST_F(DecryptAndRestore, CompressedItemIsCompressedBeforeItsAttributesAreSet)
