@@ -9,9 +9,9 @@
 #include "restore/FinishDigest.h"
 #include "restore/Impersonation.h"
 #include "restore/codecs/PayloadCipher.h"
+#include "restore/codecs/PayloadRecords.h"
 #include "restore/codecs/RestoreDataPath.h"
 #include <algorithm>
-#include <cstring>
 #include <memory>
 
 namespace {
@@ -20,9 +20,8 @@ namespace {
 // the first two, the streams the last.
 const DWORD kFullAccess = GENERIC_WRITE | ACCESS_SYSTEM_SECURITY | FILE_ALL_ACCESS;
 const DWORD kCreateFlags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN;
-const DWORD kBufferBytes = 65536;
-const DWORD kHeaderBytes = 20;  // stream id, attributes, data size, name size
-const DWORD kMaxNameBytes = kBufferBytes - kHeaderBytes;
+const DWORD kBufferBytes = kPayloadBufferBytes;
+const DWORD kHeaderBytes = kPayloadHeaderBytes;
 
 FILETIME ToFileTime(int64_t value)
 {
@@ -173,18 +172,15 @@ int32_t CNormalWriter::WriteRecord(bool& payloadDone)
     }
     if (got < kHeaderBytes)
         return SourceUnreadable();
-    int64_t dataSize = 0;
-    uint32_t nameSize = 0;
-    std::memcpy(&dataSize, buffer + 8, sizeof(dataSize));
-    std::memcpy(&nameSize, buffer + 16, sizeof(nameSize));
-    if (dataSize < 0 || nameSize > kMaxNameBytes)
+    PayloadRecordHeader header;
+    if (ReadPayloadRecordHeader(buffer, header) != PayloadCheck::Ok)
         return SourceUnreadable();
-    if (!Read(buffer + kHeaderBytes, nameSize, got) || got != nameSize)
+    if (!Read(buffer + kHeaderBytes, header.nameSize, got) || got != header.nameSize)
         return SourceUnreadable();
 
-    DWORD fill = kHeaderBytes + nameSize;
+    DWORD fill = kHeaderBytes + header.nameSize;
     DWORD decipherFrom = fill;
-    uint64_t total = fill + static_cast<uint64_t>(dataSize);
+    uint64_t total = fill + static_cast<uint64_t>(header.dataSize);
     uint64_t consumed = fill;
     do {
         DWORD want = static_cast<DWORD>(std::min<uint64_t>(kBufferBytes - fill, total - consumed));
