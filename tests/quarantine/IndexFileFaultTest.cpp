@@ -7,29 +7,11 @@
 #include "tests/support/SysHooks.h"
 #include "tests/support/TestFiles.h"
 #include <gtest/gtest.h>
-#include <algorithm>
 #include <functional>
 #include <memory>
 #include <random>
 
 namespace {
-
-std::vector<std::wstring> ListFolder(const std::wstring& folder)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        std::wstring name = fd.cFileName;
-        if (name != L"." && name != L"..")
-            names.push_back(name);
-    } while (FindNextFileW(h, &fd));
-    FindClose(h);
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 std::string Repeat(const std::string& s, size_t n)
 {
@@ -65,7 +47,7 @@ protected:
     void ExpectPreviousIndexOnly()
     {
         EXPECT_EQ(ReadFileBytes(m_sIndex), "previous index");
-        EXPECT_EQ(ListFolder(m_Dir.Path()), std::vector<std::wstring>{L"A1.xml"});
+        EXPECT_EQ(FilesIn(m_Dir.Path()), std::vector<std::wstring>{L"A1.xml"});
     }
 
     CTempDir m_Dir;
@@ -87,7 +69,7 @@ TEST_F(IndexSave, ReplacesTheIndexThroughATemporaryFileBesideIt)
     EXPECT_EQ(moves, (std::vector<std::wstring>{
                          temp, m_sIndex,
                          std::to_wstring(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)}));
-    EXPECT_EQ(ListFolder(m_Dir.Path()), std::vector<std::wstring>{L"A1.xml"});
+    EXPECT_EQ(FilesIn(m_Dir.Path()), std::vector<std::wstring>{L"A1.xml"});
     QuarItem back;
     ASSERT_TRUE(back.LoadXml(m_sIndex.c_str()));
     EXPECT_EQ(back.m_Files[0].subject->size(), 1536u * 1024);
