@@ -3,9 +3,9 @@
 #include "platform/BackupWriteStandin.h"
 #include "platform/Owners.h"
 #include "platform/WineStandins.h"
+#include "tests/support/SecurityText.h"
 #include "tests/support/SysHooks.h"
 #include "tests/support/TestFiles.h"
-#include <sddl.h>
 #include <gtest/gtest.h>
 #include <cstring>
 #include <string>
@@ -33,17 +33,6 @@ std::string Pattern(size_t n, unsigned seed)
     for (size_t i = 0; i < n; ++i)
         s[i] = char((i * 131 + seed * 17 + (i >> 8)) & 0xFF);
     return s;
-}
-
-std::string SecurityDescriptor(const wchar_t* sddl)
-{
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    ULONG size = 0;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, &size))
-        return {};
-    std::string bytes(static_cast<const char*>(sd), size);
-    LocalFree(sd);
-    return bytes;
 }
 
 class CBackupTarget
@@ -156,7 +145,7 @@ TEST(StandinBackupWrite, DataSpanningManyCallsArrivesWhole)
 TEST(StandinBackupWrite, SecurityDescriptorIsSetOnceItIsComplete)
 {
     CTempDir dir;
-    std::string sd = SecurityDescriptor(L"O:BAG:BAD:P(A;;FA;;;WD)");
+    std::string sd = SecurityDescriptorBytes(L"O:BAG:BAD:P(A;;FA;;;WD)");
     ASSERT_FALSE(sd.empty());
     std::vector<std::string> seen;
     std::vector<SECURITY_INFORMATION> parts;
@@ -192,7 +181,7 @@ TEST(StandinBackupWrite, SecurityDescriptorIsSetOnceItIsComplete)
 TEST(StandinBackupWrite, RefusedOrMalformedSecurityIsDroppedNotFailed)
 {
     CTempDir dir;
-    std::string sd = SecurityDescriptor(L"O:BAG:BAD:(A;;FA;;;WD)");
+    std::string sd = SecurityDescriptorBytes(L"O:BAG:BAD:(A;;FA;;;WD)");
     ASSERT_FALSE(sd.empty());
     CSysFailNth<&CSysCalls::SetKernelObjectSecurity> refuse(1, ERROR_INVALID_OWNER, FALSE,
                                                              /*persist=*/true);
@@ -224,7 +213,7 @@ TEST(StandinBackupWrite, DescriptorReachesWine)
     // Wine maps the DACL to Unix permissions; what matters is that it takes the call and
     // the file stays usable.
     CTempDir dir;
-    std::string sd = SecurityDescriptor(L"D:(A;;FA;;;WD)");
+    std::string sd = SecurityDescriptorBytes(L"D:(A;;FA;;;WD)");
     ASSERT_FALSE(sd.empty());
     CSysRecorder<&CSysCalls::SetKernelObjectSecurity> rec;
     {

@@ -1,19 +1,17 @@
 // Builder to restore: items the builder writes come back through the restore operation
 // under Wine with our stand-ins in the table, and each damage is caught as the restore
 // reports it.
-#include "platform/WineStandins.h"
 #include "quarantine/Vaultkit.h"
 #include "restore/DecryptAndRestore.h"
 #include "tests/support/SysHooks.h"
+#include "tests/support/LibrarySetup.h"
+#include "tests/support/SecurityText.h"
 #include "tests/support/TestFiles.h"
 #include "tools/itembuilder/ItemBuilder.h"
-#include <sddl.h>
 #include <gtest/gtest.h>
 #include <cstring>
 
 namespace {
-
-const HKEY kFakeKey = reinterpret_cast<HKEY>(0x7A7A);
 
 std::string Pattern(size_t n, unsigned seed)
 {
@@ -23,45 +21,13 @@ std::string Pattern(size_t n, unsigned seed)
     return s;
 }
 
-std::string SecurityDescriptor(const wchar_t* sddl)
-{
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    ULONG size = 0;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, &size))
-        return {};
-    std::string bytes(static_cast<const char*>(sd), size);
-    LocalFree(sd);
-    return bytes;
-}
-
-// The program's set-up: stand-ins installed, the library started. The test prefix holds
-// no product, so the registry is answered with a quarantine folder.
+// The program's set-up: stand-ins installed, the library started.
 class RoundTrip : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        InstallWineStandins();
-        CSysHook<&CSysCalls::RegOpenKeyExW> open(
-            [](HKEY, LPCWSTR, DWORD, REGSAM, PHKEY key) -> LSTATUS {
-                *key = kFakeKey;
-                return ERROR_SUCCESS;
-            });
-        CSysHook<&CSysCalls::RegQueryValueExW> query(
-            [](HKEY, LPCWSTR, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD size) -> LSTATUS {
-                const wchar_t folder[] = L"C:\\quarantine";
-                if (type)
-                    *type = REG_SZ;
-                if (data && size && *size >= sizeof(folder))
-                    std::memcpy(data, folder, sizeof(folder));
-                if (size)
-                    *size = sizeof(folder);
-                return ERROR_SUCCESS;
-            });
-        CSysHook<&CSysCalls::RegCloseKey> close([](HKEY key) -> LSTATUS {
-            return key == kFakeKey ? ERROR_SUCCESS : CSysHook<&CSysCalls::RegCloseKey>::Next()(key);
-        });
-        ASSERT_EQ(VaultkitInit(), 0);
+        ASSERT_TRUE(StartQuarantineLibrary());
     }
     void TearDown() override
     {
@@ -94,7 +60,7 @@ TEST_F(RoundTrip, OrdinaryItemComesBackToEveryLocation)
 {
     CTempDir second;
     CItemDescription desc = Desc(Pattern(150000, 3));
-    desc.security = SecurityDescriptor(L"O:BAG:BAD:(A;;FA;;;WD)");
+    desc.security = SecurityDescriptorBytes(L"O:BAG:BAD:(A;;FA;;;WD)");
     ASSERT_FALSE(desc.security->empty());
     CItemStream zone;
     zone.id = 4;
@@ -192,7 +158,7 @@ TEST_F(RoundTrip, EachDamageIsCaughtAndTheQuarantineKept)
 TEST_F(RoundTrip, BadSecurityTextOnlyLosesTheSecurity)
 {
     CItemDescription desc = Desc("content");
-    desc.security = SecurityDescriptor(L"D:(A;;FA;;;WD)");
+    desc.security = SecurityDescriptorBytes(L"D:(A;;FA;;;WD)");
     desc.damages = {{EItemDamage::BadSecStr, {}}};
     CBuiltItem built;
     ASSERT_TRUE(BuildQuarItem(desc, m_Quarantine.Join(L"S1"), &built));

@@ -1,0 +1,15 @@
+// Security data for the tests (see SecurityText.h).
+#include "tests/support/SecurityText.h"
+#include <windows.h>
+#include <sddl.h>
+
+std::string SecurityDescriptorBytes(const wchar_t* sddl)
+{
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ULONG size = 0;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, &size))
+        return {};
+    std::string bytes(static_cast<const char*>(sd), size);
+    LocalFree(sd);
+    return bytes;
+}
