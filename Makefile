@@ -5,6 +5,8 @@ WIN := $(BUILD)/win
 HOST := $(BUILD)/host
 FUZZ := $(BUILD)/fuzz
 BENCH := $(BUILD)/bench
+BENCH_WIN := $(BENCH)/win
+RESTORE_BENCH_ARGS ?=
 FUZZ_SECONDS ?= 60
 JOBS ?= 2
 
@@ -46,12 +48,18 @@ test: test-host test-win test-fuzz
 demo: build-win
 	bash scripts/demo.sh $(WIN)
 
-# Host benchmarks of the restore data path against OpenSSL's MD5 (docs/performance.md).
+# Host benchmarks of the restore data path against OpenSSL's MD5, then the restore itself
+# measured under Wine: restore_bench.exe, built like sanarix.exe, in a prefix of its own
+# in the bench tree (docs/performance.md). RESTORE_BENCH_ARGS go to restore_bench.
 bench: setup
 	cmake -S . -B $(BENCH) -DCMAKE_BUILD_TYPE=Release -DSANARIX_SANITIZE=OFF -DSANARIX_BENCH=ON
 	cmake --build $(BENCH) -j$(JOBS) --target datapath_bench
 	$(BENCH)/bench/datapath_bench
+	cmake -S . -B $(BENCH_WIN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BENCH_WIN) -j$(JOBS) --target restore_bench
+	bash scripts/wine-bench.sh $(BENCH_WIN)/bench/wine/restore_bench.exe $(BENCH) $(RESTORE_BENCH_ARGS)
 
 clean:
 	-WINEPREFIX=$(CURDIR)/$(WIN)/wineprefix bash scripts/wine-prefix.sh down
+	-WINEPREFIX=$(CURDIR)/$(BENCH)/wineprefix bash scripts/wine-prefix.sh down
 	rm -rf $(BUILD)

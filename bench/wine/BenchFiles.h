@@ -1,0 +1,33 @@
+// Files of the restore benchmark: folders, sizes, quarantine copies of a built item and
+// the items' pseudo-random content. Plain Windows calls: the table of calls belongs to the
+// code being measured.
+#pragma once
+#include <cstdint>
+#include <string>
+
+// folder + "\" + name; folder is given without a trailing backslash.
+std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
+
+// prefix, n in five digits, suffix: "item", 7, ".bin" -> "item00007.bin".
+std::wstring NumberedName(const wchar_t* prefix, unsigned n, const wchar_t* suffix);
+
+// Creates the folder; true when it exists afterwards.
+bool MakeFolder(const std::wstring& path);
+
+// Size in bytes, or -1 when the file is not there.
+int64_t FileSizeOf(const std::wstring& path);
+
+// Deletes the file; true when it is gone afterwards.
+bool DeleteIfThere(const std::wstring& path);
+
+// True when the folder holds no "*.xml": every index was retired.
+bool NoIndexLeft(const std::wstring& folder);
+
+// Puts the item built at masterBase (".cvq" and ".xml") into the quarantine at quarBase
+// for one restore, which retires (deletes) both. The payload is a hard link, so that a big
+// payload is neither copied again nor read into a colder cache than the first time; where
+// links are refused it is copied.
+bool PlaceQuarantineCopy(const std::wstring& masterBase, const std::wstring& quarBase);
+
+// n bytes of a fixed pseudo-random sequence chosen by seed.
+std::string PseudoRandomBytes(size_t n, uint64_t seed);
