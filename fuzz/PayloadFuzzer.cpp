@@ -11,7 +11,7 @@
 // cipher, the paired MD5 and the complement must carry on across them.
 #include "fuzz/FuzzCheck.h"
 #include "restore/codecs/ComplementBytes.h"
-#include "restore/codecs/DigestText.h"
+#include "restore/codecs/Md5Text.h"
 #include "restore/codecs/Md5.h"
 #include "restore/codecs/PayloadCipher.h"
 #include "restore/codecs/PayloadRecords.h"
@@ -32,15 +32,6 @@ struct Digests
         return original == o.original && crypted == o.crypted;
     }
 };
-
-std::string Finish(MD5_CTX& ctx)
-{
-    uint8_t digest[16];
-    MD5Final(digest, &ctx);
-    char text[33];
-    FormatDigestText(digest, text);
-    return text;
-}
 
 // The writer's record loop over a payload in memory, reads of at most runCap data bytes.
 class CWriterModel
@@ -114,8 +105,8 @@ private:
             fill = 0;
             decipherFrom = 0;
         } while (consumed < total);
-        d.original = Finish(original);
-        d.crypted = Finish(crypted);
+        d.original = FinishDigestText(original);
+        d.crypted = FinishDigestText(crypted);
         return true;
     }
 
@@ -147,12 +138,12 @@ Digests OnePieceDigests(const uint8_t* data, size_t size, const PayloadRecord& r
     MD5Init(&ctx);
     MD5Update(&ctx, record.data(), static_cast<uint32_t>(record.size()));
     Digests d;
-    d.crypted = Finish(ctx);
+    d.crypted = FinishDigestText(ctx);
     size_t dataAt = static_cast<size_t>(r.DataOffset() - r.offset);
     DecipherByDefinition(record.data() + dataAt, record.size() - dataAt);
     MD5Init(&ctx);
     MD5Update(&ctx, record.data(), static_cast<uint32_t>(record.size()));
-    d.original = Finish(ctx);
+    d.original = FinishDigestText(ctx);
     return d;
 }
 

@@ -7,7 +7,7 @@
 #include "quarantine/QuarItem.h"
 #include "quarantine/Vaultkit.h"
 #include "restore/DecryptAndRestore.h"
-#include "restore/codecs/DigestText.h"
+#include "restore/codecs/Md5Text.h"
 #include "restore/codecs/Md5.h"
 #include "tools/itembuilder/ItemBuilder.h"
 #include <algorithm>
@@ -63,13 +63,10 @@ double TimeYardstick(const std::wstring& source, const std::wstring& target,
             written != got)
             return -1;
     }
-    uint8_t digest[16];
-    MD5Final(digest, &md5);
+    std::string text = FinishDigestText(md5);
     in.reset();
     out.reset();
     double seconds = watch.Seconds();
-    char text[33];
-    FormatDigestText(digest, text);
     return expectedDigest == text ? seconds : -1;
 }
 

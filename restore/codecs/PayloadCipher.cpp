@@ -78,6 +78,23 @@ void EncipherSpan(uint8_t* data, const uint8_t* sub, const uint8_t* xr, size_t n
         data[i] = static_cast<uint8_t>((data[i] ^ xr[i]) + sub[i]);
 }
 
+// Applies Span to count bytes from table position pos on, a period at most at a time;
+// gives the position after them.
+template <void (*Span)(uint8_t*, const uint8_t*, const uint8_t*, size_t)>
+uint8_t RunSpans(uint8_t* data, size_t count, size_t pos)
+{
+    if (data == nullptr)
+        return static_cast<uint8_t>(pos);
+    while (count > 0) {
+        size_t n = count < kPeriod ? count : kPeriod;
+        Span(data, kTables.sub.data() + pos, kTables.xr.data() + pos, n);
+        data += n;
+        count -= n;
+        pos = (pos + n) % kPeriod;
+    }
+    return static_cast<uint8_t>(pos);
+}
+
 }  // namespace
 
 PayloadCipher::PayloadCipher() : m_uPosition(0) {}
@@ -89,30 +106,10 @@ void PayloadCipher::Reset()
 
 void PayloadCipher::Decipher(uint8_t* data, size_t count)
 {
-    if (data == nullptr)
-        return;
-    size_t pos = m_uPosition;
-    while (count > 0) {
-        size_t n = count < kPeriod ? count : kPeriod;
-        DecipherSpan(data, kTables.sub.data() + pos, kTables.xr.data() + pos, n);
-        data += n;
-        count -= n;
-        pos = (pos + n) % kPeriod;
-    }
-    m_uPosition = static_cast<uint8_t>(pos);
+    m_uPosition = RunSpans<DecipherSpan>(data, count, m_uPosition);
 }
 
 void PayloadCipher::Encipher(uint8_t* data, size_t count)
 {
-    if (data == nullptr)
-        return;
-    size_t pos = m_uPosition;
-    while (count > 0) {
-        size_t n = count < kPeriod ? count : kPeriod;
-        EncipherSpan(data, kTables.sub.data() + pos, kTables.xr.data() + pos, n);
-        data += n;
-        count -= n;
-        pos = (pos + n) % kPeriod;
-    }
-    m_uPosition = static_cast<uint8_t>(pos);
+    m_uPosition = RunSpans<EncipherSpan>(data, count, m_uPosition);
 }

@@ -1,6 +1,7 @@
 // Tests for MD5 (reference vectors, chunking independence, bit counter) and
 // the digest text format.
 #include "restore/codecs/DigestText.h"
+#include "restore/codecs/Md5Text.h"
 #include "restore/codecs/Md5.h"
 
 #include <gtest/gtest.h>
@@ -22,11 +23,7 @@ std::string DigestText(const uint8_t* data, size_t n, const std::vector<size_t>&
         pos += len;
     }
     MD5Update(&ctx, data + pos, static_cast<uint32_t>(n - pos));
-    uint8_t digest[16];
-    MD5Final(digest, &ctx);
-    char text[33];
-    FormatDigestText(digest, text);
-    return text;
+    return FinishDigestText(ctx);
 }
 
 std::string DigestText(const char* s)

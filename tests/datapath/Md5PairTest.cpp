@@ -1,6 +1,6 @@
 // Tests for MD5UpdatePair: every split of the input and every starting state must give
 // exactly the contexts two separate MD5Update chains give.
-#include "restore/codecs/DigestText.h"
+#include "restore/codecs/Md5Text.h"
 #include "restore/codecs/Md5Pair.h"
 
 #include <gtest/gtest.h>
@@ -22,11 +22,7 @@ std::vector<uint8_t> RandomBytes(std::mt19937& rng, size_t n)
 
 std::string Digest(MD5_CTX ctx)
 {
-    uint8_t digest[16];
-    MD5Final(digest, &ctx);
-    char text[33];
-    FormatDigestText(digest, text);
-    return text;
+    return FinishDigestText(ctx);
 }
 
 // State, counter and the buffered bytes, so a wrong counter or a lost byte shows up even

@@ -1,7 +1,7 @@
 // Tests for DigestAndDecipherRun: on whole payloads cut into records and runs the way the
 // restore writer cuts them, it must give the digests and bytes of the plain three-step
 // path, and the deciphered bytes must be the data that was enciphered.
-#include "restore/codecs/DigestText.h"
+#include "restore/codecs/Md5Text.h"
 #include "restore/codecs/RestoreDataPath.h"
 
 #include <gtest/gtest.h>
@@ -26,15 +26,6 @@ void PlainStep(uint8_t* run, uint32_t fill, uint32_t decipherFrom, MD5_CTX* cryp
     MD5Update(crypted, run, fill);
     cipher.Decipher(run + decipherFrom, fill - decipherFrom);
     MD5Update(original, run, fill);
-}
-
-std::string Digest(MD5_CTX& ctx)
-{
-    uint8_t digest[16];
-    MD5Final(digest, &ctx);
-    char text[33];
-    FormatDigestText(digest, text);
-    return text;
 }
 
 struct Payload
@@ -121,8 +112,8 @@ Restored Restore(const std::vector<uint8_t>& stored, uint32_t bufferBytes, uint3
             fill = 0;
             decipherFrom = 0;
         } while (consumed < total);
-        out.crypted.push_back(Digest(crypted));
-        out.original.push_back(Digest(original));
+        out.crypted.push_back(FinishDigestText(crypted));
+        out.original.push_back(FinishDigestText(original));
     }
     return out;
 }
@@ -173,7 +164,7 @@ TEST(RestoreDataPath, DigestsAreOfTheStoredAndTheDecipheredRecord)
     MD5_CTX whole;
     MD5Init(&whole);
     MD5Update(&whole, q.stored.data(), static_cast<uint32_t>(q.stored.size()));
-    EXPECT_EQ(Digest(whole), some.crypted[0]);
+    EXPECT_EQ(FinishDigestText(whole), some.crypted[0]);
 }
 
 TEST(RestoreDataPath, DecipherStartPastTheFillDeciphersNothing)
@@ -189,7 +180,7 @@ TEST(RestoreDataPath, DecipherStartPastTheFillDeciphersNothing)
     PayloadCipher cipher;
     DigestAndDecipherRun(run, 100, 150, &crypted, &original, cipher);
     EXPECT_EQ(0, std::memcmp(before, run, sizeof(run)));
-    EXPECT_EQ(Digest(crypted), Digest(original));
+    EXPECT_EQ(FinishDigestText(crypted), FinishDigestText(original));
 
     // The cipher did not advance: a fresh one deciphers the next bytes the same way.
     uint8_t next[8] = {1, 2, 3, 4, 5, 6, 7, 8};

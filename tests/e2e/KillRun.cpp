@@ -2,6 +2,7 @@
 #include "tests/e2e/KillRun.h"
 #include "tests/e2e/E2ePaths.h"
 #include "tools/product/FileTools.h"
+#include "tools/product/ProcessTools.h"
 #include <windows.h>
 
 namespace {
@@ -54,20 +55,21 @@ EKillPhase PhaseOf(const CLogProgress& progress)
                                                  : EKillPhase::BetweenLocations;
 }
 
-bool Started(const PROCESS_INFORMATION& pi) { return pi.hProcess != nullptr; }
-
-PROCESS_INFORMATION StartSanarix()
+// Polls the log until location number `location` has begun, the restore is over or
+// timeoutMs have passed. True when the program ended by itself meanwhile.
+bool WaitForLocation(const CProductLayout& layout, HANDLE hProcess, int location,
+                     unsigned long timeoutMs)
 {
-    std::wstring exe = SanarixExe();
-    std::wstring line = L"\"" + exe + L"\"";
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES;  // the null device: our pipes stay ours
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                        &pi))
-        return PROCESS_INFORMATION{};
-    return pi;
+    ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        CLogProgress progress = ReadProgress(layout);
+        if (progress.m_bRestoreEnded || progress.m_nBegun >= location)
+            return false;
+        if (WaitForSingleObject(hProcess, kPollMs) == WAIT_OBJECT_0)
+            return true;
+        if (GetTickCount64() > deadline)
+            return false;
+    }
 }
 
 } // namespace
@@ -90,33 +92,20 @@ CKillRun KillRepairDuringLocation(const CProductLayout& layout, int location, un
 {
     CKillRun run;
     RemoveOneFile(layout.DebugLog());
-    PROCESS_INFORMATION pi = StartSanarix();
-    if (!Started(pi))
+    CProcessInfo process;
+    std::wstring exe = SanarixExe();
+    if (!StartProgram(exe, L"\"" + exe + L"\"", process))
         return run;
-    ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    bool ended = false;
-    for (;;) {
-        CLogProgress progress = ReadProgress(layout);
-        if (progress.m_bRestoreEnded || progress.m_nBegun >= location)
-            break;
-        if (WaitForSingleObject(pi.hProcess, kPollMs) == WAIT_OBJECT_0) {
-            ended = true;
-            break;
-        }
-        if (GetTickCount64() > deadline)
-            break;
-    }
-    if (!ended && WaitForSingleObject(pi.hProcess, delayMs) == WAIT_OBJECT_0)
-        ended = true;
+    HANDLE hProcess = process.m_hProcess.get();
+    bool ended = WaitForLocation(layout, hProcess, location, timeoutMs) ||
+                 WaitForSingleObject(hProcess, delayMs) == WAIT_OBJECT_0;
     if (!ended) {
-        TerminateProcess(pi.hProcess, 9);
-        WaitForSingleObject(pi.hProcess, INFINITE);
+        TerminateProcess(hProcess, 9);
+        WaitForSingleObject(hProcess, INFINITE);
     }
     DWORD exitCode = 0;
-    GetExitCodeProcess(pi.hProcess, &exitCode);
+    GetExitCodeProcess(hProcess, &exitCode);
     run.m_dwExitCode = exitCode;
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
 
     CLogProgress progress = ReadProgress(layout);
     run.m_ePhase = ended ? EKillPhase::EndedByItself : PhaseOf(progress);

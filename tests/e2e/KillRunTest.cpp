@@ -117,9 +117,7 @@ std::vector<std::wstring> RemoveQuarantineLitter(const CProductLayout& layout,
         std::vector<std::wstring> copies;
         FindNamed(layout.m_sQuarantine, item.m_sBaseName + L".xml.tmp-", copies);
         litter.insert(litter.end(), copies.begin(), copies.end());
-        std::string bytes;
-        if (!item.Remains() && !ReadWholeFile(base + L".xml", bytes) &&
-            ReadWholeFile(base + L".cvq", bytes))
+        if (!item.Remains() && !PathExists(base + L".xml") && PathExists(base + L".cvq"))
             litter.push_back(base + L".cvq");
     }
     for (const std::wstring& path : litter)

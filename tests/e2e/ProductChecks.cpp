@@ -1,6 +1,7 @@
 // Checks of the product's state after a repair run (see ProductChecks.h).
 #include "tests/e2e/ProductChecks.h"
 #include "platform/Utf8.h"
+#include "restore/codecs/Md5Text.h"
 #include "platform/WineStandins.h"
 #include "tools/product/FileTools.h"
 #include "tools/product/Manifest.h"

@@ -3,8 +3,6 @@
 #include "platform/Utf8.h"
 #include "restore/codecs/Base64.h"
 #include "restore/codecs/ComplementBytes.h"
-#include "restore/codecs/DigestText.h"
-#include "restore/codecs/Md5.h"
 #include "restore/codecs/PayloadCipher.h"
 #include "tests/support/TestFiles.h"
 #include <algorithm>
@@ -47,19 +45,6 @@ std::string StoredRecord(const CTestStream& s)
     std::string name = NameBytes(s.name);
     return RecordHeader(s.id, static_cast<int64_t>(s.data.size()),
                         static_cast<uint32_t>(name.size())) + name + data;
-}
-
-std::string Md5Text(const std::string& bytes)
-{
-    MD5_CTX ctx;
-    MD5Init(&ctx);
-    MD5Update(&ctx, reinterpret_cast<const uint8_t*>(bytes.data()),
-              static_cast<uint32_t>(bytes.size()));
-    uint8_t digest[16];
-    char text[33];
-    MD5Final(digest, &ctx);
-    FormatDigestText(digest, text);
-    return text;
 }
 
 std::string Base64Text(const std::string& bytes)

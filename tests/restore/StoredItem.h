@@ -3,6 +3,7 @@
 // the index file written by hand, so the restore is checked against the stored format
 // and not against our own index writer.
 #pragma once
+#include "restore/codecs/Md5Text.h"
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -26,8 +27,6 @@ std::string NameBytes(const std::wstring& name);
 std::string StoredRecord(const CTestStream& stream);
 // The record before enciphering (what BackupWrite must receive).
 std::string PlainRecord(const CTestStream& stream);
-// Upper-case digest text of bytes.
-std::string Md5Text(const std::string& bytes);
 // Base64 text of bytes, as sec_str holds it.
 std::string Base64Text(const std::string& bytes);
 

@@ -3,8 +3,7 @@
 // the format rather than against itself.
 #pragma once
 #include "restore/codecs/DigestList.h"
-#include "restore/codecs/DigestText.h"
-#include "restore/codecs/Md5.h"
+#include "restore/codecs/Md5Text.h"
 #include "restore/codecs/PayloadCipher.h"
 #include <cstdint>
 #include <cstring>
@@ -21,18 +20,6 @@ struct CReadRecord
     std::string stored;         // data as stored
     std::string plain;          // data deciphered
 };
-
-inline std::string Md5Text(const std::string& bytes)
-{
-    MD5_CTX ctx;
-    MD5Init(&ctx);
-    MD5Update(&ctx, reinterpret_cast<const uint8_t*>(bytes.data()), uint32_t(bytes.size()));
-    uint8_t digest[16];
-    MD5Final(digest, &ctx);
-    char text[33];
-    FormatDigestText(digest, text);
-    return text;
-}
 
 // False when the bytes do not split exactly into whole records.
 inline bool ReadPayloadRecords(const std::string& bytes, std::vector<CReadRecord>* records)

@@ -1,8 +1,7 @@
 // Payload records and digest texts, built the way the product stores them.
 #include "tools/itembuilder/ItemPayload.h"
 #include "restore/codecs/ComplementBytes.h"
-#include "restore/codecs/DigestText.h"
-#include "restore/codecs/Md5.h"
+#include "restore/codecs/Md5Text.h"
 #include "restore/codecs/PayloadCipher.h"
 #include <algorithm>
 
@@ -32,23 +31,6 @@ std::string JoinSorted(std::vector<std::string> texts)
 
 } // namespace
 
-std::string DigestTextOf(const std::string& bytes)
-{
-    MD5_CTX ctx;
-    MD5Init(&ctx);
-    // MD5Update takes 32-bit counts; feed large inputs in slices.
-    const size_t kSlice = 1u << 30;
-    for (size_t at = 0; at < bytes.size(); at += kSlice) {
-        size_t n = std::min(kSlice, bytes.size() - at);
-        MD5Update(&ctx, reinterpret_cast<const uint8_t*>(bytes.data()) + at, uint32_t(n));
-    }
-    uint8_t digest[16];
-    MD5Final(digest, &ctx);
-    char text[33];
-    FormatDigestText(digest, text);
-    return text;
-}
-
 std::string MakeStreamRecord(const CItemStream& stream)
 {
     std::string record;
@@ -70,11 +52,11 @@ CItemPayload BuildNormalPayload(const std::vector<CItemStream>& streams)
     PayloadCipher cipher;
     for (const CItemStream& stream : streams) {
         std::string record = MakeStreamRecord(stream);
-        original.push_back(DigestTextOf(record));
+        original.push_back(Md5Text(record));
         size_t dataAt = record.size() - stream.data.size();
         cipher.Reset();
         cipher.Encipher(Bytes(record) + dataAt, stream.data.size());
-        crypted.push_back(DigestTextOf(record));
+        crypted.push_back(Md5Text(record));
         payload.bytes += record;
     }
     payload.hash = JoinSorted(original);
@@ -88,7 +70,7 @@ CItemPayload BuildEfsPayload(const std::string& rawExport)
     payload.bytes = rawExport;
     if (!payload.bytes.empty())
         ComplementBytes(Bytes(payload.bytes), payload.bytes.size());
-    payload.hash = DigestTextOf(rawExport);
-    payload.qhash = DigestTextOf(payload.bytes);
+    payload.hash = Md5Text(rawExport);
+    payload.qhash = Md5Text(payload.bytes);
     return payload;
 }

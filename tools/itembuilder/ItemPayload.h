@@ -34,5 +34,3 @@ CItemPayload BuildNormalPayload(const std::vector<CItemStream>& streams);
 // EFS layout: every byte of the raw export complemented; one digest pair over all of it.
 CItemPayload BuildEfsPayload(const std::string& rawExport);
 
-// The 32-character upper-case MD5 text of bytes.
-std::string DigestTextOf(const std::string& bytes);

@@ -1,8 +1,7 @@
 // The manifest text (see Manifest.h).
 #include "tools/product/Manifest.h"
 #include "platform/Utf8.h"
-#include "restore/codecs/DigestText.h"
-#include "restore/codecs/Md5.h"
+#include "restore/codecs/Md5Text.h"
 #include <cinttypes>
 #include <cstdio>
 
@@ -39,19 +38,6 @@ std::string Location(const std::string& index, const CPlannedLocation& location)
 }
 
 } // namespace
-
-std::string Md5Text(const std::string& bytes)
-{
-    MD5_CTX ctx;
-    MD5Init(&ctx);
-    MD5Update(&ctx, reinterpret_cast<const uint8_t*>(bytes.data()),
-              static_cast<uint32_t>(bytes.size()));
-    uint8_t digest[16];
-    MD5Final(digest, &ctx);
-    char text[33];
-    FormatDigestText(digest, text);
-    return text;
-}
 
 std::vector<std::wstring> RemainingQuarantineEntries(const CProductPlan& plan)
 {

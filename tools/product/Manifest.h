@@ -14,8 +14,5 @@
 
 std::string RenderManifest(const CProductLayout& layout, const CProductPlan& plan);
 
-// Upper-case hexadecimal MD5 of the bytes, as the quarantine's digest texts are written.
-std::string Md5Text(const std::string& bytes);
-
 // What the quarantine folder holds after a run, relative names in plan order.
 std::vector<std::wstring> RemainingQuarantineEntries(const CProductPlan& plan);

@@ -51,10 +51,9 @@ bool WaitForProcessCount(const std::wstring& name, bool wantRunning, DWORD timeo
     }
 }
 
-CRunResult RunProgram(const std::wstring& program, const std::wstring& commandLine,
-                      DWORD timeoutMs)
+bool StartProgram(const std::wstring& program, const std::wstring& commandLine,
+                  CProcessInfo& process)
 {
-    CRunResult result;
     SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
     CUniqueFile nul(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING,
@@ -70,14 +69,23 @@ CRunResult RunProgram(const std::wstring& program, const std::wstring& commandLi
     if (!CreateProcessW(program.c_str(), &line[0], /*lpProcessAttributes=*/nullptr,
                         /*lpThreadAttributes=*/nullptr, /*bInheritHandles=*/TRUE,
                         /*dwCreationFlags=*/0, /*lpEnvironment=*/nullptr,
-                        /*lpCurrentDirectory=*/nullptr, &si, &pi)) {
+                        /*lpCurrentDirectory=*/nullptr, &si, &pi))
+        return false;
+    process.Take(pi);
+    return true;
+}
+
+CRunResult RunProgram(const std::wstring& program, const std::wstring& commandLine,
+                      DWORD timeoutMs)
+{
+    CRunResult result;
+    CProcessInfo process;
+    if (!StartProgram(program, commandLine, process)) {
         result.m_dwError = GetLastError();
         return result;
     }
-    CProcessInfo process;
-    process.Take(pi);
     result.m_bStarted = true;
-    result.m_dwProcessId = pi.dwProcessId;
+    result.m_dwProcessId = process.m_dwProcessId;
     result.m_bEnded = WaitForSingleObject(process.m_hProcess.get(), timeoutMs) == WAIT_OBJECT_0;
     GetExitCodeProcess(process.m_hProcess.get(), &result.m_dwExitCode);
     return result;

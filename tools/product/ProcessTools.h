@@ -1,6 +1,7 @@
 // Process helpers of the set-up and the end-to-end tests: find, count and end processes
 // by executable file name, and run a program to its end without handing it our pipes.
 #pragma once
+#include "platform/Owners.h"
 #include "platform/WinHeaders.h"
 #include <string>
 #include <vector>
@@ -25,6 +26,11 @@ struct CRunResult
     DWORD m_dwExitCode = 0;
     DWORD m_dwError = 0; // CreateProcessW's error when it did not start
 };
+
+// Starts program with the given command line (passed as is), its standard handles the
+// null device; false with the last error when it did not start.
+bool StartProgram(const std::wstring& program, const std::wstring& commandLine,
+                  CProcessInfo& process);
 
 // Runs program with the given command line (the line is passed as is) and waits up to
 // timeoutMs for it to end. Its standard handles are the null device: a child that

@@ -2,6 +2,7 @@
 // the disk; the plan only says where to look and what the original content was.
 #include "tools/product/Report.h"
 #include "platform/Utf8.h"
+#include "restore/codecs/Md5Text.h"
 #include "tools/product/FileTools.h"
 #include "tools/product/Manifest.h"
 #include <algorithm>

@@ -14,6 +14,15 @@ CUniqueService OpenManager()
                                          /*lpDatabaseName=*/nullptr, SC_MANAGER_ALL_ACCESS));
 }
 
+// A service's own handle stays valid once the manager's handle is closed.
+CUniqueService OpenNamedService(const std::wstring& name, DWORD access)
+{
+    CUniqueService manager = OpenManager();
+    if (!manager)
+        return CUniqueService();
+    return CUniqueService(OpenServiceW(manager.get(), name.c_str(), access));
+}
+
 bool WaitForState(SC_HANDLE service, DWORD wanted, DWORD timeoutMs)
 {
     for (DWORD waited = 0;; waited += kPollMs) {
@@ -46,10 +55,7 @@ bool CreateProductService(const std::wstring& name, const std::wstring& display,
 
 DWORD QueryServiceState(const std::wstring& name)
 {
-    CUniqueService manager = OpenManager();
-    if (!manager)
-        return 0;
-    CUniqueService service(OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_STATUS));
+    CUniqueService service = OpenNamedService(name, SERVICE_QUERY_STATUS);
     SERVICE_STATUS status = {};
     if (!service || !QueryServiceStatus(service.get(), &status))
         return 0;
@@ -58,19 +64,13 @@ DWORD QueryServiceState(const std::wstring& name)
 
 bool ServiceExists(const std::wstring& name)
 {
-    CUniqueService manager = OpenManager();
-    if (!manager)
-        return false;
-    CUniqueService service(OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_STATUS));
+    CUniqueService service = OpenNamedService(name, SERVICE_QUERY_STATUS);
     return static_cast<bool>(service);
 }
 
 std::wstring QueryServiceBinaryPath(const std::wstring& name)
 {
-    CUniqueService manager = OpenManager();
-    if (!manager)
-        return std::wstring();
-    CUniqueService service(OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_CONFIG));
+    CUniqueService service = OpenNamedService(name, SERVICE_QUERY_CONFIG);
     if (!service)
         return std::wstring();
     std::vector<BYTE> buffer(8192);
@@ -83,10 +83,7 @@ std::wstring QueryServiceBinaryPath(const std::wstring& name)
 
 bool StartProductService(const std::wstring& name, DWORD timeoutMs)
 {
-    CUniqueService manager = OpenManager();
-    if (!manager)
-        return false;
-    CUniqueService service(OpenServiceW(manager.get(), name.c_str(), SERVICE_ALL_ACCESS));
+    CUniqueService service = OpenNamedService(name, SERVICE_ALL_ACCESS);
     if (!service)
         return false;
     if (!StartServiceW(service.get(), /*dwNumServiceArgs=*/0, /*lpServiceArgVectors=*/nullptr) &&
@@ -97,10 +94,7 @@ bool StartProductService(const std::wstring& name, DWORD timeoutMs)
 
 bool StopProductService(const std::wstring& name, DWORD timeoutMs)
 {
-    CUniqueService manager = OpenManager();
-    if (!manager)
-        return false;
-    CUniqueService service(OpenServiceW(manager.get(), name.c_str(), SERVICE_ALL_ACCESS));
+    CUniqueService service = OpenNamedService(name, SERVICE_ALL_ACCESS);
     if (!service)
         return false;
     SERVICE_STATUS status = {};
@@ -118,10 +112,7 @@ bool StopAndDeleteService(const std::wstring& name, const std::wstring& exeName,
     StopProductService(name, 2000);
     TerminateProcesses(exeName);
     {
-        CUniqueService manager = OpenManager();
-        if (!manager)
-            return false;
-        CUniqueService service(OpenServiceW(manager.get(), name.c_str(), DELETE));
+        CUniqueService service = OpenNamedService(name, DELETE);
         if (service && !DeleteService(service.get()) &&
             GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE)
             return false;
