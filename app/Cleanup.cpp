@@ -48,10 +48,12 @@ void ListFilesRec(std::vector<std::wstring>& files, const std::wstring& folder)
 
 bool ShellDeleteFile(const std::wstring& path)
 {
-    if (path.empty() || path.size() + 2 > kPathChars)
+    // The listing hands over paths of up to 259 characters: the buffer holds one of those
+    // and the source list's two terminating zeros.
+    if (path.empty() || path.size() > kPathChars - 1)
         return false;
-    wchar_t from[kPathChars] = {};
-    wcsncpy(from, path.c_str(), kPathChars - 2);
+    wchar_t from[kPathChars + 1] = {};
+    wcsncpy(from, path.c_str(), kPathChars - 1);
     size_t len = wcslen(from);
     if (len > 0 && (from[len - 1] == L'\\' || from[len - 1] == L'/'))
         from[--len] = L'\0';
@@ -75,6 +77,12 @@ int RemoveFileRec(const wchar_t* szFile, const std::wstring& szPath)
 {
     const wchar_t* tag = L"RemoveFileRec";
     Log(DBG_ALL, tag, L"szFile=%s szPath=%s", szFile, szPath.c_str());
+    // An empty folder would search "\*", the whole current drive. -1 is no count a search
+    // can give, so the result line cannot be read as "searched, nothing found".
+    if (szPath.empty()) {
+        Log(DBG_ERROR, tag, L"Folder unknown, nothing searched");
+        return -1;
+    }
     std::vector<std::wstring> files;
     ListFilesRec(files, szPath);
     int count = 0;

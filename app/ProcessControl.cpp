@@ -18,6 +18,12 @@ bool RunProductCommand(const wchar_t* tag, const wchar_t* exe, const wchar_t* wo
                        DWORD timeout)
 {
     Log(DBG_ALL, tag, L"szCVApp=%s", exe);
+    // Without its folder the command would be "\<exe>" at the root of the current drive,
+    // where ordinary users can put files: run nothing rather than whatever lies there.
+    if (g_sCVPath.empty()) {
+        Log(DBG_ERROR, tag, L"Install folder unknown, nothing run");
+        return false;
+    }
     std::wstring path = g_sCVPath;
     std::wstring command = path;
     bool fits = AppendPathFits(path, exe);

@@ -2,8 +2,10 @@
 // before and after it runs; no outcome changes what runs next.
 #include "app/Sanarix.h"
 #include "app/Operations.h"
+#include "app/RunLock.h"
 #include "diag/DebugLog.h"
 #include "diag/TextBuffer.h"
+#include "platform/LibrarySearch.h"
 #include "platform/Owners.h"
 #include <cwchar>
 
@@ -127,10 +129,25 @@ void EnablePrivilege(const wchar_t* name)
 
 void DoSanarix()
 {
+    // Before the shell is asked for the log's folder: that may load libraries already.
+    RestrictLibrarySearch();
     wchar_t logPath[MAX_PATH];
     GetLogPath(logPath);
     g_DebugLog.Start(L"[SANARIX]");
     g_DebugLog.SetDebugFile(logPath);
+    CRunLock lock;
+    switch (lock.Take()) {
+    case ERunLock::Taken:
+        break;
+    case ERunLock::Busy:
+        Log(DBG_ERROR, kTag, L"Another run is in progress, nothing done");
+        return;
+    case ERunLock::Untrusted:
+        // Running unguarded is better than letting whoever made that object block the
+        // repair for good.
+        Log(DBG_ERROR, kTag, L"Cannot take a safe run lock, going on without it");
+        break;
+    }
     Log(DBG_ALL, kTag, L"");
     EnablePrivilege(L"SeShutdownPrivilege");
     EnablePrivilege(L"SeDebugPrivilege");

@@ -1,12 +1,11 @@
-// The debug log (see DebugLog.h): line building, the per-line file append and the trim.
+// The debug log (see DebugLog.h): levels, messages and lines; the file itself is in
+// DebugFile.cpp. Nothing here throws: the only allocation of a line's way, the trim's
+// buffer, is caught where a line enters the file.
 #include "diag/DebugLog.h"
+#include "diag/DebugFile.h"
 #include "diag/TextBuffer.h"
 #include "platform/SysCalls.h"
-#include "platform/Utf8.h"
-#include <cstdio>
 #include <cwchar>
-#include <new>
-#include <string>
 
 namespace {
 
@@ -36,43 +35,11 @@ private:
     CRITICAL_SECTION* m_cs;
 };
 
-struct FileCloser
+size_t CopyBytes(char* to, const char* from, size_t count)
 {
-    void operator()(FILE* f) const
-    {
-        if (f)
-            fclose(f);
-    }
-};
-
-// The tail of the file from byte offset on, read raw; empty when it cannot be read.
-bool ReadTail(const wchar_t* path, long long offset, std::string& tail)
-{
-    FILE* f = g_Sys._wfopen(path, L"rb");
-    if (!f)
-        return false;
-    bool ok = _fseeki64(f, offset, SEEK_SET) == 0;
-    char chunk[65536];
-    while (ok) {
-        size_t n = fread(chunk, 1, sizeof(chunk), f);
-        tail.append(chunk, n);
-        if (n < sizeof(chunk))
-            break;
-    }
-    ok = ok && !ferror(f);
-    fclose(f);
-    return ok;
-}
-
-// Drops the first, partial line: everything up to the first CR or LF, then every CR and
-// LF that follows. What remains holds only complete lines.
-std::string KeptTail(const std::string& raw)
-{
-    size_t i = raw.find_first_of("\r\n");
-    if (i == std::string::npos)
-        return std::string();
-    i = raw.find_first_not_of("\r\n", i);
-    return i == std::string::npos ? std::string() : raw.substr(i);
+    for (size_t i = 0; i < count; ++i)
+        to[i] = from[i];
+    return count;
 }
 
 } // namespace
@@ -81,11 +48,15 @@ CDebugLog g_DebugLog;
 
 CDebugLog::CDebugLog()
 {
-    m_Levels.resize(100);
-    for (const LevelDef& def : kLevels)
-        DefineLevel(def.level, def.label, true);
     g_Sys.InitializeCriticalSection(&m_csFile);
     m_bLockReady = true;
+    try {
+        m_Levels.resize(100);
+    } catch (...) {
+        return; // no levels: every message is dropped
+    }
+    for (const LevelDef& def : kLevels)
+        DefineLevel(def.level, def.label, true);
 }
 
 CDebugLog::~CDebugLog()
@@ -112,6 +83,7 @@ void CDebugLog::SetDebugFile(const wchar_t* path)
             return;
         }
         CopyInto(m_szFile, kFileChars, path);
+        m_bFreshLine = true;
         DebugOut(L"Debug file: %s\n", m_szFile);
     }
     WriteLine(L"");
@@ -177,72 +149,77 @@ void CDebugLog::WriteLine(const wchar_t* text)
 {
     if (!m_bStarted)
         return;
-    std::wstring copy = text ? text : L"";
+    // The private copy holds what fits a line; a longer text is cut there anyway.
+    wchar_t copy[kLineChars];
+    CopyInto(copy, kLineChars, text);
     CLockScope lock(&m_csFile);
     wchar_t line[kLineChars];
-    BuildLine(copy.c_str(), line);
+    BuildLine(copy, line);
     g_Sys.OutputDebugStringW(line);
-    if (m_szFile[0])
+    if (!m_szFile[0])
+        return;
+    try {
         AppendToFile(line);
+    } catch (...) {
+        // The trim could not hold the file's tail: the line stays on the debugger only.
+        DebugOut(L"Debug file not written, out of memory: %s\n", m_szFile);
+    }
 }
 
 void CDebugLog::AppendToFile(const wchar_t* line)
 {
-    FILE* f = g_Sys._wfopen(m_szFile, L"a+, ccs=UTF-8");
-    if (!f) {
-        DebugOut(L"Cannot open debug file: %s\n", m_szFile);
+    CUniqueFile file;
+    EDebugFileOpen opened = OpenDebugFile(m_szFile, file);
+    if (opened != EDebugFileOpen::Opened) {
+        DebugOut(opened == EDebugFileOpen::Refused
+                     ? L"Debug file is a link or lies elsewhere, not written: %s\n"
+                     : L"Cannot open debug file: %s\n",
+                 m_szFile);
         return;
     }
-    _fseeki64(f, 0, SEEK_END);
-    long long size = _ftelli64(f);
-    if (size >= 0 && size + static_cast<long long>(wcslen(line)) > kTrimLimit) {
-        fclose(f);
-        if (!TrimFile(size))
-            return;
-        f = g_Sys._wfopen(m_szFile, L"a+, ccs=UTF-8");
-        if (!f) {
-            DebugOut(L"Cannot open debug file: %s\n", m_szFile);
+    long long size = 0;
+    if (!DebugFileSize(file.get(), size))
+        return WriteFailed();
+    if (size + static_cast<long long>(wcslen(line)) > kTrimLimit) {
+        ETrim trim = TrimDebugFile(file.get(), size, kTrimKeep);
+        if (trim == ETrim::Failed) {
+            DebugOut(L"Cannot rewrite debug file: %s\n", m_szFile);
+            m_bFreshLine = true;
             return;
         }
+        if (trim == ETrim::Done && !DebugFileSize(file.get(), size))
+            return WriteFailed();
     }
-    _fseeki64(f, 0, SEEK_END);
-    fputws(line, f);
-    fclose(f);
+    // A byte-order mark starts a new file; a line cut short before (a full disk) gets
+    // its line end, so that this line starts on a line of its own.
+    char bytes[3 + 2 + kLineBytes];
+    size_t count = 0;
+    if (size == 0) {
+        count = CopyBytes(bytes, "\xEF\xBB\xBF", 3);
+    } else if (m_bFreshLine && !DebugFileEndsWithLineEnd(file.get(), size)) {
+        count = CopyBytes(bytes, "\r\n", 2);
+    }
+    count += EncodeDebugLine(line, bytes + count, kLineBytes);
+    if (!AppendToDebugFile(file.get(), bytes, count))
+        return WriteFailed();
+    m_bFreshLine = false;
 }
 
-// Keeps only the complete lines of the file's last 2.5 MiB. False when the file could not
-// be rewritten (it then keeps its old content and the line is not written).
-bool CDebugLog::TrimFile(long long size)
+void CDebugLog::WriteFailed()
 {
-    long long offset = (size - kTrimKeep) & ~3LL;
-    if (offset < 0)
-        offset = 0;
-    std::string raw;
-    // A tail that cannot be read (or held) leaves the file as it is; the line is appended.
-    if (!ReadTail(m_szFile, offset, raw))
-        return true;
-    std::wstring kept = Utf8ToWide(KeptTail(raw));
-    // The kept lines are already complete with CR LF; text mode would double the CR.
-    std::wstring text;
-    text.reserve(kept.size());
-    for (size_t i = 0; i < kept.size(); ++i)
-        if (!(kept[i] == L'\r' && i + 1 < kept.size() && kept[i + 1] == L'\n'))
-            text += kept[i];
-    FILE* f = g_Sys._wfopen(m_szFile, L"w, ccs=UTF-8");
-    if (!f) {
-        DebugOut(L"Cannot open debug file: %s\n", m_szFile);
-        return false;
-    }
-    if (!text.empty())
-        fputws(text.c_str(), f);
-    fclose(f);
-    return true;
+    DebugOut(L"Cannot write debug file: %s\n", m_szFile);
+    m_bFreshLine = true;
 }
 
 void CDebugLog::DefineLevel(unsigned level, const wchar_t* label, bool enabled)
 {
-    if (m_Levels.empty() || level >= m_Levels.size())
-        m_Levels.resize(static_cast<size_t>(level) + 10);
+    if (m_Levels.empty() || level >= m_Levels.size()) {
+        try {
+            m_Levels.resize(static_cast<size_t>(level) + 10);
+        } catch (...) {
+            return; // the level stays undefined
+        }
+    }
     CopyInto(m_Levels[level].label, kLabelChars, label);
     m_Levels[level].enabled = enabled;
 }

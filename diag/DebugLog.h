@@ -1,7 +1,7 @@
 // The debug log: the run's only record. One line per message, with process id, thread
 // id, local time, a "~" field and the line tag, sent to the debugger output and appended
-// to a UTF-8 file that is kept below 5 MiB. The log never reports a failure to callers;
-// its own troubles go to the debugger output.
+// to a UTF-8 file that is kept below 5 MiB. The log never reports a failure to callers
+// and never throws; its own troubles go to the debugger output.
 #pragma once
 #include "platform/WinHeaders.h"
 #include <vector>
@@ -33,6 +33,8 @@ public:
     static const size_t kDebugChars = 1024;
     static const long long kTrimLimit = 0x500000;  // 5 MiB
     static const long long kTrimKeep = 0x280000;   // keep about half
+    // A line as UTF-8: at most three bytes per UTF-16 unit, two for a line end.
+    static const size_t kLineBytes = 3 * kLineChars;
 
     struct LevelEntry
     {
@@ -66,7 +68,7 @@ public:
 private:
     void BuildLine(const wchar_t* text, wchar_t* line);
     void AppendToFile(const wchar_t* line);
-    bool TrimFile(long long size);
+    void WriteFailed();
     void DebugOut(const wchar_t* format, ...);
 
     bool m_bStarted = false;
@@ -75,6 +77,9 @@ private:
     std::vector<LevelEntry> m_Levels;
     CRITICAL_SECTION m_csFile;
     bool m_bLockReady = false;
+    // The next line checks that the file ends with a line end: the first line of a run,
+    // and the first after a write that failed.
+    bool m_bFreshLine = false;
 };
 
 // The process-wide log, built before the main routine runs.

@@ -93,12 +93,32 @@ struct SysEfsTraits
     static void Close(PVOID h) { g_Sys.CloseEncryptedFileRaw(h); }
 };
 
+struct SysLocalTraits
+{
+    static HLOCAL Empty() { return nullptr; }
+    static void Close(HLOCAL h) { g_Sys.LocalFree(h); }
+};
+struct SysBoundaryTraits
+{
+    static HANDLE Empty() { return nullptr; }
+    static void Close(HANDLE h) { g_Sys.DeleteBoundaryDescriptor(h); }
+};
+struct SysNamespaceTraits
+{
+    static HANDLE Empty() { return nullptr; }
+    // Closed, not destroyed: the namespace goes with its last handle, whoever holds it.
+    static void Close(HANDLE h) { g_Sys.ClosePrivateNamespace(h, /*Flags=*/0); }
+};
+
 using CUniqueFile = CUniqueAny<HANDLE, SysFileTraits>;        // CreateFileW, snapshots
 using CUniqueHandle = CUniqueAny<HANDLE, SysHandleTraits>;    // processes, threads, tokens
 using CUniqueFind = CUniqueAny<HANDLE, SysFindTraits>;        // FindFirstFileW
 using CUniqueKey = CUniqueAny<HKEY, SysKeyTraits>;            // RegOpenKeyExW
 using CUniqueService = CUniqueAny<SC_HANDLE, SysServiceTraits>; // OpenSCManagerW, OpenServiceW
 using CUniqueEfsContext = CUniqueAny<PVOID, SysEfsTraits>;    // OpenEncryptedFileRawW
+using CUniqueLocal = CUniqueAny<HLOCAL, SysLocalTraits>;      // LocalAlloc'd by a call
+using CUniqueBoundary = CUniqueAny<HANDLE, SysBoundaryTraits>;   // CreateBoundaryDescriptorW
+using CUniqueNamespace = CUniqueAny<HANDLE, SysNamespaceTraits>; // Create/OpenPrivateNamespaceW
 
 // Both handles of a started process.
 struct CProcessInfo

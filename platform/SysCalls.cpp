@@ -1,14 +1,20 @@
 // The live table of Windows calls and its defaults (the real functions).
 #include "platform/SysCalls.h"
+#include "platform/LateCalls.h"
 #include <cstring>
 
 namespace {
 
+// A late row's default is its run-time lookup (LateCalls.h), never an import.
+#undef SANARIX_LATE
+#define SANARIX_LATE(X, fn) &Late##fn,
 const CSysCalls g_SysDefault = {
 #define SANARIX_SYSCALL_DEFAULT(fn) &::fn,
     SANARIX_SYSCALLS(SANARIX_SYSCALL_DEFAULT)
 #undef SANARIX_SYSCALL_DEFAULT
 };
+#undef SANARIX_LATE
+#define SANARIX_LATE(X, fn) X(fn)
 
 struct SysRow
 {

@@ -8,20 +8,29 @@
 #include <cstddef>
 
 // The rows, in a fixed order. Add new rows at the end of their group; the unit test of the
-// table checks the count and the order.
+// table checks the count and the order. A row wrapped in SANARIX_LATE names a function
+// that some supported Windows versions lack: its default looks the function up when first
+// called instead of importing it, so the program still starts there.
+#define SANARIX_LATE(X, fn) X(fn)
 #define SANARIX_SYSCALLS(X)                                                                \
     /* errors, time, ids, debugger */                                                      \
     X(GetLastError) X(SetLastError) X(Sleep) X(GetTickCount64) X(GetLocalTime)             \
     X(OutputDebugStringW)                                                                  \
     X(GetCurrentProcessId) X(GetCurrentThreadId) X(GetCurrentProcess)                      \
     X(GetModuleHandleW) X(GetProcAddress)                                                  \
+    SANARIX_LATE(X, SetDefaultDllDirectories) X(SetDllDirectoryW)                          \
     /* locks */                                                                            \
     X(InitializeCriticalSection) X(EnterCriticalSection) X(LeaveCriticalSection)           \
     X(DeleteCriticalSection)                                                               \
     /* handles and waits */                                                                \
-    X(CloseHandle) X(WaitForSingleObject)                                                  \
+    X(CloseHandle) X(WaitForSingleObject) X(CreateMutexW) X(ReleaseMutex)                  \
     /* tokens and privileges */                                                            \
     X(OpenProcessToken) X(LookupPrivilegeValueW) X(AdjustTokenPrivileges)                  \
+    /* object security and private namespaces */                                           \
+    X(CreateWellKnownSid) X(EqualSid) X(GetSecurityInfo)                                   \
+    X(ConvertStringSecurityDescriptorToSecurityDescriptorW) X(LocalFree)                   \
+    X(CreateBoundaryDescriptorW) X(AddSIDToBoundaryDescriptor) X(DeleteBoundaryDescriptor) \
+    X(CreatePrivateNamespaceW) X(OpenPrivateNamespaceW) X(ClosePrivateNamespace)           \
     /* processes */                                                                        \
     X(CreateProcessW) X(CreateToolhelp32Snapshot) X(Process32FirstW) X(Process32NextW)     \
     X(OpenProcess) X(TerminateProcess)                                                     \
@@ -38,11 +47,11 @@
     X(GetFileSizeEx) X(DeleteFileW) X(MoveFileExW) X(SetFileAttributesW)                   \
     X(GetFileAttributesW) X(GetFileAttributesExW) X(SetFileTime) X(GetDiskFreeSpaceExW)    \
     X(DeviceIoControl) X(SetFileSecurityW) X(SetKernelObjectSecurity)                      \
+    X(GetFileInformationByHandle) X(GetFinalPathNameByHandleW) X(SetEndOfFile)             \
+    X(SetFileInformationByHandle) X(CompareStringOrdinal)                                  \
     /* backup restore and raw EFS import */                                                \
     X(BackupWrite) X(OpenEncryptedFileRawW) X(WriteEncryptedFileRaw)                      \
-    X(CloseEncryptedFileRaw)                                                               \
-    /* runtime file streams of the debug log */                                            \
-    X(_wfopen)
+    X(CloseEncryptedFileRaw)
 
 struct CSysCalls
 {

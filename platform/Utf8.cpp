@@ -29,23 +29,45 @@ char32_t DecodeOne(const unsigned char* data, size_t size, size_t& i)
     return cp;
 }
 
-void AppendUtf8(std::string& out, char32_t cp)
+// One code point as UTF-8 into out; returns the number of bytes (1 to 4).
+size_t EncodeUtf8(char32_t cp, char* out)
 {
     if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
+        out[0] = static_cast<char>(cp);
+        return 1;
     }
+    if (cp < 0x800) {
+        out[0] = static_cast<char>(0xC0 | (cp >> 6));
+        out[1] = static_cast<char>(0x80 | (cp & 0x3F));
+        return 2;
+    }
+    if (cp < 0x10000) {
+        out[0] = static_cast<char>(0xE0 | (cp >> 12));
+        out[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out[2] = static_cast<char>(0x80 | (cp & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<char>(0xF0 | (cp >> 18));
+    out[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out[3] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 4;
+}
+
+void AppendUtf8(std::string& out, char32_t cp)
+{
+    char bytes[4];
+    out.append(bytes, EncodeUtf8(cp, bytes));
+}
+
+// The code point of the unit at data[i] (a whole pair when both halves are there, U+FFFD
+// for a lone surrogate); advances i past what was used.
+char32_t NextCodePoint(const char16_t* data, size_t size, size_t& i)
+{
+    char32_t cu = data[i++];
+    if (cu >= 0xD800 && cu <= 0xDBFF && i < size && data[i] >= 0xDC00 && data[i] <= 0xDFFF)
+        return 0x10000 + ((cu - 0xD800) << 10) + (data[i++] - 0xDC00);
+    return (cu >= 0xD800 && cu <= 0xDFFF) ? kReplacement : cu;
 }
 
 } // namespace
@@ -73,18 +95,23 @@ std::string Utf16ToUtf8(const char16_t* data, size_t size)
 {
     std::string out;
     out.reserve(size);
-    for (size_t i = 0; i < size; ++i) {
-        char32_t cu = data[i];
-        if (cu >= 0xD800 && cu <= 0xDBFF && i + 1 < size && data[i + 1] >= 0xDC00 &&
-            data[i + 1] <= 0xDFFF) {
-            cu = 0x10000 + ((cu - 0xD800) << 10) + (data[i + 1] - 0xDC00);
-            ++i;
-        } else if (cu >= 0xD800 && cu <= 0xDFFF) {
-            cu = kReplacement;
-        }
-        AppendUtf8(out, cu);
-    }
+    for (size_t i = 0; i < size;)
+        AppendUtf8(out, NextCodePoint(data, size, i));
     return out;
+}
+
+size_t Utf16ToUtf8Into(const char16_t* data, size_t size, char* out, size_t capacity)
+{
+    size_t used = 0;
+    char bytes[4];
+    for (size_t i = 0; i < size;) {
+        size_t n = EncodeUtf8(NextCodePoint(data, size, i), bytes);
+        if (used + n > capacity)
+            break;
+        for (size_t k = 0; k < n; ++k)
+            out[used++] = bytes[k];
+    }
+    return used;
 }
 
 std::wstring Utf8ToWide(const std::string& s)

@@ -13,4 +13,6 @@
 #include <tlhelp32.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <aclapi.h>
+#include <sddl.h>
 #include <stdio.h>

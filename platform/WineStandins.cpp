@@ -4,6 +4,19 @@
 #include "platform/EfsRawStandin.h"
 #include "platform/SysCalls.h"
 
+namespace {
+
+// Wine 8 has no private namespaces: its CreateBoundaryDescriptorW answers null, and the
+// other namespace calls are not implemented at all (calling one ends the process). Failing
+// the first call of the chain, with a reason, keeps the run lock from ever reaching them.
+HANDLE WINAPI StandinCreateBoundaryDescriptorW(LPCWSTR /*Name*/, ULONG /*Flags*/)
+{
+    g_Sys.SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return nullptr;
+}
+
+} // namespace
+
 bool IsRunningOnWine()
 {
     HMODULE ntdll = g_Sys.GetModuleHandleW(L"ntdll.dll");
@@ -18,6 +31,7 @@ void InstallWineStandins()
     g_Sys.OpenEncryptedFileRawW = &StandinOpenEncryptedFileRawW;
     g_Sys.WriteEncryptedFileRaw = &StandinWriteEncryptedFileRaw;
     g_Sys.CloseEncryptedFileRaw = &StandinCloseEncryptedFileRaw;
+    g_Sys.CreateBoundaryDescriptorW = &StandinCreateBoundaryDescriptorW;
     // The debug log holds only the program's own lines: this note goes to the debugger.
     g_Sys.OutputDebugStringW(L"sanarix: running on Wine, using its own backup and EFS stand-ins\n");
 }

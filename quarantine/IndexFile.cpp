@@ -2,8 +2,12 @@
 // format lies in IndexFileFormat.cpp.
 //
 // A save never truncates the index in place: the new content goes to a temporary file
-// beside it, which then replaces the index in one move. A failed save leaves the previous
-// index as it was and removes the temporary file.
+// beside it, "<index>.tmp", which then replaces the index in one move. The name is fixed,
+// so the leftover of a save that was killed is removed by the next save of that index.
+// A failed save leaves the previous index as it was and removes the temporary file.
+//
+// The index is read with read, write and delete sharing: a reader must never make another
+// program's save, rename or delete of the index fail.
 #include "platform/Owners.h"
 #include "quarantine/IndexFileFormat.h"
 #include "quarantine/QuarItem.h"
@@ -20,7 +24,8 @@ const DWORD kChunkBytes = 1024 * 1024;
 
 bool ReadWholeFile(const wchar_t* path, std::string& bytes)
 {
-    CUniqueFile file(g_Sys.CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    CUniqueFile file(g_Sys.CreateFileW(path, GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                        /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING,
                                        FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr));
     if (!file)
@@ -59,14 +64,38 @@ bool WriteAll(HANDLE file, const std::string& bytes)
     return true;
 }
 
-// Creates (or overwrites) path with bytes, flushed and closed. False when the file could
-// not be created; written is false when it was created but not completely written.
-bool WriteNewFile(const std::wstring& path, const std::string& bytes, bool& written)
+// The attributes the new index takes over from the one it replaces. Read-only stays out:
+// Windows refuses to replace a read-only index anyway, and a read-only temporary file left
+// by a killed save could not be removed by the next one.
+const DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                              FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// The attributes for the new index: the present index's, or normal for a new one. False
+// when the present index's cannot be read.
+bool AttributesToKeep(const wchar_t* xmlPath, DWORD& attributes)
+{
+    DWORD present = g_Sys.GetFileAttributesW(xmlPath);
+    if (present == INVALID_FILE_ATTRIBUTES) {
+        DWORD error = g_Sys.GetLastError();
+        attributes = FILE_ATTRIBUTE_NORMAL;
+        return error == ERROR_FILE_NOT_FOUND;
+    }
+    attributes = present & kKeptAttributes;
+    if (attributes == 0)
+        attributes = FILE_ATTRIBUTE_NORMAL;
+    return true;
+}
+
+// Creates path, which must not exist, with bytes, flushed and closed. False when the file
+// could not be created; written is false when it was created but not completely written.
+// Never CREATE_ALWAYS: whatever stands under the name, link or file, is not written through.
+bool WriteNewFile(const std::wstring& path, DWORD attributes, const std::string& bytes,
+                  bool& written)
 {
     written = false;
     CUniqueFile file(g_Sys.CreateFileW(path.c_str(), GENERIC_WRITE, /*dwShareMode=*/0,
-                                       /*lpSecurityAttributes=*/nullptr, CREATE_ALWAYS,
-                                       FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr));
+                                       /*lpSecurityAttributes=*/nullptr, CREATE_NEW,
+                                       attributes, /*hTemplateFile=*/nullptr));
     if (!file)
         return false;
     written = WriteAll(file.get(), bytes) && g_Sys.FlushFileBuffers(file.get());
@@ -100,12 +129,18 @@ bool QuarItem::SaveXml(const wchar_t* xmlPath)
     try {
         if (!WriteIndexBytes(*this, bytes))
             return false;
-        temp = std::wstring(xmlPath) + L".tmp-" + std::to_wstring(g_Sys.GetCurrentProcessId());
+        temp = std::wstring(xmlPath) + L".tmp";
     } catch (const std::bad_alloc&) {
         return false;
     }
+    DWORD attributes = FILE_ATTRIBUTE_NORMAL;
+    if (!AttributesToKeep(xmlPath, attributes))
+        return false;
+    // A leftover of a killed save. DeleteFileW removes a link itself, never its target;
+    // when nothing can be removed, the create below refuses and the save fails.
+    g_Sys.DeleteFileW(temp.c_str());
     bool written = false;
-    if (!WriteNewFile(temp, bytes, written))
+    if (!WriteNewFile(temp, attributes, bytes, written))
         return false;
     if (written && g_Sys.MoveFileExW(temp.c_str(), xmlPath,
                                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))

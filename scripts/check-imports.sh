@@ -16,4 +16,14 @@ if ! grep -aq 'requireAdministrator' "$exe"; then echo "manifest without require
 # A GUI program: no console window.
 sub=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^Subsystem\s*//p')
 case "$sub" in 00000002*) ;; *) echo "subsystem is not Windows GUI: $sub" >&2; bad=1 ;; esac
+# Exploit mitigations stay on: ASLR (DYNAMIC_BASE 0x40, with the relocations it needs),
+# high-entropy ASLR (HIGH_ENTROPY_VA 0x20) and DEP (NX_COMPAT 0x100).
+chars=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^DllCharacteristics\s*//p')
+flags=$((16#${chars:-0}))
+for bit in 0x40:ASLR 0x20:high-entropy-ASLR 0x100:DEP; do
+    (( flags & ${bit%%:*} )) || { echo "${bit#*:} is off (DllCharacteristics $chars)" >&2; bad=1; }
+done
+x86_64-w64-mingw32-objdump -h "$exe" | grep -q ' \.reloc ' ||
+    { echo "no relocations: ASLR cannot move the image" >&2; bad=1; }
+echo "mitigations: DllCharacteristics $chars"
 exit $bad

@@ -118,11 +118,14 @@ CFakeScm::CFakeScm()
           if (!s)
               return FALSE;
           s->controls.push_back(control);
+          // Windows fills the block with the latest status even when it refuses, as
+          // here with ERROR_SERVICE_CANNOT_ACCEPT_CTRL.
+          *status = SERVICE_STATUS{};
+          status->dwCurrentState = s->stateAfterControl;
           if (s->refuseControl) {
               g_Sys.SetLastError(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
               return FALSE;
           }
-          status->dwCurrentState = s->stateAfterControl;
           return TRUE;
       }),
       m_start([this](SC_HANDLE h, DWORD argc, LPCWSTR* argv) -> BOOL {

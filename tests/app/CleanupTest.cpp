@@ -161,16 +161,21 @@ TEST_F(CleanupTest, FileThatCannotBeDeletedIsLoggedAndStillCounted)
                   FirstLine(), L"[ALL]:    RemoveFileRec - Found file " + locked, cannot}));
 }
 
-TEST_F(CleanupTest, EmptyOrMissingFolderGivesZeroAndOnlyTheFirstLine)
+TEST_F(CleanupTest, EmptyOrMissingFolderGivesZeroAndAnUnknownOneIsNotSearched)
 {
     Make(L"empty", true);
     EXPECT_EQ(RemoveFileRec(L"cvheur.xr0", m_Dir.Join(L"empty")), 0);
     EXPECT_EQ(RemoveFileRec(L"cvheur.xr0", m_Dir.Join(L"missing")), 0);
+    CSysRecorder<&CSysCalls::FindFirstFileW> searches;
+    EXPECT_EQ(RemoveFileRec(L"cvheur.xr0", L""), -1); // not "\*": the whole drive
+    EXPECT_EQ(searches.Count(), 0u);
     EXPECT_EQ(
         Messages(),
         (std::vector<std::wstring>{
             L"[ALL]:    RemoveFileRec - szFile=cvheur.xr0 szPath=" + m_Dir.Join(L"empty"),
-            L"[ALL]:    RemoveFileRec - szFile=cvheur.xr0 szPath=" + m_Dir.Join(L"missing")}));
+            L"[ALL]:    RemoveFileRec - szFile=cvheur.xr0 szPath=" + m_Dir.Join(L"missing"),
+            L"[ALL]:    RemoveFileRec - szFile=cvheur.xr0 szPath=",
+            L"[ERROR]:  RemoveFileRec - Folder unknown, nothing searched"}));
 }
 
 TEST_F(CleanupTest, ListingIsDepthFirstInSearchOrderAndSkipsDotsAndLinks)
@@ -228,6 +233,20 @@ TEST_F(CleanupTest, NamesThatWouldNotFitArePassedOver)
     EXPECT_EQ(find.m_Patterns.size(), 1u);
     ListFilesRec(files, std::wstring(258, L'x'));
     EXPECT_EQ(find.m_Patterns.size(), 1u);
+
+    // The longest path the listing hands over is one the deletion takes.
+    const std::wstring engine = L"C:\\" + std::wstring(245, L'e'); // + "\\cvheur.xr0": 259
+    CFakeFind engineFolder([&](const std::wstring& pattern) -> std::vector<WIN32_FIND_DATAW> {
+        return pattern == engine + L"\\*" ? std::vector<WIN32_FIND_DATAW>{Entry(L"cvheur.xr0")}
+                                          : std::vector<WIN32_FIND_DATAW>{};
+    });
+    CShellRecorder shell;
+    m_Debugger.Clear();
+    EXPECT_EQ(RemoveFileRec(L"cvheur.xr0", engine), 1);
+    const std::wstring path = engine + L"\\cvheur.xr0";
+    ASSERT_EQ(path.size(), 259u);
+    EXPECT_EQ(shell.m_From, std::vector<std::wstring>{path});
+    EXPECT_EQ(Messages().back(), L"[ALL]:    RemoveFileRec - Delete file " + path + L" ok");
 }
 
 TEST_F(CleanupTest, ShellDeleteSendsOneSilentDeleteWithADoubleZeroList)
@@ -236,9 +255,9 @@ TEST_F(CleanupTest, ShellDeleteSendsOneSilentDeleteWithADoubleZeroList)
     EXPECT_TRUE(ShellDeleteFile(L"C:\\a\\b.txt"));
     EXPECT_TRUE(ShellDeleteFile(L"C:/a/sub/"));
     EXPECT_TRUE(ShellDeleteFile(L"C:\\a\\sub\\"));
-    EXPECT_TRUE(ShellDeleteFile(std::wstring(258, L'x')));
+    EXPECT_TRUE(ShellDeleteFile(std::wstring(259, L'x')));
     EXPECT_EQ(shell.m_From, (std::vector<std::wstring>{L"C:\\a\\b.txt", L"C:\\a\\sub",
-                                                       L"C:\\a\\sub", std::wstring(258, L'x')}));
+                                                       L"C:\\a\\sub", std::wstring(259, L'x')}));
     for (const SHFILEOPSTRUCTW& op : shell.m_Ops) {
         EXPECT_EQ(op.hwnd, nullptr);
         EXPECT_EQ(op.wFunc, UINT(FO_DELETE));
@@ -254,7 +273,7 @@ TEST_F(CleanupTest, ShellDeleteRefusesEmptyAndOverlongPathsAndReportsFailure)
     EXPECT_FALSE(ShellDeleteFile(L""));
     EXPECT_FALSE(ShellDeleteFile(L"\\"));
     EXPECT_FALSE(ShellDeleteFile(L"/"));
-    EXPECT_FALSE(ShellDeleteFile(std::wstring(259, L'x')));
+    EXPECT_FALSE(ShellDeleteFile(std::wstring(260, L'x')));
     EXPECT_TRUE(shell.m_From.empty());
     EXPECT_FALSE(ShellDeleteFile(L"C:\\a"));
     EXPECT_EQ(shell.m_From.size(), 1u);

@@ -110,8 +110,22 @@ TEST_F(ProcessControlTest, CommandThatCannotStartIsLoggedWithItsDecimalError)
     EXPECT_EQ(m_Processes.m_nSnapshots, 0);
 }
 
-TEST_F(ProcessControlTest, CommandLongerThanItsBufferIsRefused)
+TEST_F(ProcessControlTest, CommandWithoutItsFolderOrLongerThanItsBufferIsRefused)
 {
+    // No install folder: the command would be "\cvhost.exe" at the drive's root.
+    m_Processes.m_List = {{L"cvhost.exe", 10}};
+    for (const wchar_t* tag : {L"StopCVApp", L"StartCVApp"}) {
+        m_Debugger.Clear();
+        bool stop = std::wstring(tag) == L"StopCVApp";
+        EXPECT_FALSE(stop ? StopCVApp(L"cvhost.exe", 60000) : StartCVApp(L"cvhost.exe", 60000));
+        std::wstring t = tag;
+        EXPECT_EQ(Messages(), (std::vector<std::wstring>{
+                                  L"[ALL]:    " + t + L" - szCVApp=cvhost.exe",
+                                  L"[ERROR]:  " + t + L" - Install folder unknown, nothing run"}));
+    }
+    EXPECT_TRUE(m_Launcher.m_Calls.empty());
+    EXPECT_EQ(m_Processes.m_nSnapshots, 0);
+
     // folder + "\cvhost.exe stop" (16): 243 + 16 = 259 characters fit, 244 do not.
     g_sCVPath = L"C:\\" + std::wstring(240, L'a');
     EXPECT_TRUE(StopCVApp(L"cvhost.exe", 60000));

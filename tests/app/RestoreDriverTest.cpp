@@ -1,12 +1,12 @@
 // The quarantine restore driver over a real quarantine folder of index files: which items
 // are restored, which skipped, and that it always answers true.
 #include "tests/app/AppTestSupport.h"
-#include <gtest/gtest.h>
-
-
+#include "platform/WineStandins.h"
 #include "quarantine/QuarItem.h"
 #include "quarantine/Vaultkit.h"
 #include "tests/support/TestFiles.h"
+#include "tools/itembuilder/ItemBuilder.h"
+#include <gtest/gtest.h>
 #include <cstring>
 #include <cwchar>
 
@@ -20,6 +20,8 @@ class CQuarantineRegistry
 public:
     explicit CQuarantineRegistry(std::wstring folder) : m_sFolder(std::move(folder)) {}
     LSTATUS m_OpenResult = ERROR_SUCCESS;
+    int m_nFailOpenFrom = 0; // this open of the key (from 1) and every later one fail
+    int m_nOpens = 0;
     int m_nCloses = 0;
 
 private:
@@ -28,6 +30,8 @@ private:
                                                       REGSAM access, PHKEY key) -> LSTATUS {
         if (root != HKEY_LOCAL_MACHINE || std::wstring(path) != kQuarantineKey)
             return CSysHook<&CSysCalls::RegOpenKeyExW>::Next()(root, path, options, access, key);
+        if (++m_nOpens >= m_nFailOpenFrom && m_nFailOpenFrom > 0)
+            return ERROR_ACCESS_DENIED;
         if (m_OpenResult == ERROR_SUCCESS)
             *key = kQuarantineKeyHandle;
         return m_OpenResult;
@@ -208,4 +212,59 @@ TEST_F(RestoreDriverTest, IndexPathThatWouldNotFitIsNotLoaded)
     expected.push_back(kOk);
     EXPECT_EQ(Messages(), expected);
     EXPECT_EQ(closes, 1);
+}
+
+TEST_F(RestoreDriverTest, RestoredLocationIsLoggedOk)
+{
+    InstallWineStandins(); // the restore writes through the backup stand-in under Wine
+    CItemDescription desc;
+    desc.content = "restored content";
+    desc.locations = {{L"back.txt", m_Restored.Path() + L"\\"}};
+    ASSERT_TRUE(BuildQuarItem(desc, m_Quarantine.Join(L"A")));
+    EXPECT_TRUE(RestoreQuarantine(L"trojan.fakealert.5"));
+    const std::wstring index = L"[" + Folder() + L"A.xml]";
+    std::vector<std::wstring> expected = Opening();
+    expected.push_back(L"[ALL]:    RestoreQuarantine - Restoring: " + index);
+    expected.push_back(L"[ALL]:    RestoreQuarantine - Restoring: " + index + L" ok");
+    expected.push_back(kOk);
+    EXPECT_EQ(Messages(), expected);
+    EXPECT_EQ(ReadFileBytes(m_Restored.Join(L"back.txt")), "restored content");
+    EXPECT_FALSE(FileExists(m_Quarantine.Join(L"A.xml")));
+}
+
+// The folder text is used as read: empty after a failed read (the library had started),
+// so the search runs in the current folder; without its backslash, in the folder above.
+TEST_F(RestoreDriverTest, FolderTextIsUsedAsReadWhenMissingOrWithoutBackslash)
+{
+    WriteIndex(L"A.xml", L"other.threat", 1);
+    wchar_t previous[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(m_Quarantine.Path().c_str()));
+    {
+        m_Registry.m_nFailOpenFrom = 2; // the library's read works, the driver's does not
+        EXPECT_TRUE(RestoreQuarantine(L"trojan.fakealert.5"));
+        m_Registry.m_nFailOpenFrom = 0;
+    }
+    SetCurrentDirectoryW(previous);
+    EXPECT_EQ(Messages(),
+              (std::vector<std::wstring>{
+                  L"[ALL]:    RestoreQuarantine - szVirusName=trojan.fakealert.5",
+                  L"[ALL]:    RestoreQuarantine - Inited vaultkit!",
+                  L"[ERROR]:  GetQuarFolderPath - Cannot open registry path: "
+                  L"SOFTWARE\\Corvanta\\Corvanta Quarantine\\",
+                  L"[ALL]:    RestoreQuarantine - quarFolderPath=",
+                  L"[ALL]:    RestoreQuarantine - Pattern : [*.xml]",
+                  L"[ALL]:    RestoreQuarantine - Skipping: [A.xml]", kOk}));
+
+    m_Debugger.Clear();
+    CQuarantineRegistry bare(m_Quarantine.Path());
+    EXPECT_TRUE(RestoreQuarantine(L"trojan.fakealert.5"));
+    EXPECT_EQ(Messages(),
+              (std::vector<std::wstring>{
+                  L"[ALL]:    RestoreQuarantine - szVirusName=trojan.fakealert.5",
+                  L"[ALL]:    RestoreQuarantine - Inited vaultkit!",
+                  L"[ALL]:    RestoreQuarantine - quarFolderPath=" + m_Quarantine.Path(),
+                  L"[ALL]:    RestoreQuarantine - Pattern : [" + m_Quarantine.Path() + L"*.xml]",
+                  kOk}));
+    EXPECT_EQ(g_nVaultkitInit, 0);
 }

@@ -1,28 +1,33 @@
 // The repair run as a whole with every operation failing, the privilege start-up, and the
 // debug log's place.
+#include "app/RunLock.h"
 #include "app/Sanarix.h"
 #include "diag/DebugLog.h"
 #include "platform/Utf8.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/TestFiles.h"
 #include "quarantine/Vaultkit.h"
+#include <algorithm>
 
 namespace {
 
 const wchar_t kProgramFiles[] = L"C:\\Program Files";
 const wchar_t kCommonFiles[] = L"C:\\Program Files\\Common Files";
 
-// Shell folders: the common application data folder is a test folder.
+// Shell folders: the common application data folder is a test folder. The query of one
+// folder can be made to fail (its buffer then holds nothing).
 class CShellFolders
 {
 public:
-    explicit CShellFolders(std::wstring appData, HRESULT appDataResult = S_OK)
+    explicit CShellFolders(std::wstring appData, HRESULT appDataResult = S_OK, int failing = -1)
         : m_sAppData(std::move(appData)),
-          m_hook([this, appDataResult](HWND hwnd, int csidl, HANDLE token, DWORD flags,
-                                       LPWSTR out) -> HRESULT {
+          m_hook([this, appDataResult, failing](HWND hwnd, int csidl, HANDLE token, DWORD flags,
+                                                LPWSTR out) -> HRESULT {
               m_Calls.push_back(csidl);
               if (hwnd || token || flags)
                   ++m_nOddArguments;
+              if (csidl == failing)
+                  return E_FAIL;
               const std::wstring& text = csidl == CSIDL_COMMON_APPDATA  ? m_sAppData
                                          : csidl == CSIDL_PROGRAM_FILES ? m_sProgramFiles
                                                                         : m_sCommonFiles;
@@ -63,10 +68,17 @@ std::vector<std::wstring> StepLines(const wchar_t* call, std::vector<std::wstrin
     return lines;
 }
 
-std::vector<std::wstring> AppLines(const wchar_t* tag, const wchar_t* exe, const wchar_t* word)
+// A product command that fails: not found, or not run at all without its folder.
+std::vector<std::wstring> AppLines(const wchar_t* tag, const wchar_t* exe, const wchar_t* word,
+                                   bool folderKnown = true)
 {
     std::wstring t = tag, command = L"C:\\Program Files\\Corvanta\\Corvanta Suite\\" +
                                     std::wstring(exe) + L" " + word;
+    if (!folderKnown)
+        return StepLines((t + L"(" + exe + L")").c_str(),
+                         {L"[ALL]:    " + t + L" - szCVApp=" + exe,
+                          L"[ERROR]:  " + t + L" - Install folder unknown, nothing run"},
+                         L"fail");
     return StepLines(
         (t + L"(" + exe + L")").c_str(),
         {L"[ALL]:    " + t + L" - szCVApp=" + exe, L"[ALL]:    " + t + L" - szCommand=" + command,
@@ -109,85 +121,95 @@ protected:
 
 } // namespace
 
+// Every operation failing, once with all folders known and once with each product folder
+// unknown: every step's lines in order, and each pause right after its service start.
 TEST_F(SequenceTest, EveryOperationFailingStillLogsEveryStepInOrder)
 {
-    CShellFolders folders(m_Dir.Path());
-    CEverythingFails fails;
-    CVirtualClock clock;
-    DoSanarix();
+    const std::wstring install = L"C:\\Program Files\\Corvanta\\Corvanta Suite\\";
+    const std::wstring engine = L"C:\\Program Files\\Common Files\\Corvanta\\Corvanta Scan Kernel\\";
+    for (int failing : {-1, CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILES_COMMON}) {
+        const bool installKnown = failing != CSIDL_PROGRAM_FILES;
+        const bool engineKnown = failing != CSIDL_PROGRAM_FILES_COMMON;
+        g_sCVPath.clear();
+        g_sCVSKPath.clear();
+        DeleteFileW(LogFile().c_str());
+        CShellFolders folders(m_Dir.Path(), S_OK, failing);
+        CEverythingFails fails;
+        CVirtualClock clock;
+        std::vector<std::wstring> beforePause; // the last file line at each pause
+        CSysHook<&CSysCalls::Sleep> pauses([&](DWORD ms) {
+            std::vector<std::wstring> lines = LinesOfFile(ReadFileBytes(LogFile()));
+            beforePause.push_back(lines.empty() ? std::wstring() : MessageOfLine(lines.back()).value_or(L"?"));
+            CSysHook<&CSysCalls::Sleep>::Next()(ms);
+        });
+        DoSanarix();
+        VaultkitUninitAfterFailedStart();
 
-    std::string bytes = ReadFileBytes(LogFile());
-    ASSERT_EQ(bytes.compare(0, 3, "\xEF\xBB\xBF"), 0) << "no byte-order mark";
-    std::vector<std::wstring> messages;
-    for (const std::wstring& line : LinesOfFile(bytes)) {
-        auto message = MessageOfLine(line);
-        ASSERT_TRUE(message) << "not a log line: " << WideToUtf8(line);
-        messages.push_back(*message);
+        std::string bytes = ReadFileBytes(LogFile());
+        ASSERT_EQ(bytes.compare(0, 3, "\xEF\xBB\xBF"), 0) << "no byte-order mark";
+        std::vector<std::wstring> messages;
+        for (const std::wstring& line : LinesOfFile(bytes)) {
+            auto message = MessageOfLine(line);
+            ASSERT_TRUE(message) << "not a log line: " << WideToUtf8(line);
+            messages.push_back(*message);
+        }
+        std::vector<std::wstring> expected = {
+            L"",
+            L"",
+            L"=====started=====",
+            L"[ALL]:    DoSanarix - ",
+            L"[ALL]:    DoSanarix - InitGlobals() ...",
+            L"[ALL]:    GetServicePath - szName=CVHOST",
+            L"[ERROR]:  GetServicePath - OpenSCManager() failed",
+            L"[ALL]:    DoSanarix - InitGlobals() ok",
+            L"[ALL]:    DoSanarix - g_sCVPath=" + (installKnown ? install : L""),
+            L"[ALL]:    DoSanarix - g_sCVSKPath=" + (engineKnown ? engine : L"")};
+        for (const wchar_t* exe : {L"cvhost.exe", L"cvtray.exe", L"cvconsole.exe"})
+            Append(expected, AppLines(L"StopCVApp", exe, L"stop", installKnown));
+        for (const wchar_t* name : {L"CVUPDATE", L"CVPROBE", L"CVMSG"})
+            Append(expected, ServiceLines(L"MyStopService", name));
+        const std::wstring search = L"[ALL]:    RemoveFileRec - szFile=cvheur.xr0 szPath=";
+        Append(expected, engineKnown
+                             ? StepLines(L"RemoveFileRec(cvheur.xr0)", {search + engine}, L"0")
+                             : StepLines(L"RemoveFileRec(cvheur.xr0)",
+                                         {search, L"[ERROR]:  RemoveFileRec - Folder unknown, "
+                                                  L"nothing searched"},
+                                         L"-1"));
+        Append(expected,
+               StepLines(L"RemovePendingFileROp()",
+                         {L"[ALL]:    DeleteRegistryKey - szRegPath=SYSTEM\\CurrentControlSet"
+                          L"\\Control\\Session Manager szRegValue=PendingFileRenameOperations",
+                          L"[ERROR]:  DeleteRegistryKey - Cannot open registry key, error=5"},
+                         L"fail"));
+        Append(expected,
+               StepLines(L"RestoreQuarantine(trojan.fakealert.5)",
+                         {L"[ALL]:    RestoreQuarantine - szVirusName=trojan.fakealert.5",
+                          L"[ERROR]:  GetQuarFolderPath - Cannot open registry path: "
+                          L"SOFTWARE\\Corvanta\\Corvanta Quarantine\\",
+                          L"[ERROR]:  RestoreQuarantine - Could not init vaultkit!",
+                          L"[ALL]:    RestoreQuarantine - ok"},
+                         L"ok"));
+        Append(expected, ServiceLines(L"MyStartService", L"CVMSG"));
+        Append(expected, ServiceLines(L"MyStartService", L"CVUPDATE"));
+        Append(expected, AppLines(L"StartCVApp", L"cvhost.exe", L"start", installKnown));
+        Append(expected, AppLines(L"StartCVApp", L"cvtray.exe", L"start", installKnown));
+        expected.push_back(L"[ALL]:    DoSanarix - ok");
+        EXPECT_EQ(messages, expected) << "failing folder " << failing;
+
+        EXPECT_EQ(clock.Sleeps(), (std::vector<DWORD>{10000, 10000}));
+        EXPECT_EQ(beforePause, (std::vector<std::wstring>{
+                                   L"[ALL]:    DoSanarix - MyStartService(CVMSG) result=fail",
+                                   L"[ALL]:    DoSanarix - MyStartService(CVUPDATE) result=fail"}));
+        EXPECT_TRUE(clock.Waits().empty());
+        EXPECT_EQ(fails.create.Calls(), installKnown ? 5 : 0) << "nothing run without its folder";
+        EXPECT_EQ(fails.find.Calls(), engineKnown ? 1 : 0) << "nothing searched without it";
+        EXPECT_EQ(folders.m_nOddArguments, 0);
+        EXPECT_EQ(folders.m_Calls, (std::vector<int>{CSIDL_COMMON_APPDATA, CSIDL_PROGRAM_FILES,
+                                                     CSIDL_PROGRAM_FILES_COMMON}));
+        ASSERT_EQ(fails.privilegeNames.Count(), 2u);
+        EXPECT_STREQ(std::get<1>(fails.privilegeNames.Calls()[0]), L"SeShutdownPrivilege");
+        EXPECT_STREQ(std::get<1>(fails.privilegeNames.Calls()[1]), L"SeDebugPrivilege");
     }
-    std::vector<std::wstring> expected = {
-        L"",
-        L"",
-        L"=====started=====",
-        L"[ALL]:    DoSanarix - ",
-        L"[ALL]:    DoSanarix - InitGlobals() ...",
-        L"[ALL]:    GetServicePath - szName=CVHOST",
-        L"[ERROR]:  GetServicePath - OpenSCManager() failed",
-        L"[ALL]:    DoSanarix - InitGlobals() ok",
-        L"[ALL]:    DoSanarix - g_sCVPath=C:\\Program Files\\Corvanta\\Corvanta Suite\\",
-        L"[ALL]:    DoSanarix - g_sCVSKPath=C:\\Program Files\\Common Files\\Corvanta\\Corvanta "
-        L"Scan Kernel\\"};
-    for (const wchar_t* exe : {L"cvhost.exe", L"cvtray.exe", L"cvconsole.exe"})
-        Append(expected, AppLines(L"StopCVApp", exe, L"stop"));
-    for (const wchar_t* name : {L"CVUPDATE", L"CVPROBE", L"CVMSG"})
-        Append(expected, ServiceLines(L"MyStopService", name));
-    Append(expected,
-           StepLines(L"RemoveFileRec(cvheur.xr0)",
-                     {L"[ALL]:    RemoveFileRec - szFile=cvheur.xr0 szPath=C:\\Program Files"
-                      L"\\Common Files\\Corvanta\\Corvanta Scan Kernel\\"},
-                     L"0"));
-    Append(expected,
-           StepLines(L"RemovePendingFileROp()",
-                     {L"[ALL]:    DeleteRegistryKey - szRegPath=SYSTEM\\CurrentControlSet"
-                      L"\\Control\\Session Manager szRegValue=PendingFileRenameOperations",
-                      L"[ERROR]:  DeleteRegistryKey - Cannot open registry key, error=5"},
-                     L"fail"));
-    const size_t restoreAt = expected.size();
-    std::vector<std::wstring> after;
-    Append(after, ServiceLines(L"MyStartService", L"CVMSG"));
-    Append(after, ServiceLines(L"MyStartService", L"CVUPDATE"));
-    Append(after, AppLines(L"StartCVApp", L"cvhost.exe", L"start"));
-    Append(after, AppLines(L"StartCVApp", L"cvtray.exe", L"start"));
-    after.push_back(L"[ALL]:    DoSanarix - ok");
-
-    // The restore step: its "..." line, its own lines, its result line.
-    const std::wstring restoreOpen =
-        L"[ALL]:    DoSanarix - RestoreQuarantine(trojan.fakealert.5) ...";
-    ASSERT_GE(messages.size(), expected.size() + after.size() + 2);
-    std::vector<std::wstring> before(messages.begin(), messages.begin() + restoreAt);
-    EXPECT_EQ(before, expected);
-    std::vector<std::wstring> tail(messages.end() - after.size(), messages.end());
-    EXPECT_EQ(tail, after);
-    std::vector<std::wstring> restore(messages.begin() + restoreAt, messages.end() - after.size());
-
-    EXPECT_EQ(clock.Sleeps(), (std::vector<DWORD>{10000, 10000}));
-    EXPECT_EQ(clock.Now(), 20000u);
-    EXPECT_TRUE(clock.Waits().empty());
-    EXPECT_EQ(folders.m_nOddArguments, 0);
-    EXPECT_EQ(folders.m_Calls, (std::vector<int>{CSIDL_COMMON_APPDATA, CSIDL_PROGRAM_FILES,
-                                                 CSIDL_PROGRAM_FILES_COMMON}));
-    ASSERT_EQ(fails.privilegeNames.Count(), 2u);
-    EXPECT_STREQ(std::get<1>(fails.privilegeNames.Calls()[0]), L"SeShutdownPrivilege");
-    EXPECT_STREQ(std::get<1>(fails.privilegeNames.Calls()[1]), L"SeDebugPrivilege");
-
-    VaultkitUninitAfterFailedStart();
-    EXPECT_EQ(restore,
-              (std::vector<std::wstring>{
-                  restoreOpen, L"[ALL]:    RestoreQuarantine - szVirusName=trojan.fakealert.5",
-                  L"[ERROR]:  GetQuarFolderPath - Cannot open registry path: "
-                  L"SOFTWARE\\Corvanta\\Corvanta Quarantine\\",
-                  L"[ERROR]:  RestoreQuarantine - Could not init vaultkit!",
-                  L"[ALL]:    RestoreQuarantine - ok",
-                  L"[ALL]:    DoSanarix - RestoreQuarantine(trojan.fakealert.5) result=ok"}));
 }
 
 TEST_F(SequenceTest, WithoutAUsableLogPathTheRunLogsToTheDebuggerOnly)
@@ -208,6 +230,122 @@ TEST_F(SequenceTest, WithoutAUsableLogPathTheRunLogsToTheDebuggerOnly)
         ASSERT_FALSE(messages.empty());
         EXPECT_EQ(messages.front(), L"[ALL]:    DoSanarix - ");
         EXPECT_EQ(messages.back(), L"[ALL]:    DoSanarix - ok");
+    }
+}
+
+// Before the shell's first folder query and the first line of the log, the library search
+// is cut down to the system folder; without SetDefaultDllDirectories, silently the other way.
+TEST_F(SequenceTest, LibrarySearchIsRestrictedFirst)
+{
+    for (bool present : {true, false}) {
+        std::vector<std::wstring> events;
+        CShellFolders folders(m_Dir.Path());
+        CEverythingFails fails;
+        CVirtualClock clock;
+        CSysHook<&CSysCalls::OutputDebugStringW> debugger([&](LPCWSTR text) {
+            events.push_back(L"debugger");
+            CSysHook<&CSysCalls::OutputDebugStringW>::Next()(text);
+        });
+        CSysHook<&CSysCalls::SHGetFolderPathW> shell(
+            [&](HWND hwnd, int csidl, HANDLE token, DWORD flags, LPWSTR out) -> HRESULT {
+                events.push_back(L"shell");
+                return CSysHook<&CSysCalls::SHGetFolderPathW>::Next()(hwnd, csidl, token, flags,
+                                                                      out);
+            });
+        CSysHook<&CSysCalls::SetDefaultDllDirectories> restrict([&](DWORD flags) -> BOOL {
+            events.push_back(L"SetDefaultDllDirectories " + std::to_wstring(flags));
+            g_Sys.SetLastError(ERROR_PROC_NOT_FOUND);
+            return present;
+        });
+        CSysHook<&CSysCalls::SetDllDirectoryW> fallback([&](LPCWSTR path) -> BOOL {
+            events.push_back(L"SetDllDirectoryW(" + std::wstring(path ? path : L"null") + L")");
+            return TRUE;
+        });
+        DoSanarix();
+        VaultkitUninitAfterFailedStart();
+        std::vector<std::wstring> first(events.begin(), events.begin() + (present ? 2 : 3));
+        std::vector<std::wstring> expected = {L"SetDefaultDllDirectories 2048"};
+        if (!present)
+            expected.push_back(L"SetDllDirectoryW()");
+        expected.push_back(L"shell");
+        EXPECT_EQ(first, expected);
+        EXPECT_EQ(std::count(events.begin(), events.end(), L"SetDefaultDllDirectories 2048"), 1);
+    }
+}
+
+namespace {
+
+// The run lock of another run, held by a thread of its own until the test ends.
+class COtherRun
+{
+public:
+    COtherRun()
+    {
+        m_hThread = CreateThread(nullptr, 0, &COtherRun::Hold, this, 0, nullptr);
+        WaitForSingleObject(m_hTaken, INFINITE);
+    }
+    ~COtherRun()
+    {
+        SetEvent(m_hDone);
+        WaitForSingleObject(m_hThread, INFINITE);
+        CloseHandle(m_hThread);
+        CloseHandle(m_hTaken);
+        CloseHandle(m_hDone);
+    }
+    ERunLock m_eTaken = ERunLock::Untrusted;
+
+private:
+    static DWORD WINAPI Hold(void* self)
+    {
+        COtherRun& run = *static_cast<COtherRun*>(self);
+        CRunLock lock;
+        run.m_eTaken = lock.Take();
+        SetEvent(run.m_hTaken);
+        WaitForSingleObject(run.m_hDone, INFINITE);
+        return 0;
+    }
+    HANDLE m_hTaken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE m_hDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE m_hThread = nullptr;
+};
+
+} // namespace
+
+// A run that finds another in progress writes its start marker and one line and touches
+// nothing; one that finds no safe lock says so and runs all the same.
+TEST_F(SequenceTest, RunLockHeldElsewhereOrUntrustworthy)
+{
+    {
+        CShellFolders folders(m_Dir.Path());
+        CEverythingFails fails;
+        COtherRun other;
+        ASSERT_EQ(other.m_eTaken, ERunLock::Taken);
+        DoSanarix();
+        std::vector<std::wstring> messages;
+        for (const std::wstring& line : LinesOfFile(ReadFileBytes(LogFile())))
+            messages.push_back(MessageOfLine(line).value_or(L"?"));
+        EXPECT_EQ(messages, (std::vector<std::wstring>{
+                                L"", L"", L"=====started=====",
+                                L"[ERROR]:  DoSanarix - Another run is in progress, nothing done"}));
+        EXPECT_EQ(folders.m_Calls, std::vector<int>{CSIDL_COMMON_APPDATA});
+        EXPECT_EQ(fails.privilegeNames.Count(), 0u);
+        EXPECT_EQ(fails.scm.Calls(), 0);
+    }
+    DeleteFileW(LogFile().c_str());
+    {
+        CShellFolders folders(m_Dir.Path());
+        CEverythingFails fails;
+        CVirtualClock clock;
+        CSysFailNth<&CSysCalls::CreateMutexW> squatted(1, ERROR_ACCESS_DENIED, nullptr);
+        DoSanarix();
+        VaultkitUninitAfterFailedStart();
+        std::vector<std::wstring> lines = LinesOfFile(ReadFileBytes(LogFile()));
+        ASSERT_GT(lines.size(), 6u);
+        EXPECT_EQ(MessageOfLine(lines[3]).value_or(L"?"),
+                  L"[ERROR]:  DoSanarix - Cannot take a safe run lock, going on without it");
+        EXPECT_EQ(MessageOfLine(lines[4]).value_or(L"?"), L"[ALL]:    DoSanarix - ");
+        EXPECT_EQ(MessageOfLine(lines.back()).value_or(L"?"), L"[ALL]:    DoSanarix - ok");
+        EXPECT_EQ(fails.privilegeNames.Count(), 2u);
     }
 }
 

@@ -125,14 +125,24 @@ TEST_F(ServiceControlTest, KillFallbackResultDoesNotChangeTheAnswer)
     EXPECT_EQ(Lines().back(), Info(kStop, L"KillProcess cvprobe.exe result=fail"));
 }
 
-TEST_F(ServiceControlTest, RefusedStopStillPollsAndAServiceThatStopsIsTrue)
+TEST_F(ServiceControlTest, RefusedStopReadsTheStateItReportedThenPolls)
 {
-    CFakeService& s = m_Scm.Add(L"CVUPDATE");
-    s.refuseControl = true;
-    s.states = {SERVICE_STOP_PENDING, SERVICE_STOP_PENDING, SERVICE_STOP_PENDING, SERVICE_STOPPED};
-    EXPECT_TRUE(MyStopService(L"CVUPDATE", 60000));
-    EXPECT_EQ(Lines(), (std::vector<std::wstring>{Error(kStop, L"ControlService() failed")}));
-    EXPECT_EQ(m_Clock.Sleeps(), (std::vector<DWORD>{1000, 1000, 1000}));
+    // The refusal's block says whether the service is already stopped (one stopping on
+    // its own): then no poll; otherwise polling finds it stopped later.
+    for (DWORD reported : {DWORD(SERVICE_STOPPED), DWORD(SERVICE_STOP_PENDING)}) {
+        CFakeScm scm;
+        CVirtualClock clock;
+        CFakeService& s = scm.Add(L"CVUPDATE");
+        s.refuseControl = true;
+        s.stateAfterControl = reported;
+        s.states = {SERVICE_RUNNING, SERVICE_STOP_PENDING, SERVICE_STOP_PENDING, SERVICE_STOPPED};
+        m_Debugger.Clear();
+        EXPECT_TRUE(MyStopService(L"CVUPDATE", 60000));
+        EXPECT_EQ(Lines(), (std::vector<std::wstring>{Error(kStop, L"ControlService() failed")}));
+        EXPECT_EQ(clock.Sleeps(), reported == SERVICE_STOPPED ? std::vector<DWORD>{}
+                                                              : std::vector<DWORD>(3, 1000));
+        EXPECT_TRUE(scm.AllClosedInOrder());
+    }
 }
 
 TEST_F(ServiceControlTest, StopFailures)

@@ -4,6 +4,10 @@
 #include "tests/support/SysHooks.h"
 #include "tests/support/TestFiles.h"
 #include <gtest/gtest.h>
+#include <cstdint>
+#include <cstdlib>
+#include <cwctype>
+#include <new>
 #include <string>
 
 namespace {
@@ -249,7 +253,31 @@ TEST_F(DebugLogTest, TailWithoutLineBreakIsDroppedWhole)
     EXPECT_EQ(FileBytes(), kBom + StartMarker());
 }
 
-TEST_F(DebugLogTest, FailedRewriteKeepsTheOldContent)
+TEST_F(DebugLogTest, TrimBoundaryIsExact)
+{
+    // The file is trimmed exactly when its size plus the length of the start marker's line
+    // (in characters, its line end one) passes 5,242,880.
+    const size_t markerLine = Line("=====started=====").size() - 1;
+    for (long long over : {0LL, 1LL}) {
+        std::string before = BigLog(static_cast<size_t>(0x500000 - markerLine + over) -
+                                    Line("").size() * 2);
+        before.resize(before.size() - 2);
+        before += "\r\n";
+        ASSERT_TRUE(WriteFileBytes(m_sFile, before));
+        CDebugLog log;
+        log.Start(L"[SANARIX]");
+        log.SetDebugFile(m_sFile.c_str());
+        std::string bytes = FileBytes();
+        if (over == 0)
+            EXPECT_TRUE(bytes == before + StartMarker());
+        else
+            EXPECT_LT(bytes.size(), 0x280000u + 200u);
+    }
+}
+
+// The line that follows a trim goes through the handle of the rewrite: one open per line.
+// A rewrite that fails leaves the line off the file; the next line trims again.
+TEST_F(DebugLogTest, TrimAndItsLineShareOneOpenAndAFailedRewriteDropsTheLine)
 {
     std::string old = BigLog(5242000);
     ASSERT_TRUE(WriteFileBytes(m_sFile, old));
@@ -258,19 +286,167 @@ TEST_F(DebugLogTest, FailedRewriteKeepsTheOldContent)
     log.SetDebugFile(m_sFile.c_str());
     std::string before = FileBytes();
     {
-        // The rewrite opens with "w"; refuse just that mode.
-        CSysHook<&CSysCalls::_wfopen> refuseRewrite([](const wchar_t* path, const wchar_t* mode) {
-            if (std::wstring(mode).rfind(L"w", 0) == 0)
-                return static_cast<FILE*>(nullptr);
-            return CSysHook<&CSysCalls::_wfopen>::Next()(path, mode);
-        });
+        CSysFailNth<&CSysCalls::SetEndOfFile> refuse(1, ERROR_ACCESS_DENIED, FALSE);
         log.Log(DBG_ALL, L"T", L"%s", std::wstring(1000, L'y').c_str());
     }
     EXPECT_TRUE(FileBytes() == before);
-    EXPECT_NE(m_Debugger.All().find(L"Cannot open debug file: "), std::wstring::npos);
-    // The next line tries the trim again and succeeds.
+    EXPECT_NE(m_Debugger.All().find(L"Cannot rewrite debug file: "), std::wstring::npos);
+    CSysRecorder<&CSysCalls::CreateFileW> opens;
     log.Log(DBG_ALL, L"T", L"%s", std::wstring(1000, L'y').c_str());
-    EXPECT_LT(FileBytes().size(), 0x280000u + 2000u);
+    EXPECT_EQ(opens.Count(), 1u);
+    std::string bytes = FileBytes();
+    EXPECT_LT(bytes.size(), 0x280000u + 2000u);
+    const std::string last = Line("[ALL]:    T - " + std::string(1000, 'y'));
+    EXPECT_EQ(bytes.substr(bytes.size() - last.size()), last);
+}
+
+// The log never throws: a trim whose buffer cannot be had leaves the line on the debugger
+// and the file as it was. A write that fails, or stops short (a full disk), leaves the next
+// line, and the next run's first, to start on a line of their own.
+size_t g_nFailAllocationsFrom = SIZE_MAX; // allocations from this size on fail
+
+} // namespace
+
+void* operator new(size_t size)
+{
+    if (size >= g_nFailAllocationsFrom)
+        throw std::bad_alloc();
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, size_t) noexcept
+{
+    std::free(p);
+}
+
+namespace {
+
+TEST_F(DebugLogTest, FailedAllocationAndWritesLeaveNoThrowAndNoRunOnLine)
+{
+    ASSERT_TRUE(WriteFileBytes(m_sFile, BigLog(5242000)));
+    CDebugLog log;
+    log.Start(L"[SANARIX]");
+    log.SetDebugFile(m_sFile.c_str());
+    std::string before = FileBytes();
+    m_Debugger.Clear();
+    g_nFailAllocationsFrom = 1024 * 1024;
+    EXPECT_NO_THROW(log.Log(DBG_ALL, L"T", L"%s", std::wstring(1000, L'y').c_str()));
+    g_nFailAllocationsFrom = SIZE_MAX;
+    EXPECT_TRUE(FileBytes() == before);
+    ASSERT_EQ(m_Debugger.Lines().size(), 2u);
+    EXPECT_EQ(m_Debugger.Lines()[1], L"Debug file not written, out of memory: " + m_sFile + L"\n");
+
+    // Half a line reaches the disk, then it is full.
+    ASSERT_TRUE(WriteFileBytes(m_sFile, kBom + Line("old")));
+    {
+        CSysHook<&CSysCalls::WriteFile> full([](HANDLE h, LPCVOID data, DWORD size, LPDWORD done,
+                                               LPOVERLAPPED at) -> BOOL {
+            CSysHook<&CSysCalls::WriteFile>::Next()(h, data, size / 2, done, at);
+            g_Sys.SetLastError(ERROR_DISK_FULL);
+            return FALSE;
+        });
+        log.Log(DBG_ALL, L"T", L"cut");
+    }
+    EXPECT_NE(m_Debugger.All().find(L"Cannot write debug file: " + m_sFile), std::wstring::npos);
+    const std::string cut = Line("[ALL]:    T - cut").substr(0, Line("[ALL]:    T - cut").size() / 2);
+    log.Log(DBG_ALL, L"T", L"next");
+    log.Log(DBG_ALL, L"T", L"after");
+    EXPECT_EQ(FileBytes(), kBom + Line("old") + cut + "\r\n" + Line("[ALL]:    T - next") +
+                               Line("[ALL]:    T - after"));
+    log.Stop();
+
+    // A new run on a file that ends inside a line.
+    ASSERT_TRUE(WriteFileBytes(m_sFile, kBom + Line("old") + cut));
+    CDebugLog next;
+    next.Start(L"[SANARIX]");
+    next.SetDebugFile(m_sFile.c_str());
+    EXPECT_EQ(FileBytes(), kBom + Line("old") + cut + "\r\n" + StartMarker());
+}
+
+// The log is no write primitive: a link, a second name or another place than the path
+// names is never appended to nor rewritten; the lines stay on the debugger. A file the
+// log created at such a place is taken away again.
+TEST_F(DebugLogTest, LinksOtherNamesAndOtherPlacesAreNeverWritten)
+{
+    CTempDir outside;
+    const std::string small = "a protected file\r\n";
+    const std::string big = BigLog(0x500000 + 10);
+    const std::wstring target = outside.Join(L"protected.dll");
+    struct Case
+    {
+        const char* what;
+        const std::string* content; // the file at the log's path (a hard link to target)
+        DWORD extraAttributes;      // reported for the opened file
+        bool elsewhere;             // its final path names another place
+    };
+    const Case cases[] = {
+        {"hard link, small", &small, 0, false},
+        {"hard link, over the trim size", &big, 0, false},
+        {"reparse point", nullptr, FILE_ATTRIBUTE_REPARSE_POINT, false},
+        {"redirected folder, existing file", nullptr, 0, true},
+        {"redirected folder, new file", nullptr, 0, true},
+    };
+    for (const Case& c : cases) {
+        DeleteFileW(m_sFile.c_str());
+        DeleteFileW(target.c_str());
+        std::string plain = kBom + Line("mine");
+        if (c.content) {
+            ASSERT_TRUE(WriteFileBytes(target, *c.content));
+            ASSERT_TRUE(CreateHardLinkW(m_sFile.c_str(), target.c_str(), nullptr));
+        } else if (std::string(c.what) != "redirected folder, new file") {
+            ASSERT_TRUE(WriteFileBytes(m_sFile, plain));
+        }
+        CSysHook<&CSysCalls::GetFileInformationByHandle> info(
+            [&](HANDLE h, LPBY_HANDLE_FILE_INFORMATION out) -> BOOL {
+                BOOL ok = CSysHook<&CSysCalls::GetFileInformationByHandle>::Next()(h, out);
+                out->dwFileAttributes |= c.extraAttributes;
+                return ok;
+            });
+        CSysHook<&CSysCalls::GetFinalPathNameByHandleW> final(
+            [&](HANDLE h, LPWSTR out, DWORD chars, DWORD flags) -> DWORD {
+                if (!c.elsewhere)
+                    return CSysHook<&CSysCalls::GetFinalPathNameByHandleW>::Next()(h, out, chars,
+                                                                                  flags);
+                std::wstring other = L"\\\\?\\" + target;
+                wcsncpy(out, other.c_str(), chars);
+                return static_cast<DWORD>(other.size());
+            });
+        std::string targetBefore = ReadFileBytes(target);
+        std::string fileBefore = ReadFileBytes(m_sFile);
+        m_Debugger.Clear();
+        {
+            CDebugLog log;
+            log.Start(L"[SANARIX]");
+            log.SetDebugFile(m_sFile.c_str());
+            log.Log(DBG_ALL, L"T", L"%s", std::wstring(1000, L'y').c_str());
+        }
+        EXPECT_TRUE(ReadFileBytes(target) == targetBefore) << c.what;
+        EXPECT_TRUE(ReadFileBytes(m_sFile) == fileBefore) << c.what;
+        EXPECT_EQ(FileExists(m_sFile), std::string(c.what) != "redirected folder, new file")
+            << c.what << ": a file the log made at a wrong place is gone again";
+        ASSERT_EQ(m_Debugger.Lines().size(), 1u + 5 * 2) << c.what; // name, then 5 lines
+        EXPECT_EQ(m_Debugger.Lines()[2],
+                  L"Debug file is a link or lies elsewhere, not written: " + m_sFile + L"\n");
+    }
+    // Letter case and the "\\?\" form are no other place.
+    CSysHook<&CSysCalls::GetFinalPathNameByHandleW> upper(
+        [&](HANDLE, LPWSTR out, DWORD chars, DWORD) -> DWORD {
+            std::wstring same = L"\\\\?\\" + m_sFile;
+            for (wchar_t& ch : same)
+                ch = static_cast<wchar_t>(towupper(ch));
+            wcsncpy(out, same.c_str(), chars);
+            return static_cast<DWORD>(same.size());
+        });
+    DeleteFileW(m_sFile.c_str());
+    CDebugLog log;
+    log.Start(L"[SANARIX]");
+    log.SetDebugFile(m_sFile.c_str());
+    EXPECT_EQ(FileBytes(), kBom + StartMarker());
 }
 
 } // namespace

@@ -114,9 +114,10 @@ std::vector<std::wstring> RemoveQuarantineLitter(const CProductLayout& layout,
     std::vector<std::wstring> litter;
     for (const CPlannedItem& item : plan.m_Items) {
         std::wstring base = layout.m_sQuarantine + item.m_sBaseName;
-        std::vector<std::wstring> copies;
-        FindNamed(layout.m_sQuarantine, item.m_sBaseName + L".xml.tmp-", copies);
-        litter.insert(litter.end(), copies.begin(), copies.end());
+        // The save's temporary file has one fixed name; the item's next save removes it,
+        // but after its last location there is no next save.
+        if (PathExists(base + L".xml.tmp"))
+            litter.push_back(base + L".xml.tmp");
         if (!item.Remains() && !PathExists(base + L".xml") && PathExists(base + L".cvq"))
             litter.push_back(base + L".cvq");
     }

@@ -1,4 +1,5 @@
 // The table of calls, the test hooks built on it and the handle owners.
+#include "platform/LibrarySearch.h"
 #include "platform/Owners.h"
 #include "platform/SysCalls.h"
 #include "platform/WineStandins.h"
@@ -10,10 +11,15 @@
 
 TEST(SysCallTable, RowsAreUniqueNamedAndInFixedOrder)
 {
-    ASSERT_EQ(SysCallCount(), 63u);
+    ASSERT_EQ(SysCallCount(), 82u);
     EXPECT_STREQ(SysCallName(0), "GetLastError");
-    EXPECT_STREQ(SysCallName(15), "CloseHandle");
-    EXPECT_STREQ(SysCallName(SysCallCount() - 1), "_wfopen");
+    EXPECT_STREQ(SysCallName(11), "SetDefaultDllDirectories");
+    EXPECT_STREQ(SysCallName(17), "CloseHandle");
+    EXPECT_STREQ(SysCallName(19), "CreateMutexW");
+    EXPECT_STREQ(SysCallName(24), "CreateWellKnownSid");
+    EXPECT_STREQ(SysCallName(34), "ClosePrivateNamespace");
+    EXPECT_STREQ(SysCallName(73), "GetFileInformationByHandle");
+    EXPECT_STREQ(SysCallName(SysCallCount() - 1), "CloseEncryptedFileRaw");
     EXPECT_EQ(SysCallName(SysCallCount()), nullptr);
     std::set<std::string> names;
     for (size_t i = 0; i < SysCallCount(); ++i)
@@ -22,6 +28,48 @@ TEST(SysCallTable, RowsAreUniqueNamedAndInFixedOrder)
     for (const char* must : {"CreateFileW", "BackupWrite", "QueryServiceStatus", "Sleep",
                              "OutputDebugStringW", "RegQueryValueExW", "SHFileOperationW"})
         EXPECT_EQ(names.count(must), 1u) << must;
+}
+
+// A late row never imports its function: its default finds it through GetProcAddress,
+// and where kernel32 lacks it the call fails as the library search expects.
+TEST(SysCallTable, LateRowLooksItsFunctionUpAndRestrictingFallsBackWithout)
+{
+    struct Case
+    {
+        bool present;
+        BOOL result;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {true, TRUE, {"lookup SetDefaultDllDirectories", "set 2048"}},
+        {false, TRUE, {"lookup SetDefaultDllDirectories", "SetDllDirectoryW()"}},
+        {true, FALSE, {"lookup SetDefaultDllDirectories", "set 2048", "SetDllDirectoryW()"}},
+    };
+    static std::vector<std::string> events;
+    static BOOL result;
+    for (const Case& c : cases) {
+        events.clear();
+        result = c.result;
+        bool present = c.present;
+        CSysHook<&CSysCalls::GetProcAddress> lookup([&](HMODULE module, LPCSTR name) -> FARPROC {
+            if (std::string(name) != "SetDefaultDllDirectories")
+                return CSysHook<&CSysCalls::GetProcAddress>::Next()(module, name);
+            events.push_back(std::string("lookup ") + name +
+                             (module == GetModuleHandleW(L"kernel32.dll") ? "" : " elsewhere"));
+            BOOL(WINAPI * fake)(DWORD) = [](DWORD flags) -> BOOL {
+                events.push_back("set " + std::to_string(flags));
+                return result;
+            };
+            return present ? reinterpret_cast<FARPROC>(reinterpret_cast<void*>(fake)) : nullptr;
+        });
+        CSysHook<&CSysCalls::SetDllDirectoryW> fallback([](LPCWSTR path) -> BOOL {
+            events.push_back("SetDllDirectoryW(" + std::string(path && *path ? "?" : "") + ")");
+            return TRUE;
+        });
+        RestrictLibrarySearch();
+        EXPECT_EQ(events, c.expected);
+    }
+    EXPECT_TRUE(SysCallIsDefault("SetDefaultDllDirectories"));
 }
 
 TEST(SysCallTable, RestoreByNameAndAll)

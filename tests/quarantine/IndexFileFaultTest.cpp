@@ -1,5 +1,6 @@
 // Index files under failing calls and hostile input: a failed save leaves the previous
-// index and no temporary file; bad input is refused without crashing or stalling.
+// index and no temporary file; a leftover one goes; readers block nobody; bad input is
+// refused without crashing or stalling.
 #include "quarantine/IndexFileFormat.h"
 #include "quarantine/IndexFileGuard.h"
 #include "quarantine/QuarItem.h"
@@ -65,7 +66,7 @@ TEST_F(IndexSave, ReplacesTheIndexThroughATemporaryFileBesideIt)
         return CSysHook<&CSysCalls::MoveFileExW>::Next()(from, to, flags);
     });
     ASSERT_TRUE(m_Item.SaveXml(m_sIndex.c_str()));
-    std::wstring temp = m_sIndex + L".tmp-" + std::to_wstring(GetCurrentProcessId());
+    std::wstring temp = m_sIndex + L".tmp";
     EXPECT_EQ(moves, (std::vector<std::wstring>{
                          temp, m_sIndex,
                          std::to_wstring(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)}));
@@ -81,6 +82,8 @@ TEST_F(IndexSave, AFailedSaveLeavesThePreviousIndexAndNoTemporaryFile)
 {
     using Fault = std::function<std::shared_ptr<void>()>;
     const Fault faults[] = {
+        [] { return std::make_shared<CSysFailNth<&CSysCalls::GetFileAttributesW>>(
+                 1, ERROR_ACCESS_DENIED, INVALID_FILE_ATTRIBUTES); },
         [] { return std::make_shared<CSysFailNth<&CSysCalls::CreateFileW>>(
                  1, ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE); },
         [] { return std::make_shared<CSysFailNth<&CSysCalls::WriteFile>>(2, ERROR_DISK_FULL, FALSE); },
@@ -97,6 +100,43 @@ TEST_F(IndexSave, AFailedSaveLeavesThePreviousIndexAndNoTemporaryFile)
         EXPECT_FALSE(m_Item.SaveXml(m_sIndex.c_str())) << "fault " << i;
         ExpectPreviousIndexOnly();
     }
+}
+
+// One fixed temporary name: a leftover of a killed save is removed first, whatever its
+// attributes; the new index keeps the attributes of the one it replaces (not read-only:
+// Windows would not replace a read-only index at all).
+TEST_F(IndexSave, LeftoverTemporaryFileGoesAndTheIndexKeepsItsAttributes)
+{
+    const std::wstring temp = m_sIndex + L".tmp";
+    struct Case
+    {
+        DWORD leftover; // attributes of a leftover temporary file; 0: none
+        DWORD index;    // attributes of the index before the save
+        DWORD after;    // of the index afterwards
+    };
+    const DWORD hs = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+    const Case cases[] = {
+        {0, FILE_ATTRIBUTE_ARCHIVE, FILE_ATTRIBUTE_ARCHIVE},
+        {FILE_ATTRIBUTE_ARCHIVE, hs, hs},
+        {hs, FILE_ATTRIBUTE_ARCHIVE, FILE_ATTRIBUTE_ARCHIVE},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(WriteFileBytes(m_sIndex, "previous index"));
+        SetFileAttributesW(m_sIndex.c_str(), c.index);
+        if (c.leftover) {
+            ASSERT_TRUE(WriteFileBytes(temp, "half a save"));
+            SetFileAttributesW(temp.c_str(), c.leftover);
+        }
+        EXPECT_TRUE(m_Item.SaveXml(m_sIndex.c_str()));
+        EXPECT_EQ(GetFileAttributesW(m_sIndex.c_str()), c.after);
+        EXPECT_EQ(FilesIn(m_Dir.Path()), std::vector<std::wstring>{L"A1.xml"});
+        SetFileAttributesW(m_sIndex.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    // A leftover that cannot be removed fails the save; it is not written through.
+    ASSERT_TRUE(WriteFileBytes(temp, "half a save"));
+    CSysFailNth<&CSysCalls::DeleteFileW> stuck(1, ERROR_ACCESS_DENIED, FALSE);
+    EXPECT_FALSE(m_Item.SaveXml(m_sIndex.c_str()));
+    EXPECT_EQ(ReadFileBytes(temp), "half a save");
 }
 
 TEST(IndexLoad, FailingReadsAndOversizedFilesAreRefused)
@@ -125,6 +165,29 @@ TEST(IndexLoad, FailingReadsAndOversizedFilesAreRefused)
         EXPECT_EQ(reads.Count(), 0u);
     }
     EXPECT_TRUE(item.LoadXml(path.c_str()));
+}
+
+// A reader never stands in another's way: while the index is being read, another program
+// can rename it away or delete it.
+TEST(IndexLoad, ReadingLetsOthersRenameAndDelete)
+{
+    CTempDir dir;
+    std::wstring path = dir.Join(L"A1.xml");
+    for (bool rename : {true, false}) {
+        ASSERT_TRUE(WriteFileBytes(path, kSampleIndex));
+        BOOL done = FALSE;
+        CSysHook<&CSysCalls::ReadFile> meanwhile(
+            [&](HANDLE h, LPVOID data, DWORD size, LPDWORD got, LPOVERLAPPED at) -> BOOL {
+                if (!done)
+                    done = rename ? MoveFileExW(path.c_str(), dir.Join(L"moved").c_str(), 0)
+                                  : DeleteFileW(path.c_str());
+                return CSysHook<&CSysCalls::ReadFile>::Next()(h, data, size, got, at);
+            });
+        QuarItem item;
+        EXPECT_TRUE(item.LoadXml(path.c_str()));
+        EXPECT_TRUE(done) << (rename ? "rename" : "delete") << " refused, error " << GetLastError();
+        DeleteFileW(dir.Join(L"moved").c_str());
+    }
 }
 
 TEST(IndexLoad, EmptyTruncatedAndBinaryInputIsRefused)

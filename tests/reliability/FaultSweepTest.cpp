@@ -278,7 +278,7 @@ TEST(FaultSweep, TheChecksSeeWhatAFaultyRestoreWouldLeave)
     const std::vector<std::function<void(CSweepWorld&)>> damages = {
         [&](CSweepWorld& w) { WriteFileBytes(w.DestinationOf(1, 0), half(Filler(70000, 2))); },
         [](CSweepWorld& w) { WriteFileBytes(w.DestinationOf(3, 0), "overwritten"); },
-        [](CSweepWorld& w) { WriteFileBytes(w.InQuarantine(L"B2.xml.tmp-1"), "x"); },
+        [](CSweepWorld& w) { WriteFileBytes(w.InQuarantine(L"B2.xml.tmp"), "x"); },
         [](CSweepWorld& w) { WriteFileBytes(w.FolderOf(L"D2") + L"\\~vk0000ABCD.tmp", "x"); },
         [](CSweepWorld& w) { DeleteFileW(w.InQuarantine(L"A1.cvq").c_str()); },
         [](CSweepWorld& w) { WriteFileBytes(w.InQuarantine(L"C3.cvq"), "changed"); },

@@ -52,7 +52,7 @@ bool WaitForProcessCount(const std::wstring& name, bool wantRunning, DWORD timeo
 }
 
 bool StartProgram(const std::wstring& program, const std::wstring& commandLine,
-                  CProcessInfo& process)
+                  CProcessInfo& process, DWORD creationFlags)
 {
     SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
     CUniqueFile nul(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
@@ -68,7 +68,7 @@ bool StartProgram(const std::wstring& program, const std::wstring& commandLine,
     PROCESS_INFORMATION pi = {};
     if (!CreateProcessW(program.c_str(), &line[0], /*lpProcessAttributes=*/nullptr,
                         /*lpThreadAttributes=*/nullptr, /*bInheritHandles=*/TRUE,
-                        /*dwCreationFlags=*/0, /*lpEnvironment=*/nullptr,
+                        creationFlags, /*lpEnvironment=*/nullptr,
                         /*lpCurrentDirectory=*/nullptr, &si, &pi))
         return false;
     process.Take(pi);

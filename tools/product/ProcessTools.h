@@ -28,9 +28,10 @@ struct CRunResult
 };
 
 // Starts program with the given command line (passed as is), its standard handles the
-// null device; false with the last error when it did not start.
+// null device; false with the last error when it did not start. CREATE_SUSPENDED among the
+// flags lets a caller start several programs at one moment.
 bool StartProgram(const std::wstring& program, const std::wstring& commandLine,
-                  CProcessInfo& process);
+                  CProcessInfo& process, DWORD creationFlags = 0);
 
 // Runs program with the given command line (the line is passed as is) and waits up to
 // timeoutMs for it to end. Its standard handles are the null device: a child that
