@@ -155,12 +155,16 @@ bool DebugFileEndsWithLineEnd(HANDLE file, long long size)
 {
     if (size == 0)
         return true;
-    char last = 0;
+    // The last byte, or the whole file when it may be just a byte-order mark.
+    char last[3] = {};
+    DWORD want = size == 3 ? 3 : 1;
     DWORD got = 0;
-    if (!SeekTo(file, size - 1) ||
-        !g_Sys.ReadFile(file, &last, 1, &got, /*lpOverlapped=*/nullptr) || got != 1)
+    if (!SeekTo(file, size - want) ||
+        !g_Sys.ReadFile(file, last, want, &got, /*lpOverlapped=*/nullptr) || got != want)
         return true; // unknown: better no empty line than a guess
-    return last == '\n';
+    if (want == 3 && std::equal(last, last + 3, kBom))
+        return true;
+    return last[want - 1] == '\n';
 }
 
 bool AppendToDebugFile(HANDLE file, const char* bytes, size_t count)

@@ -26,7 +26,8 @@ EDebugFileOpen OpenDebugFile(const wchar_t* path, CUniqueFile& file);
 // Size of the open file; false when it cannot be read.
 bool DebugFileSize(HANDLE file, long long& size);
 
-// True when the file's last byte is a line end (or the file is empty).
+// True when the next line starts a line of its own: the file is empty, holds only its
+// byte-order mark, or ends in a line end.
 bool DebugFileEndsWithLineEnd(HANDLE file, long long size);
 
 // Appends bytes at the end of the file in one write; false when not all were written.
