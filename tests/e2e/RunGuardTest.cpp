@@ -69,12 +69,22 @@ std::vector<std::string> MessagesOf(const CDebugLogFile& log, unsigned long pid)
     return messages;
 }
 
-// A program of the Linux side run from inside Wine, e.g. "/bin/ln".
-bool RunUnix(const std::wstring& program, const std::wstring& arguments)
+// A program of the Linux side run from inside Wine, e.g. "/bin/ln". Wine hands back no
+// process to wait for, so the caller's condition is polled until it holds (10 s at most).
+template <class Done>
+::testing::AssertionResult RunUnix(const std::wstring& program, const std::wstring& arguments,
+                                   Done done)
 {
-    CRunResult r = RunProgram(HostPathToWine(WideToUtf8(program)), program + L" " + arguments,
-                              30000);
-    return r.m_bEnded && r.m_dwExitCode == 0;
+    std::wstring line = program + L" " + arguments;
+    CProcessInfo process;
+    if (!StartProgram(HostPathToWine(WideToUtf8(program)), line, process))
+        return ::testing::AssertionFailure() << WideToUtf8(line) << ": error " << GetLastError();
+    for (int waited = 0; waited < 10000; waited += 50) {
+        if (done())
+            return ::testing::AssertionSuccess();
+        Sleep(50);
+    }
+    return ::testing::AssertionFailure() << WideToUtf8(line) << ": no effect after 10 s";
 }
 
 // Where Wine keeps a file of its drives on the Linux side.
@@ -103,9 +113,15 @@ protected:
     {
         // A delete through a Unix link takes the target with it: the link goes first.
         if (!m_sLinkUnix.empty())
-            RunUnix(L"/bin/rm", L"-f " + Quoted(m_sLinkUnix));
+            RemoveLink();
         CSetupReport report;
         UninstallProduct(m_Layout, report);
+    }
+
+    ::testing::AssertionResult RemoveLink()
+    {
+        return RunUnix(L"/bin/rm", L"-f " + Quoted(m_sLinkUnix),
+                       [&] { return !PathExists(m_Layout.DebugLog()); });
     }
 
     CProductLayout m_Layout;
@@ -206,10 +222,13 @@ TEST_F(RunGuard, DebugLogThatLinksElsewhereLeavesItsTargetUntouched)
     ASSERT_FALSE(m_sLinkUnix.empty() || targetUnix.empty()) << "no Unix paths from Wine";
     for (const std::string& content : contents) {
         ASSERT_TRUE(WriteWholeFile(target, content));
-        ASSERT_TRUE(RunUnix(L"/bin/ln", L"-sfn " + Quoted(targetUnix) + L" " + Quoted(m_sLinkUnix)));
-        std::string through;
-        ASSERT_TRUE(ReadWholeFile(m_Layout.DebugLog(), through) && through == content)
-            << "the link does not lead to its target";
+        // Done when the log's name leads to the target's content.
+        ASSERT_TRUE(RunUnix(L"/bin/ln", L"-sfn " + Quoted(targetUnix) + L" " + Quoted(m_sLinkUnix),
+                            [&] {
+                                std::string through;
+                                return ReadWholeFile(m_Layout.DebugLog(), through) &&
+                                       through == content;
+                            }));
 
         CDebugOutputCapture capture;
         bool captured = capture.Start();
@@ -233,7 +252,8 @@ TEST_F(RunGuard, DebugLogThatLinksElsewhereLeavesItsTargetUntouched)
             EXPECT_GT(refused, 40) << "every line refuses the link";
             EXPECT_EQ(done, 1) << "the run's lines reach the debugger";
         }
-        RunUnix(L"/bin/rm", L"-f " + Quoted(m_sLinkUnix));
+        ASSERT_TRUE(RemoveLink());
+        ASSERT_TRUE(PathExists(target)) << "removing the link took its target";
     }
     m_sLinkUnix.clear();
     RemoveOneFile(target);
