@@ -180,29 +180,43 @@ void CDebugLog::AppendToFile(const wchar_t* line)
     long long size = 0;
     if (!DebugFileSize(file.get(), size))
         return WriteFailed();
-    if (size + static_cast<long long>(wcslen(line)) > kTrimLimit) {
-        ETrim trim = TrimDebugFile(file.get(), size, kTrimKeep);
-        if (trim == ETrim::Failed) {
-            DebugOut(L"Cannot rewrite debug file: %s\n", m_szFile);
-            m_bFreshLine = true;
-            return;
-        }
-        if (trim == ETrim::Done && !DebugFileSize(file.get(), size))
-            return WriteFailed();
-    }
-    // A byte-order mark starts a new file; a line cut short before (a full disk) gets
-    // its line end, so that this line starts on a line of its own.
+    if (size + static_cast<long long>(wcslen(line)) > kTrimLimit && !Trim(file.get(), size))
+        return;
     char bytes[3 + 2 + kLineBytes];
-    size_t count = 0;
-    if (size == 0) {
-        count = CopyBytes(bytes, "\xEF\xBB\xBF", 3);
-    } else if (m_bFreshLine && !DebugFileEndsWithLineEnd(file.get(), size)) {
-        count = CopyBytes(bytes, "\r\n", 2);
-    }
+    size_t count = LineStart(file.get(), size, bytes);
     count += EncodeDebugLine(line, bytes + count, kLineBytes);
     if (!AppendToDebugFile(file.get(), bytes, count))
         return WriteFailed();
     m_bFreshLine = false;
+}
+
+// Trims the full file through its handle; size becomes the new size. False when the line
+// is not to be written (the rewrite failed).
+bool CDebugLog::Trim(HANDLE file, long long& size)
+{
+    ETrim trim = TrimDebugFile(file, size, kTrimKeep);
+    if (trim == ETrim::Failed) {
+        DebugOut(L"Cannot rewrite debug file: %s\n", m_szFile);
+        m_bFreshLine = true;
+        return false;
+    }
+    if (trim == ETrim::Done && !DebugFileSize(file, size)) {
+        WriteFailed();
+        return false;
+    }
+    return true;
+}
+
+// What goes before the line: a byte-order mark in a new file; a line end when the file
+// ends inside a line (cut short by a full disk or a failed write), so that the line
+// starts on a line of its own. Returns the byte count.
+size_t CDebugLog::LineStart(HANDLE file, long long size, char* bytes)
+{
+    if (size == 0)
+        return CopyBytes(bytes, "\xEF\xBB\xBF", 3);
+    if (m_bFreshLine && !DebugFileEndsWithLineEnd(file, size))
+        return CopyBytes(bytes, "\r\n", 2);
+    return 0;
 }
 
 void CDebugLog::WriteFailed()

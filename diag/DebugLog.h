@@ -68,6 +68,8 @@ public:
 private:
     void BuildLine(const wchar_t* text, wchar_t* line);
     void AppendToFile(const wchar_t* line);
+    bool Trim(HANDLE file, long long& size);
+    size_t LineStart(HANDLE file, long long size, char* bytes);
     void WriteFailed();
     void DebugOut(const wchar_t* format, ...);
 
