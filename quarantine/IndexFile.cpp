@@ -6,8 +6,10 @@
 // so the leftover of a save that was killed is removed by the next save of that index.
 // A failed save leaves the previous index as it was and removes the temporary file.
 //
-// The index is read with read, write and delete sharing: a reader must never make another
-// program's save, rename or delete of the index fail.
+// The index is read with read, write and delete sharing: a reader never makes another
+// program's rename or delete of the index fail. Replacing an index that is open still
+// fails whatever its sharing (so Wine does, and Windows' classic rename); that two runs
+// never meet there is the run lock's part.
 #include "platform/Owners.h"
 #include "quarantine/IndexFileFormat.h"
 #include "quarantine/QuarItem.h"
