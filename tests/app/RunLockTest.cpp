@@ -38,14 +38,13 @@ struct CNamespaceWindows
             return m_bBoundary ? kBoundary : nullptr;
         }};
     CSysHook<&CSysCalls::AddSIDToBoundaryDescriptor> m_add{[this](HANDLE* bd, PSID sid) -> BOOL {
-        LPWSTR text = nullptr;
-        ConvertSidToStringSidW(sid, &text);
-        m_Events.push_back(L"add " + std::wstring(text ? text : L"?"));
-        LocalFree(text);
-        if (!m_bAdd)
-            return FALSE;
-        *bd = kMoved; // the descriptor grew and moved
-        return TRUE;
+        BYTE admins[SECURITY_MAX_SID_SIZE];
+        DWORD size = sizeof(admins);
+        CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size);
+        m_Events.push_back(EqualSid(sid, admins) ? L"add Administrators" : L"add another SID");
+        if (m_bAdd)
+            *bd = kMoved; // the descriptor grew and moved
+        return m_bAdd;
     }};
     CSysHook<&CSysCalls::CreatePrivateNamespaceW> m_create{
         [this](LPSECURITY_ATTRIBUTES sa, LPVOID bd, LPCWSTR prefix) -> HANDLE {
@@ -92,7 +91,7 @@ const wchar_t kSecurity[] = L"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)";
 TEST(RunLock, NamespaceOfTheAdministratorsWhereWindowsHasOne)
 {
     const std::wstring sd = kSecurity;
-    const std::wstring boundary = L"boundary SanarixRun 0", add = L"add S-1-5-32-544";
+    const std::wstring boundary = L"boundary SanarixRun 0", add = L"add Administrators";
     const std::wstring created = L"create Sanarix " + sd, opened = L"open Sanarix";
     const std::wstring inside = L"mutex Sanarix\\RepairRun " + sd;
     const std::wstring global = L"mutex Global\\SanarixRepairRun " + sd;

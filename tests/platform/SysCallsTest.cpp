@@ -30,44 +30,35 @@ TEST(SysCallTable, RowsAreUniqueNamedAndInFixedOrder)
         EXPECT_EQ(names.count(must), 1u) << must;
 }
 
-// A late row never imports its function: its default finds it through GetProcAddress,
-// and where kernel32 lacks it the call fails as the library search expects.
-TEST(SysCallTable, LateRowLooksItsFunctionUpAndRestrictingFallsBackWithout)
+// A late row never imports its function: its default finds it through GetProcAddress in
+// kernel32; where it is missing the call fails with ERROR_PROC_NOT_FOUND, and restricting
+// the library search falls back to SetDllDirectoryW(L"").
+TEST(SysCallTable, LateRowLooksItsFunctionUpInKernel32)
 {
-    struct Case
-    {
-        bool present;
-        BOOL result;
-        std::vector<std::string> expected;
-    };
-    const Case cases[] = {
-        {true, TRUE, {"lookup SetDefaultDllDirectories", "set 2048"}},
-        {false, TRUE, {"lookup SetDefaultDllDirectories", "SetDllDirectoryW()"}},
-        {true, FALSE, {"lookup SetDefaultDllDirectories", "set 2048", "SetDllDirectoryW()"}},
-    };
     static std::vector<std::string> events;
-    static BOOL result;
-    for (const Case& c : cases) {
+    for (bool present : {true, false}) {
         events.clear();
-        result = c.result;
-        bool present = c.present;
         CSysHook<&CSysCalls::GetProcAddress> lookup([&](HMODULE module, LPCSTR name) -> FARPROC {
             if (std::string(name) != "SetDefaultDllDirectories")
                 return CSysHook<&CSysCalls::GetProcAddress>::Next()(module, name);
-            events.push_back(std::string("lookup ") + name +
-                             (module == GetModuleHandleW(L"kernel32.dll") ? "" : " elsewhere"));
+            events.push_back(module == GetModuleHandleW(L"kernel32.dll") ? "lookup" : "elsewhere");
             BOOL(WINAPI * fake)(DWORD) = [](DWORD flags) -> BOOL {
                 events.push_back("set " + std::to_string(flags));
-                return result;
+                return TRUE;
             };
             return present ? reinterpret_cast<FARPROC>(reinterpret_cast<void*>(fake)) : nullptr;
         });
         CSysHook<&CSysCalls::SetDllDirectoryW> fallback([](LPCWSTR path) -> BOOL {
-            events.push_back("SetDllDirectoryW(" + std::string(path && *path ? "?" : "") + ")");
+            events.push_back(path && !*path ? "no current folder" : "odd folder");
             return TRUE;
         });
         RestrictLibrarySearch();
-        EXPECT_EQ(events, c.expected);
+        EXPECT_EQ(events, (std::vector<std::string>{
+                              "lookup", present ? "set 2048" : "no current folder"}));
+        if (!present) {
+            EXPECT_FALSE(g_Sys.SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32));
+            EXPECT_EQ(g_Sys.GetLastError(), DWORD(ERROR_PROC_NOT_FOUND));
+        }
     }
     EXPECT_TRUE(SysCallIsDefault("SetDefaultDllDirectories"));
 }
