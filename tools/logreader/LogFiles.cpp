@@ -30,9 +30,9 @@ bool EqualsNoCase(const std::string& a, const std::string& b)
     return true;
 }
 
-bool IsLogFile(const fs::path& path)
+bool IsLogName(const fs::path& path)
 {
-    return EqualsNoCase(PathText(path.extension()), ".dbg");
+    return EqualsNoCase(PathText(path.filename()), "sanarix.dbg");
 }
 
 // "C", "C:" or "C$" (an administrative share): a drive, not a machine.
@@ -61,24 +61,76 @@ std::string ShareHost(const fs::path& path)
     return root.substr(2);
 }
 
-void CollectFolder(const fs::path& folder, std::vector<CLogSource>& sources,
-                   std::vector<std::string>& warnings)
+// Every sanarix.dbg below one machine folder. A folder of the log's own location (a copy of
+// "C\ProgramData\..." made from a machine folder given as the root) names no machine: the
+// path above it does.
+void CollectMachine(const fs::path& folder, std::vector<CLogSource>& sources,
+                    std::vector<std::string>& warnings)
 {
-    std::vector<fs::path> found;
+    const std::string name = PathText(folder.filename());
+    const bool homeFolder = IsLogHomeFolder(name);
+    const size_t before = sources.size();
     std::error_code ec;
     fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
     for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         std::error_code typeEc;
-        if (it->is_regular_file(typeEc) && IsLogFile(it->path()))
-            found.push_back(it->path());
+        if (it->is_regular_file(typeEc) && IsLogName(it->path()))
+            sources.push_back({it->path(), homeFolder ? MachineOfLog(it->path()) : name, {}});
     }
     if (ec)
         warnings.push_back(PathText(folder) + ": cannot search the whole folder (" + ec.message() + ")");
-    else if (found.empty())
-        warnings.push_back(PathText(folder) + ": no *.dbg file in this folder");
-    std::sort(found.begin(), found.end());
-    for (const fs::path& path : found)
-        sources.push_back({path, {}});
+    if (sources.size() == before && !homeFolder)
+        sources.push_back({{}, name, "no sanarix.dbg in " + PathText(folder)});
+}
+
+void CollectRoot(const fs::path& root, std::vector<CLogSource>& sources,
+                 std::vector<std::string>& warnings)
+{
+    const size_t before = sources.size();
+    std::error_code ec;
+    fs::directory_iterator it(root, fs::directory_options::skip_permission_denied, ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        std::error_code typeEc;
+        if (it->is_directory(typeEc))
+            CollectMachine(it->path(), sources, warnings);
+        else if (it->is_regular_file(typeEc) && IsLogName(it->path()))
+            sources.push_back({it->path(), MachineOfLog(it->path()), {}});
+    }
+    if (ec)
+        warnings.push_back(PathText(root) + ": cannot search the whole folder (" + ec.message() + ")");
+    else if (sources.size() == before)
+        warnings.push_back(PathText(root) + ": no sanarix.dbg file in this folder");
+}
+
+std::string FoldCase(const std::string& text)
+{
+    std::string folded = text;
+    for (char& c : folded)
+        c = LowerAscii(c);
+    return folded;
+}
+
+void SortByMachine(std::vector<CLogSource>& sources)
+{
+    // A source without a machine sorts by its path and never joins another.
+    std::vector<std::pair<std::pair<std::string, std::string>, size_t>> keys;
+    keys.reserve(sources.size());
+    for (size_t i = 0; i < sources.size(); ++i) {
+        std::string path = PathText(sources[i].m_path);
+        std::string shown = sources[i].m_sMachine.empty() ? path : sources[i].m_sMachine;
+        keys.push_back({{FoldCase(shown), path}, i});
+    }
+    std::sort(keys.begin(), keys.end());
+    std::vector<CLogSource> sorted;
+    sorted.reserve(sources.size());
+    for (const auto& key : keys)
+        sorted.push_back(std::move(sources[key.second]));
+    sources.swap(sorted);
+}
+
+long long RunStart(const CLogReport& report)
+{
+    return report.m_bHasRun ? report.m_run.m_first.ToSeconds() : -1;
 }
 
 } // namespace
@@ -103,19 +155,34 @@ std::vector<CLogSource> CollectLogs(const std::vector<fs::path>& arguments,
     std::vector<CLogSource> sources;
     for (const fs::path& argument : arguments) {
         std::error_code ec;
-        fs::file_status status = fs::status(argument, ec);
-        if (status.type() == fs::file_type::directory)
-            CollectFolder(argument, sources, warnings);
-        else if (status.type() == fs::file_type::regular)
-            sources.push_back({argument, {}});
-        else if (status.type() == fs::file_type::not_found)
-            sources.push_back({argument, "not found"});
-        else if (ec)
-            sources.push_back({argument, "cannot be read: " + ec.message()});
+        if (fs::is_directory(argument, ec))
+            CollectRoot(argument, sources, warnings);
         else
-            sources.push_back({argument, "not a file"});
+            sources.push_back(FileSource(argument));
     }
+    SortByMachine(sources);
     return sources;
+}
+
+CLogSource FileSource(const fs::path& path)
+{
+    std::error_code ec;
+    fs::file_status status = fs::status(path, ec);
+    CLogSource source{path, MachineOfLog(path), {}};
+    if (status.type() == fs::file_type::not_found)
+        source.m_sProblem = "not found";
+    else if (status.type() == fs::file_type::directory)
+        source.m_sProblem = "a folder, not a file";
+    else if (ec)
+        source.m_sProblem = "cannot be read: " + ec.message();
+    else if (status.type() != fs::file_type::regular)
+        source.m_sProblem = "not a file";
+    return source;
+}
+
+std::string MachineKey(const std::string& machine)
+{
+    return FoldCase(machine);
 }
 
 bool ReadFileTail(const fs::path& path, size_t maxBytes, std::string& bytes, bool& headCut,
@@ -155,12 +222,37 @@ CLogReport ReadLog(const CLogSource& source)
     std::string bytes;
     bool headCut = false;
     std::string problem = source.m_sProblem;
-    if (problem.empty() && ReadFileTail(source.m_path, kMaxReadBytes, bytes, headCut, problem))
+    if (problem.empty() && ReadFileTail(source.m_path, kMaxReadBytes, bytes, headCut, problem)) {
         report = JudgeLog(AnalyseLog(bytes, headCut));
-    else
+    } else {
+        bool missing = source.m_path.empty() || problem == "not found";
+        report.m_verdict = missing ? EVerdict::NoLog : EVerdict::Unreadable;
+        report.m_bNotRead = !missing;
         report.m_notes.push_back(problem);
+    }
     report.m_sFile = PathText(source.m_path);
-    report.m_sMachine = MachineOfLog(source.m_path);
+    report.m_sMachine = source.m_sMachine;
+    return report;
+}
+
+CLogReport ReadMachine(const std::vector<CLogSource>& sources)
+{
+    std::vector<CLogReport> reports;
+    size_t latest = 0;
+    for (const CLogSource& source : sources) {
+        reports.push_back(ReadLog(source));
+        if (RunStart(reports.back()) >= RunStart(reports[latest]))
+            latest = reports.size() - 1;
+    }
+    CLogReport report = std::move(reports[latest]);
+    for (size_t i = 0; i < reports.size(); ++i) {
+        if (i == latest)
+            continue;
+        std::string when = reports[i].m_bHasRun
+                               ? ", run " + reports[i].m_run.m_first.FormatDateTime() : "";
+        report.m_notes.push_back("older log " + reports[i].m_sFile + ": " +
+                                 VerdictText(reports[i].m_verdict) + when);
+    }
     return report;
 }
 
