@@ -246,6 +246,11 @@ TEST_F(FleetTest, WrapperCheckAndDetectOnEveryVerdictAsTheGuideSays)
     }
     RegDeleteValueW(sessionManager, L"PendingFileRenameOperations");
     RegCloseKey(sessionManager);
+    // A run that writes nothing leaves an older run's log: the wrapper does not judge that one.
+    WriteBytes(m_logFolder / "sanarix.dbg", RealLog(kFirstRun));
+    CRunResult silent = RunCaptured(L"cmd.exe /c " + Quoted(m_package / "sanarix-run.cmd"));
+    EXPECT_EQ(Trimmed(silent.m_out), "no log");
+    EXPECT_EQ(silent.m_code, 25u);
     // A wrapper whose sanarix.exe cannot be started judges no old log.
     fs::remove(m_package / "sanarix.exe");
     CRunResult unstarted = RunCaptured(L"cmd.exe /c " + Quoted(m_package / "sanarix-run.cmd"));

@@ -62,44 +62,23 @@ std::string ShareHost(const fs::path& path)
 }
 
 // Every sanarix.dbg below one machine folder. A folder of the log's own location (a copy of
-// "C\ProgramData\..." made from a machine folder given as the root) names no machine: the
-// path above it does.
-void CollectMachine(const fs::path& folder, std::vector<CLogSource>& sources,
-                    std::vector<std::string>& warnings)
+// "C\\ProgramData\\..." in a machine folder given as the root) is searched too, but without
+// logs it is no machine without a log.
+void CollectMachine(const fs::path& folder, const std::string& machine,
+                    std::vector<CLogSource>& sources, std::vector<std::string>& warnings)
 {
-    const std::string name = PathText(folder.filename());
-    const bool homeFolder = IsLogHomeFolder(name);
     const size_t before = sources.size();
     std::error_code ec;
     fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
     for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         std::error_code typeEc;
         if (it->is_regular_file(typeEc) && IsLogName(it->path()))
-            sources.push_back({it->path(), homeFolder ? MachineOfLog(it->path()) : name, {}});
+            sources.push_back({it->path(), machine, {}});
     }
     if (ec)
         warnings.push_back(PathText(folder) + ": cannot search the whole folder (" + ec.message() + ")");
-    if (sources.size() == before && !homeFolder)
-        sources.push_back({{}, name, "no sanarix.dbg in " + PathText(folder)});
-}
-
-void CollectRoot(const fs::path& root, std::vector<CLogSource>& sources,
-                 std::vector<std::string>& warnings)
-{
-    const size_t before = sources.size();
-    std::error_code ec;
-    fs::directory_iterator it(root, fs::directory_options::skip_permission_denied, ec);
-    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        std::error_code typeEc;
-        if (it->is_directory(typeEc))
-            CollectMachine(it->path(), sources, warnings);
-        else if (it->is_regular_file(typeEc) && IsLogName(it->path()))
-            sources.push_back({it->path(), MachineOfLog(it->path()), {}});
-    }
-    if (ec)
-        warnings.push_back(PathText(root) + ": cannot search the whole folder (" + ec.message() + ")");
-    else if (sources.size() == before)
-        warnings.push_back(PathText(root) + ": no sanarix.dbg file in this folder");
+    if (sources.size() == before && !IsLogHomeFolder(PathText(folder.filename())))
+        sources.push_back({{}, machine, "no sanarix.dbg in " + PathText(folder)});
 }
 
 std::string FoldCase(const std::string& text)
@@ -108,24 +87,6 @@ std::string FoldCase(const std::string& text)
     for (char& c : folded)
         c = LowerAscii(c);
     return folded;
-}
-
-void SortByMachine(std::vector<CLogSource>& sources)
-{
-    // A source without a machine sorts by its path and never joins another.
-    std::vector<std::pair<std::pair<std::string, std::string>, size_t>> keys;
-    keys.reserve(sources.size());
-    for (size_t i = 0; i < sources.size(); ++i) {
-        std::string path = PathText(sources[i].m_path);
-        std::string shown = sources[i].m_sMachine.empty() ? path : sources[i].m_sMachine;
-        keys.push_back({{FoldCase(shown), path}, i});
-    }
-    std::sort(keys.begin(), keys.end());
-    std::vector<CLogSource> sorted;
-    sorted.reserve(sources.size());
-    for (const auto& key : keys)
-        sorted.push_back(std::move(sources[key.second]));
-    sources.swap(sorted);
 }
 
 long long RunStart(const CLogReport& report)
@@ -149,19 +110,75 @@ std::string PathText(const fs::path& path)
     }
 }
 
-std::vector<CLogSource> CollectLogs(const std::vector<fs::path>& arguments,
-                                    std::vector<std::string>& warnings)
+CLogCollection::CLogCollection(const std::vector<fs::path>& arguments,
+                               std::vector<std::string>& warnings)
+    : m_arguments(arguments)
 {
-    std::vector<CLogSource> sources;
-    for (const fs::path& argument : arguments) {
+    for (unsigned i = 0; i < m_arguments.size(); ++i) {
         std::error_code ec;
-        if (fs::is_directory(argument, ec))
-            CollectRoot(argument, sources, warnings);
+        if (fs::is_directory(m_arguments[i], ec))
+            AddRoot(i, warnings);
         else
-            sources.push_back(FileSource(argument));
+            m_entries.push_back({MachineOfLog(m_arguments[i]), {}, i, EKind::File});
     }
-    SortByMachine(sources);
-    return sources;
+    // Stable: one machine's folders keep the order of the roots they were found in.
+    std::stable_sort(m_entries.begin(), m_entries.end(), [this](const CEntry& a, const CEntry& b) {
+        return SortKey(a) < SortKey(b);
+    });
+}
+
+void CLogCollection::AddRoot(unsigned argument, std::vector<std::string>& warnings)
+{
+    const fs::path& root = m_arguments[argument];
+    const size_t before = m_entries.size();
+    std::error_code ec;
+    fs::directory_iterator it(root, fs::directory_options::skip_permission_denied, ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        std::error_code typeEc;
+        std::string name = PathText(it->path().filename());
+        if (it->is_directory(typeEc)) {
+            // A folder of the log's own location names no machine: the path above it does.
+            std::string machine = IsLogHomeFolder(name) ? MachineOfLog(it->path() / "sanarix.dbg") : name;
+            m_entries.push_back({machine, name, argument, EKind::Folder});
+        } else if (it->is_regular_file(typeEc) && IsLogName(it->path())) {
+            m_entries.push_back({MachineOfLog(it->path()), name, argument, EKind::RootLog});
+        }
+    }
+    if (ec)
+        warnings.push_back(PathText(root) + ": cannot search the whole folder (" + ec.message() + ")");
+    else if (m_entries.size() == before)
+        warnings.push_back(PathText(root) + ": no sanarix.dbg file in this folder");
+}
+
+// A machine's folded name; a path that names no machine sorts by its text and joins nothing.
+std::string CLogCollection::SortKey(const CEntry& entry) const
+{
+    if (!entry.m_sMachine.empty())
+        return FoldCase(entry.m_sMachine);
+    return PathText(m_arguments[entry.m_nArgument] / entry.m_sName);
+}
+
+bool CLogCollection::Next(std::vector<CLogSource>& logs, std::vector<std::string>& warnings)
+{
+    logs.clear();
+    while (logs.empty() && m_next < m_entries.size()) {
+        size_t end = m_next + 1;
+        const std::string key = SortKey(m_entries[m_next]);
+        while (!m_entries[m_next].m_sMachine.empty() && end < m_entries.size() &&
+               SortKey(m_entries[end]) == key)
+            ++end;
+        for (; m_next < end; ++m_next) {
+            const CEntry& entry = m_entries[m_next];
+            const fs::path& argument = m_arguments[entry.m_nArgument];
+            if (entry.m_kind == EKind::Folder)
+                CollectMachine(argument / fs::u8path(entry.m_sName), entry.m_sMachine, logs, warnings);
+            else if (entry.m_kind == EKind::RootLog)
+                logs.push_back({argument / fs::u8path(entry.m_sName), entry.m_sMachine, {}});
+            else
+                logs.push_back(FileSource(argument));
+        }
+    }
+    return !logs.empty();
 }
 
 CLogSource FileSource(const fs::path& path)

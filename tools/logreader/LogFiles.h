@@ -19,11 +19,42 @@ struct CLogSource
     std::string m_sProblem;       // set when the path cannot be read as a file ("not found", ...)
 };
 
-// The logs, sorted by machine (letter case ignored) and then by path, so that the logs of one
-// machine stand together. A machine folder without any log gives a source without a path.
-// Roots without any log and roots that cannot be searched add a line to warnings.
-std::vector<CLogSource> CollectLogs(const std::vector<std::filesystem::path>& arguments,
-                                    std::vector<std::string>& warnings);
+// The machines named on the command line and their logs. Only the machines are listed at
+// first (a name each, not their logs), and each machine's logs are searched when its turn
+// comes, so that a collection of 100,000 machines costs a few MB.
+class CLogCollection
+{
+public:
+    // Roots that cannot be listed, or that hold nothing, add a line to warnings.
+    CLogCollection(const std::vector<std::filesystem::path>& arguments,
+                   std::vector<std::string>& warnings);
+    bool Empty() const { return m_entries.empty(); }
+    // The logs of the next machine, machines in the order of their names (letter case
+    // ignored). A machine folder without any log gives one source without a path. False
+    // after the last machine.
+    bool Next(std::vector<CLogSource>& logs, std::vector<std::string>& warnings);
+
+private:
+    enum class EKind : unsigned char
+    {
+        Folder,  // a machine folder below a root
+        RootLog, // a sanarix.dbg directly in a root
+        File,    // a file named on the command line
+    };
+    struct CEntry
+    {
+        std::string m_sMachine; // empty when the path names no machine
+        std::string m_sName;    // below the argument (Folder, RootLog)
+        unsigned m_nArgument;
+        EKind m_kind;
+    };
+    std::string SortKey(const CEntry& entry) const;
+    void AddRoot(unsigned argument, std::vector<std::string>& warnings);
+
+    std::vector<std::filesystem::path> m_arguments;
+    std::vector<CEntry> m_entries;
+    size_t m_next = 0;
+};
 
 // One file named on the command line, checked: "not found", "a folder, not a file", ...
 CLogSource FileSource(const std::filesystem::path& path);

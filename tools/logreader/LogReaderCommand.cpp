@@ -196,25 +196,27 @@ int Report(const COptions& options, std::ostream& out, std::ostream& err)
         listed.emplace(MachineKey(name), false);
 
     std::vector<std::string> warnings;
-    std::vector<CLogSource> sources = CollectLogs(options.m_paths, warnings);
-    for (const std::string& warning : warnings)
-        err << "logreader: " << warning << "\n";
-    if (sources.empty() && expected.empty())
+    CLogCollection collection(options.m_paths, warnings);
+    auto warn = [&] {
+        for (const std::string& warning : warnings)
+            err << "logreader: " << warning << "\n";
+        warnings.clear();
+    };
+    warn();
+    if (collection.Empty() && expected.empty())
         return 1;
     CReportWriter writer(out, options.m_report);
-    for (size_t first = 0; first < sources.size();) {
-        size_t end = first + 1;
-        const std::string key = MachineKey(sources[first].m_sMachine);
-        while (!key.empty() && end < sources.size() && MachineKey(sources[end].m_sMachine) == key)
-            ++end;
-        CLogReport report = ReadMachine({sources.begin() + first, sources.begin() + end});
+    std::vector<CLogSource> logs;
+    while (collection.Next(logs, warnings)) {
+        warn();
+        CLogReport report = ReadMachine(logs);
+        const std::string key = MachineKey(report.m_sMachine);
         auto entry = listed.find(key);
         if (entry != listed.end())
             entry->second = true;
         else if (options.m_bExpect && !key.empty())
             report.m_notes.push_back("not in the machine list");
         writer.Add(report);
-        first = end;
     }
     for (const std::string& name : expected) {
         if (listed[MachineKey(name)])

@@ -269,8 +269,11 @@ void CReportWriter::Add(const CLogReport& report)
         return;
     }
     KeepRow(TableRow(report));
-    if (m_options.m_bDetails)
-        m_details += "\n" + DetailsOf(report);
+    if (!m_options.m_bDetails)
+        return;
+    if (m_details.empty() || m_details.back().size() > (1u << 20))
+        m_details.emplace_back();
+    m_details.back() += "\n" + DetailsOf(report);
 }
 
 void CReportWriter::Finish()
@@ -286,7 +289,8 @@ void CReportWriter::Finish()
             counts += (counts.empty() ? "" : ", ") + std::to_string(count) + " " + VerdictText(verdict);
     }
     m_out << '\n' << m_nReports << (m_nReports == 1 ? " machine: " : " machines: ") << counts << '\n';
-    m_out << m_details;
+    for (const std::string& piece : m_details)
+        m_out << piece;
 }
 
 void WriteAlignedRows(std::ostream& out, const std::vector<std::vector<std::string>>& rows)

@@ -33,7 +33,7 @@ private:
     CReportOptions m_options;
     std::vector<std::string> m_rows; // table cells joined by '\x1f'
     std::vector<size_t> m_widths;
-    std::string m_details;
+    std::vector<std::string> m_details; // in pieces of about 1 MB: no copy of it all as it grows
     size_t m_counts[kVerdictCount] = {};
     size_t m_nReports = 0;
 };
