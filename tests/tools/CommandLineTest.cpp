@@ -124,9 +124,19 @@ TEST(ItemBuilderCommandLine, MistakesAreRefusedWithWhatIsExpected)
         EXPECT_FALSE(ParseItemBuilderArgs(args, &a, &error)) << c.second;
         EXPECT_NE(error.find(c.second), std::wstring::npos) << error;
     }
+    CInspectArgs inspect;
+    std::wstring error;
+    ASSERT_TRUE(ParseInspectArgs({L"--csv", L"C:\\Q", L"--sep", L";"}, &inspect, &error)) << error;
+    EXPECT_EQ(inspect.folder, L"C:\\Q");
+    EXPECT_TRUE(inspect.csv);
+    EXPECT_EQ(inspect.separator, ';');
+    for (const std::vector<std::wstring>& wrong :
+         {std::vector<std::wstring>{}, {L"C:\\Q", L"C:\\R"}, {L"C:\\Q", L"--sep", L"|"}, {L"--json", L"C:\\Q"}}) {
+        CInspectArgs bad;
+        EXPECT_FALSE(ParseInspectArgs(wrong, &bad, &error)) << wrong.size();
+    }
     for (const wchar_t* help : {L"--help", L"-h", L"/?"}) {
         CItemBuilderArgs a;
-        std::wstring error;
         EXPECT_TRUE(ParseItemBuilderArgs({L"--attr", L"1", help}, &a, &error));
         EXPECT_TRUE(a.help);
     }
