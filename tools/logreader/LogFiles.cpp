@@ -61,9 +61,9 @@ std::string ShareHost(const fs::path& path)
     return root.substr(2);
 }
 
-// Every sanarix.dbg below one machine folder. A folder of the log's own location (a copy of
-// "C\\ProgramData\\..." in a machine folder given as the root) is searched too, but without
-// logs it is no machine without a log.
+// Every sanarix.dbg below one machine folder. A folder of the log's own location (the copy of
+// C\ProgramData\... in a machine folder that was given as the root) is searched like any
+// other, but without logs it is no machine and gives no row.
 void CollectMachine(const fs::path& folder, const std::string& machine,
                     std::vector<CLogSource>& sources, std::vector<std::string>& warnings)
 {
