@@ -30,8 +30,11 @@ rem The log's size before the run tells a log this run wrote from one an earlier
 set "SANARIX_BEFORE=none"
 if exist "%SANARIX_LOG%" for %%F in ("%SANARIX_LOG%") do set "SANARIX_BEFORE=%%~zF"
 
+rem Called directly, not through "start": a script waits for a windowless program too, and a
+rem program that cannot be started gives an error code, never a dialog nobody sees.
 rem sanarix.exe always ends with 0; anything else means it did not run.
-start "" /wait "%~dp0sanarix.exe"
+if not exist "%~dp0sanarix.exe" exit /b 28
+"%~dp0sanarix.exe"
 if errorlevel 1 exit /b 28
 
 set "SANARIX_AFTER=none"

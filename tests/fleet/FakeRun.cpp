@@ -1,12 +1,15 @@
-// A stand-in for sanarix.exe beside the wrapper in the fleet tests: appends the bytes of the
-// file named by FLEET_RUN_LOG to the debug log, as a run appends its lines, and ends with 0.
-// Like the real program it creates no folder, and without FLEET_RUN_LOG it writes nothing.
+// A stand-in for sanarix.exe beside the wrapper in the fleet tests: a windowless program like
+// it that, after a pause (a wrapper that does not wait reads the log before it is written),
+// appends the bytes of the file named by FLEET_RUN_LOG to the debug log, as a run appends its
+// lines, and ends with 0. Like the real program it creates no folder, and without
+// FLEET_RUN_LOG it writes nothing.
 #include <windows.h>
 #include <cstdio>
 #include <string>
 
-int wmain()
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
+    Sleep(1000);
     wchar_t source[MAX_PATH] = {};
     wchar_t data[MAX_PATH] = {};
     if (!GetEnvironmentVariableW(L"FLEET_RUN_LOG", source, MAX_PATH) ||
