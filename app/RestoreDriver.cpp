@@ -26,10 +26,16 @@ void RestoreLocations(QuarItem& item, const wchar_t* indexPath, const wchar_t* s
         }
         Log(DBG_ALL, kTag, L"Restoring: [%s]", indexPath);
         int32_t result = VaultkitDecryptAndRestore(indexPath, info.name, info.path);
-        if (result == VAULTKIT_ERROR_SUCCESS)
+        if (result == VAULTKIT_ERROR_SUCCESS) {
             Log(DBG_ALL, kTag, L"Restoring: [%s] ok", indexPath);
-        else
-            Log(DBG_ERROR, kTag, L"Restoring: [%s] failed", indexPath);
+            continue;
+        }
+        Log(DBG_ERROR, kTag, L"Restoring: [%s] failed", indexPath);
+        // The one failure that leaves nothing to do: the location is retired and the file
+        // that stands there is the user's. Said in the log so that a reader of collected
+        // logs can tell it from a restore that did not happen.
+        if (result == VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS)
+            Log(DBG_INFO, kTag, L"File already there, kept: name=%s path=%s", info.name, info.path);
     }
 }
 

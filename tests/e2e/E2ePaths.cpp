@@ -4,6 +4,9 @@
 #ifndef SANARIX_EXE_HOST_PATH
 #error "SANARIX_EXE_HOST_PATH must name sanarix.exe in the build tree"
 #endif
+#ifndef E2E_LOGS_HOST_PATH
+#error "E2E_LOGS_HOST_PATH must name the folder for the scenarios' logs"
+#endif
 #ifndef PRODUCT_BIN_HOST_PATH
 #error "PRODUCT_BIN_HOST_PATH must name the folder of the product's programs"
 #endif
@@ -29,4 +32,9 @@ std::wstring ProductBinFolder()
 std::wstring ProductSetupExe()
 {
     return ProductBinFolder() + L"product_setup.exe";
+}
+
+std::wstring E2eLogsFolder()
+{
+    return HostPathToWine(E2E_LOGS_HOST_PATH);
 }

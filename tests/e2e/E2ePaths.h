@@ -6,6 +6,7 @@
 std::wstring SanarixExe();        // sanarix.exe
 std::wstring ProductBinFolder();  // folder of product_setup.exe and the product's programs, with "\"
 std::wstring ProductSetupExe();   // product_setup.exe
+std::wstring E2eLogsFolder();     // where the scenarios keep the logs of their runs
 
 // "/a/b" -> "Z:\a\b".
 std::wstring HostPathToWine(const std::string& hostPath);

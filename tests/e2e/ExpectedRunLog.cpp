@@ -151,6 +151,10 @@ std::vector<std::vector<std::string>> RestoreGroups(const CProductLayout& layout
                 lines.push_back(All(kRestore, "Restoring: [" + index + "] ok"));
             else
                 lines.push_back(Error(kRestore, "Restoring: [" + index + "] failed"));
+            if (location.m_eFate == ELocationFate::ExistingKept)
+                lines.push_back(Info(kRestore, "File already there, kept: name=" +
+                                                   U8(location.m_sName) + " path=" +
+                                                   U8(location.m_sFolder)));
         }
         groups.push_back(lines);
     }

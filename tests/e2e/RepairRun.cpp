@@ -36,6 +36,13 @@ CRepairRun RunRepair(const CProductLayout& layout, unsigned long timeoutMs)
     return run;
 }
 
+void KeepRunLog(const CRepairRun& run, const std::wstring& machine)
+{
+    std::wstring folder = E2eLogsFolder() + L"\\" + machine;
+    if (run.m_bLogFound && CreateFolderTree(folder))
+        WriteWholeFile(folder + L"\\sanarix.dbg", run.m_sLogBytes);
+}
+
 std::vector<std::string> TraceLines(const CRepairRun& run)
 {
     std::vector<std::string> lines;

@@ -27,5 +27,9 @@ std::string LocalTimeText();
 // log and debugger output.
 CRepairRun RunRepair(const CProductLayout& layout, unsigned long timeoutMs);
 
+// Keeps a copy of the run's log as <build tree>/e2e-logs/<machine>/sanarix.dbg, a collected
+// log of a machine of that name, for the log reader's tests of real runs.
+void KeepRunLog(const CRepairRun& run, const std::wstring& machine);
+
 // The debugger messages that are quarantine library trace lines, without a final "\n".
 std::vector<std::string> TraceLines(const CRepairRun& run);

@@ -99,6 +99,7 @@ TEST_F(RepairRunTest, InstalledRunningProductIsStoppedCleanedRestoredAndStarted)
     CRepairRun run = RunRepair(s_Layout, kRunTimeoutMs);
     ExpectRunEnded(run);
     s_bFirstRunDone = true;
+    KeepRunLog(run, L"E2E-FIRST-RUN");
 
     ExpectNoFaults(CheckRunLog(run, ExpectedRunLog(s_Layout, s_Plan, CRunSituation())), "debug log");
     ExpectNoFaults(CheckServices({{L"CVHOST", SERVICE_RUNNING},
@@ -129,6 +130,7 @@ TEST_F(RepairRunTest, SecondRunFindsNothingToRestoreAndChangesNothing)
     std::map<std::wstring, std::string> before = SnapshotProduct(s_Layout);
     CRepairRun run = RunRepair(s_Layout, kRunTimeoutMs);
     ExpectRunEnded(run);
+    KeepRunLog(run, L"E2E-SECOND-RUN");
 
     CRunSituation again;
     again.m_bFirstRun = false;
@@ -149,6 +151,7 @@ TEST_F(RepairRunTest, NothingInstalledLogsEveryFailureAndEndsWell)
 
     CRepairRun run = RunRepair(s_Layout, kRunTimeoutMs);
     ExpectRunEnded(run);
+    KeepRunLog(run, L"E2E-NOTHING-INSTALLED");
     EXPECT_LT(run.m_ullMs, 40000u) << "nothing to wait for but the two pauses";
 
     CRunSituation nothing;
@@ -170,6 +173,7 @@ TEST_F(RepairRunTest, ServiceIgnoringStopIsKilledAfterTheTimeOut)
         return;
     CRepairRun run = RunRepair(s_Layout, kRunTimeoutMs);
     ExpectRunEnded(run);
+    KeepRunLog(run, L"E2E-IGNORED-STOP");
     EXPECT_GE(run.m_ullMs, 80000u) << "60 s of polling the stop, then the two pauses";
 
     CRunSituation ignoring;

@@ -60,7 +60,7 @@ TEST(LogAnalysis, RepairedRunCountsItemsFilesAndRegistry)
 TEST(LogAnalysis, SeveralRunsInOneFileAreKeptApart)
 {
     std::string log = ReadFixture(kNothingInstalled) + WithoutBom(ReadFixture(kRepaired)) +
-                      WithoutBom(WithPid(ReadFixture(kNothingInstalled), "00000268", "00000300"));
+                      WithoutBom(WithPid(ReadFixture(kNothingInstalled), "00000880", "00000300"));
     CLogAnalysis analysis = Analyse(log);
     ASSERT_EQ(analysis.m_runs.size(), 3u);
     for (const CRunSummary& run : analysis.m_runs)

@@ -1,5 +1,5 @@
-// Finding logs below folders, naming the machine a collected log belongs to, and reading
-// files from their end.
+// Naming the machine a collected log belongs to, reading files from their end, and sources
+// that are no file.
 #include "tests/logreader/LogFixtures.h"
 #include "tools/logreader/LogFiles.h"
 #include <gtest/gtest.h>
@@ -36,27 +36,6 @@ TEST(LogFiles, NoMachineWhereThePathNamesNone)
 #endif
 }
 
-TEST(LogFiles, FoldersAreSearchedForDbgFilesAtAnyDepth)
-{
-    CTempFolder temp;
-    temp.Put("b/PC2/sanarix.dbg", "x");
-    temp.Put("a/PC1/deep/er/sanarix.DBG", "x");
-    temp.Put("a/PC1/notes.txt", "x");
-    temp.Put("empty/readme.txt", "x");
-    fs::path explicitFile = temp.Put("c/notes.txt", "x");
-    std::vector<std::string> warnings;
-    std::vector<CLogSource> sources = CollectLogs(
-        {temp.Path(), temp.Path() / "empty", explicitFile, temp.Path() / "missing"}, warnings);
-    ASSERT_EQ(sources.size(), 4u);
-    EXPECT_EQ(sources[0].m_path, temp.Path() / "a" / "PC1" / "deep" / "er" / "sanarix.DBG");
-    EXPECT_EQ(sources[1].m_path, temp.Path() / "b" / "PC2" / "sanarix.dbg");
-    EXPECT_EQ(sources[2].m_path, explicitFile);
-    EXPECT_TRUE(sources[2].m_sProblem.empty());
-    EXPECT_EQ(sources[3].m_sProblem, "not found");
-    ASSERT_EQ(warnings.size(), 1u);
-    EXPECT_NE(warnings[0].find("no *.dbg file"), std::string::npos);
-}
-
 TEST(LogFiles, LongFilesAreReadFromTheirEnd)
 {
     CTempFolder temp;
@@ -85,7 +64,7 @@ TEST(LogFiles, LogBehindAHugeForeignHeadIsStillJudged)
     CTempFolder temp;
     std::string junk(kMaxReadBytes, 'j');
     fs::path path = temp.Put("PC5/sanarix.dbg", junk + "\r\n" + ReadFixture(kRepaired));
-    CLogReport report = ReadLog({path, {}});
+    CLogReport report = ReadLog(FileSource(path));
     EXPECT_EQ(report.m_sMachine, "PC5");
     EXPECT_EQ(report.m_verdict, EVerdict::Repaired);
     bool noted = false;
@@ -94,13 +73,16 @@ TEST(LogFiles, LogBehindAHugeForeignHeadIsStillJudged)
     EXPECT_TRUE(noted);
 }
 
-TEST(LogFiles, UnreadableSourcesBecomeRows)
+TEST(LogFiles, SourcesThatAreNoFileBecomeRows)
 {
-    CLogReport missing = ReadLog({fs::u8path("no/such/PC3/sanarix.dbg"), "not found"});
-    EXPECT_EQ(missing.m_verdict, EVerdict::Unreadable);
+    CTempFolder temp;
+    CLogReport missing = ReadLog(FileSource(fs::u8path("no/such/PC3/sanarix.dbg")));
+    EXPECT_EQ(missing.m_verdict, EVerdict::NoLog);
     EXPECT_EQ(missing.m_sMachine, "PC3");
-    ASSERT_EQ(missing.m_notes.size(), 1u);
-    EXPECT_EQ(missing.m_notes[0], "not found");
+    EXPECT_EQ(missing.m_notes, std::vector<std::string>{"not found"});
+    CLogReport folder = ReadLog(FileSource(temp.Path()));
+    EXPECT_EQ(folder.m_verdict, EVerdict::Unreadable);
+    EXPECT_TRUE(folder.m_bNotRead);
 }
 
 } // namespace

@@ -9,6 +9,7 @@ namespace fs = std::filesystem;
 
 const char kNothingInstalled[] = "nothing-installed.dbg";
 const char kRepaired[] = "repaired.dbg";
+const char kAnotherRun[] = "another-run.dbg";
 
 fs::path FixturePath(const char* name)
 {

@@ -5,8 +5,10 @@
 #include <filesystem>
 #include <string>
 
-extern const char kNothingInstalled[]; // data/nothing-installed.dbg: every step fails
+extern const char kNothingInstalled[]; // data/nothing-installed.dbg: a real run, nothing installed
 extern const char kRepaired[];         // data/repaired.dbg: three items restored
+extern const char kAnotherRun[];       // data/another-run.dbg: a run found the repaired run
+                                       // in progress and did nothing; that one is unfinished
 
 std::filesystem::path FixturePath(const char* name);
 std::string ReadFixture(const char* name);

@@ -1,28 +1,18 @@
-// The verdict rules, one change of the repaired run at a time, and the verdicts on files that
-// are not logs. Each case is what a machine in the field can leave behind.
+// The verdict rules, one change of a real or a written log at a time, and the verdicts on
+// files that are not logs: one table of what machines in the field leave behind. Each case
+// names the notes the verdict must give and the lines its evidence must cite.
 #include "tests/logreader/LogFixtures.h"
 #include "tools/logreader/LogVerdict.h"
 #include <gtest/gtest.h>
+#include <functional>
 
 namespace {
 
 const std::string kQuar = "C:\\ProgramData\\Corvanta\\Quarantine\\";
 const std::string kFields = "[PID:00004512][TID:00004516][2026-03-17-09:15:07][~][SANARIX]";
+const std::string kEngine = "C:\\Program Files\\Common Files\\Corvanta\\Corvanta Scan Kernel\\x64\\cvheur.xr0";
 const char kRestoreAnnounce[] = "DoSanarix - RestoreQuarantine(trojan.fakealert.5) ...";
-
-CLogReport Judge(const std::string& bytes)
-{
-    return JudgeLog(AnalyseLog(bytes, false));
-}
-
-bool HasNote(const CLogReport& report, const std::string& part)
-{
-    for (const std::string& note : report.m_notes) {
-        if (note.find(part) != std::string::npos)
-            return true;
-    }
-    return false;
-}
+const char kRestoreResult[] = "DoSanarix - RestoreQuarantine(trojan.fakealert.5) result=ok";
 
 std::string ReplaceAll(std::string text, const std::string& from, const std::string& to)
 {
@@ -38,190 +28,188 @@ std::string InsertAfterLine(const std::string& log, const std::string& part, con
     return log.substr(0, at) + lines + log.substr(at);
 }
 
+// The log from the line after the one that contains part, as the trim leaves it.
+std::string TrimmedAfter(const std::string& log, const std::string& part)
+{
+    std::string body = WithoutBom(log);
+    return "\xEF\xBB\xBF" + body.substr(OffsetAfterLine(body, part));
+}
+
 std::string Repaired()
 {
     return ReadFixture(kRepaired);
 }
 
-std::string AllRestoresFailed()
+std::string Failed(const std::string& log, const std::string& item)
 {
-    return ReplaceAll(Repaired(), "] ok\r\n", "] failed\r\n");
+    return ReplaceLine(log, "[ALL]:    RestoreQuarantine - Restoring: [" + kQuar + item + "] ok",
+                       "[ERROR]:  RestoreQuarantine - Restoring: [" + kQuar + item + "] failed");
 }
 
-// The restore as it reads when the product's quarantine key is missing.
-std::string QuarantineUnreachable()
+std::string StartFailed(const std::string& log, const std::string& step)
 {
-    std::string log = DropLines(Repaired(), "RestoreQuarantine - ");
-    return InsertAfterLine(log, kRestoreAnnounce,
-                           kFields + "[ALL]:    RestoreQuarantine - szVirusName=trojan.fakealert.5\r\n" +
-                           kFields + "[ERROR]:  GetQuarFolderPath - Cannot open registry path: SOFTWARE\\Corvanta\\Corvanta Quarantine\\\r\n" +
-                           kFields + "[ERROR]:  RestoreQuarantine - Could not init vaultkit!\r\n" +
-                           kFields + "[ALL]:    RestoreQuarantine - ok\r\n");
+    return ReplaceLine(log, step + " result=ok", step + " result=fail");
 }
 
-TEST(Verdict, RepairedRun)
+struct CCitation
 {
-    CLogReport report = Judge(Repaired());
-    EXPECT_EQ(report.m_verdict, EVerdict::Repaired);
-    EXPECT_TRUE(report.m_notes.empty()) << report.m_notes.front();
-    EXPECT_TRUE(report.m_bHasRun);
-    EXPECT_EQ(report.m_nRuns, 1u);
-}
+    std::string m_evidence; // part of one evidence entry
+    std::string m_line;     // part of the log line that entry must name by number
+};
 
-TEST(Verdict, NothingToRestoreIsRepaired)
+struct CVerdictCase
 {
-    CLogReport report = Judge(DropLines(Repaired(), "Restoring: ["));
-    EXPECT_EQ(report.m_verdict, EVerdict::Repaired);
-    EXPECT_TRUE(HasNote(report, "nothing to restore"));
-}
+    const char* m_name;
+    std::function<std::string()> m_log;
+    EVerdict m_verdict;
+    std::vector<std::string> m_notes;
+    std::vector<CCitation> m_cited;
+};
 
-TEST(Verdict, HarmlessFailuresKeepRepaired)
+const CVerdictCase kCases[] = {
+    {"repaired", Repaired, EVerdict::Repaired, {}, {{"lines 3-88: run of process 4512", "=====started====="}}},
+    {"nothing to restore", [] { return DropLines(Repaired(), "Restoring: ["); },
+     EVerdict::Repaired, {"nothing to restore"}, {}},
+    {"no renames pending and failed stops are harmless",
+     [] {
+         std::string log = ReplaceLine(Repaired(), "DeleteRegistryKey - Delete registry key ok",
+                                       "DeleteRegistryKey - Cannot delete registry key, error=2");
+         log = ReplaceLine(log, "RemovePendingFileROp() result=ok", "RemovePendingFileROp() result=fail");
+         return ReplaceAll(log, "StopCVApp(cvhost.exe) result=ok", "StopCVApp(cvhost.exe) result=fail");
+     },
+     EVerdict::Repaired, {}, {}},
+    {"a file already there is kept, not failed",
+     [] {
+         return InsertAfterLine(Failed(Repaired(), "C3.xml"), "C3.xml] failed",
+                                kFields + "[INFO]:   RestoreQuarantine - File already there, kept: "
+                                          "name=budget.xls path=C:\\Users\\Public\\\r\n");
+     },
+     EVerdict::Repaired, {"1 already there, kept"},
+     {{"already there, kept: " + kQuar + "C3.xml (File already there, kept: name=budget.xls", "C3.xml] failed"}}},
+    {"some restores failed", [] { return Failed(Repaired(), "C3.xml"); }, EVerdict::PartlyRepaired,
+     {"1 restore(s) failed"}, {{"restore failed: " + kQuar + "C3.xml", "C3.xml] failed"}}},
+    {"engine file left",
+     [] { return ReplaceLine(Repaired(), "Delete file " + kEngine + " ok", "Cannot delete file " + kEngine); },
+     EVerdict::PartlyRepaired, {"engine file not deleted: 1"},
+     {{"engine file not deleted: " + kEngine, "Cannot delete file"}}},
+    {"pending renames kept by a denied key",
+     [] {
+         std::string log = ReplaceLine(Repaired(), "[ERROR]:  DeleteRegistryKey - Delete registry key ok",
+                                       "[ERROR]:  DeleteRegistryKey - Cannot open registry key, error=5");
+         return ReplaceLine(log, "RemovePendingFileROp() result=ok", "RemovePendingFileROp() result=fail");
+     },
+     EVerdict::PartlyRepaired, {"pending renames not removed (error 5)"},
+     {{"Cannot open registry key, error=5", "Cannot open registry key"}}},
+    {"unexpected restore error",
+     [] {
+         return InsertAfterLine(Repaired(), "Skipping: [",
+                                kFields + "[ERROR]:  RestoreQuarantine - Index path too long: C:\\x\r\n");
+     },
+     EVerdict::PartlyRepaired, {"1 restore error line(s)"}, {{"Index path too long", "Index path too long"}}},
+    {"product not started again",
+     [] { return StartFailed(Repaired(), "MyStartService(CVMSG)"); }, EVerdict::ProductLeftStopped,
+     {"not started again: CVMSG"}, {{"MyStartService(CVMSG) result=fail", "MyStartService(CVMSG) result="}}},
+    {"a product left stopped outranks failed restores",
+     [] { return StartFailed(Failed(Repaired(), "C3.xml"), "StartCVApp(cvtray.exe)"); },
+     EVerdict::ProductLeftStopped, {"not started again: cvtray.exe", "1 restore(s) failed"}, {}},
+    {"every restore failed", [] { return ReplaceAll(Repaired(), "] ok\r\n", "] failed\r\n"); },
+     EVerdict::NotRepaired, {"3 restore(s) failed"}, {}},
+    {"nothing restored outranks the product left stopped",
+     [] { return StartFailed(ReplaceAll(Repaired(), "] ok\r\n", "] failed\r\n"), "StartCVApp(cvtray.exe)"); },
+     EVerdict::NotRepaired, {"not started again: cvtray.exe"}, {}},
+    {"quarantine unreachable",
+     [] {
+         std::string log = DropLines(Repaired(), "RestoreQuarantine - ");
+         return InsertAfterLine(log, kRestoreAnnounce,
+             kFields + "[ERROR]:  GetQuarFolderPath - Cannot open registry path: SOFTWARE\\Corvanta\\Corvanta Quarantine\\\r\n" +
+             kFields + "[ERROR]:  RestoreQuarantine - Could not init vaultkit!\r\n" +
+             kFields + "[ALL]:    RestoreQuarantine - ok\r\n");
+     },
+     EVerdict::NotRepaired, {"quarantine library did not start", "quarantine folder not found in the registry"},
+     {{"Could not init vaultkit!", "Could not init vaultkit!"}, {"Cannot open registry path", "GetQuarFolderPath"}}},
+    {"nothing installed, a real run", [] { return ReadFixture(kNothingInstalled); }, EVerdict::NotRepaired,
+     {"quarantine library did not start", "not started again: CVMSG, CVUPDATE, cvhost.exe, cvtray.exe"}, {}},
+    {"another run in progress", [] { return ReadFixture(kAnotherRun); }, EVerdict::AnotherRunInProgress,
+     {"has not finished"}, {{"Another run is in progress, nothing done", "DoSanarix - Another run"}}},
+    {"the run found in progress has finished since",
+     [] {
+         std::string idle = ReadFixture(kAnotherRun);
+         std::string rest = WithoutBom(Repaired());
+         return idle + rest.substr(OffsetAfterLine(rest, "MyStartService(CVMSG) result=ok"));
+     },
+     EVerdict::Repaired, {"found this one in progress and did nothing"},
+     {{"Another run is in progress, nothing done (process 4620)", "DoSanarix - Another run"}}},
+    {"last run cut off",
+     [] {
+         std::string cut = Repaired().substr(0, OffsetAfterLine(Repaired(), kRestoreAnnounce));
+         return Repaired() + WithoutBom(WithPid(cut, "00004512", "00004600"));
+     },
+     EVerdict::RunIncomplete, {"ended during RestoreQuarantine", "previous run 2026-03-17 09:14:02: repaired"}, {}},
+    {"a result line missing", [] { return DropLines(Repaired(), "MyStartService(CVUPDATE) result"); },
+     EVerdict::RunIncomplete, {"step lines missing"}, {}},
+    {"zero bytes inside the run",
+     [] {
+         size_t hole = OffsetAfterLine(Repaired(), kRestoreAnnounce);
+         return Repaired().substr(0, hole) + std::string(100, '\0') + Repaired().substr(hole);
+     },
+     EVerdict::RunIncomplete, {"100 zero bytes at byte"}, {}},
+    {"start trimmed away, judged from what is left", [] { return TrimmedAfter(Repaired(), kRestoreAnnounce); },
+     EVerdict::Repaired, {"start of the run trimmed away: judged from line 1 on", "trimmed"}, {}},
+    {"trimmed inside the restore, a failure left",
+     [] { return TrimmedAfter(Failed(Repaired(), "C3.xml"), "Skipping: ["); }, EVerdict::PartlyRepaired,
+     {"1 restore(s) failed"}, {{"restore failed: " + kQuar + "C3.xml", "C3.xml] failed"}}},
+    {"trimmed past the restore", [] { return TrimmedAfter(Repaired(), kRestoreResult); },
+     EVerdict::RunIncomplete, {"restore lines lost"}, {}},
+    {"a trimmed older run and a complete last run",
+     [] { return TrimmedAfter(Repaired(), kRestoreAnnounce) + WithoutBom(WithPid(Repaired(), "00004512", "00004600")); },
+     EVerdict::Repaired, {"trimmed"}, {}},
+    {"fields only, no run",
+     [] { return "\xEF\xBB\xBF" + kFields + "\r\n" + kFields + "\r\n"; }, EVerdict::RunIncomplete,
+     {"no run in the log"}, {}},
+    {"a copy without byte-order mark", [] { return WithoutBom(Repaired()); }, EVerdict::Repaired,
+     {"no byte-order mark"}, {}},
+    {"empty file", [] { return std::string(); }, EVerdict::NotALog, {"empty file"}, {}},
+    {"a spreadsheet", [] { return std::string("name,verdict\r\nPC1,ok\r\n"); }, EVerdict::NotALog,
+     {"no debug log lines"}, {}},
+    {"another program's log",
+     [] { return std::string("[PID:00000010][TID:00000011][2011-04-02-14:05:33][~][CVHOST][ALL]:    x\r\n"); },
+     EVerdict::NotALog, {"[CVHOST]"}, {}},
+    {"re-encoded as UTF-16", [] { return std::string("\xFF\xFE[\0P\0I\0D\0", 10); }, EVerdict::Unreadable,
+     {"UTF-16"}, {}},
+    {"binary data",
+     [] { return std::string("\x7F" "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0\x03\0\x3E\0\xFF", 21); },
+     EVerdict::Unreadable, {"binary data"}, {}},
+};
+
+TEST(Verdict, EveryCaseGivesItsVerdictNotesAndEvidence)
 {
-    // No renames pending, and every stop failing: neither leaves anything unrepaired.
-    std::string log = ReplaceLine(Repaired(), "DeleteRegistryKey - Delete registry key ok",
-                                  "DeleteRegistryKey - Cannot delete registry key, error=2");
-    log = ReplaceLine(log, "RemovePendingFileROp() result=ok", "RemovePendingFileROp() result=fail");
-    log = ReplaceAll(log, "StopCVApp(cvhost.exe) result=ok", "StopCVApp(cvhost.exe) result=fail");
-    CLogReport report = Judge(log);
-    EXPECT_EQ(report.m_verdict, EVerdict::Repaired);
-    EXPECT_TRUE(report.m_notes.empty());
-}
-
-TEST(Verdict, SomeRestoresFailedIsPartly)
-{
-    std::string log = ReplaceLine(Repaired(), "RestoreQuarantine - Restoring: [" + kQuar + "C3.xml] ok",
-                                  "RestoreQuarantine - Restoring: [" + kQuar + "C3.xml] failed");
-    CLogReport report = Judge(log);
-    EXPECT_EQ(report.m_verdict, EVerdict::PartlyRepaired);
-    EXPECT_TRUE(HasNote(report, "1 restore(s) failed"));
-}
-
-TEST(Verdict, EveryRestoreFailedIsNotRepaired)
-{
-    CLogReport report = Judge(AllRestoresFailed());
-    EXPECT_EQ(report.m_verdict, EVerdict::NotRepaired);
-    EXPECT_TRUE(HasNote(report, "3 restore(s) failed"));
-    // Not even a product that failed to start again changes that.
-    std::string worse = ReplaceLine(AllRestoresFailed(), "StartCVApp(cvtray.exe) result=ok",
-                                    "StartCVApp(cvtray.exe) result=fail");
-    EXPECT_EQ(Judge(worse).m_verdict, EVerdict::NotRepaired);
-    EXPECT_TRUE(HasNote(Judge(worse), "not started again: cvtray.exe"));
-}
-
-TEST(Verdict, UnreachableQuarantineIsNotRepaired)
-{
-    CLogReport report = Judge(QuarantineUnreachable());
-    EXPECT_EQ(report.m_verdict, EVerdict::NotRepaired);
-    EXPECT_TRUE(HasNote(report, "quarantine library did not start"));
-    EXPECT_TRUE(HasNote(report, "quarantine folder not found in the registry"));
-    // The real run with nothing installed: the restore step itself reports fail.
-    CLogReport real = Judge(ReadFixture(kNothingInstalled));
-    EXPECT_EQ(real.m_verdict, EVerdict::NotRepaired);
-    EXPECT_TRUE(HasNote(real, "not started again: CVMSG, CVUPDATE, cvhost.exe, cvtray.exe"));
-}
-
-TEST(Verdict, ProductNotStartedAgainIsPartly)
-{
-    std::string log = ReplaceLine(Repaired(), "MyStartService(CVMSG) result=ok", "MyStartService(CVMSG) result=fail");
-    CLogReport report = Judge(log);
-    EXPECT_EQ(report.m_verdict, EVerdict::PartlyRepaired);
-    EXPECT_TRUE(HasNote(report, "not started again: CVMSG"));
-}
-
-TEST(Verdict, LeftoversOfTheCleanupArePartly)
-{
-    const std::string engine = "C:\\Program Files\\Common Files\\Corvanta\\Corvanta Scan Kernel\\x64\\cvheur.xr0";
-    CLogReport file = Judge(ReplaceLine(Repaired(), "Delete file " + engine + " ok", "Cannot delete file " + engine));
-    EXPECT_EQ(file.m_verdict, EVerdict::PartlyRepaired);
-    EXPECT_TRUE(HasNote(file, "engine file not deleted: 1"));
-
-    std::string denied = ReplaceLine(Repaired(), "[ERROR]:  DeleteRegistryKey - Delete registry key ok",
-                                     "[ERROR]:  DeleteRegistryKey - Cannot open registry key, error=5");
-    denied = ReplaceLine(denied, "RemovePendingFileROp() result=ok", "RemovePendingFileROp() result=fail");
-    CLogReport registry = Judge(denied);
-    EXPECT_EQ(registry.m_verdict, EVerdict::PartlyRepaired);
-    EXPECT_TRUE(HasNote(registry, "pending renames not removed (error 5)"));
-}
-
-TEST(Verdict, UnexpectedRestoreErrorIsPartly)
-{
-    std::string log = InsertAfterLine(Repaired(), "Skipping: [",
-                                      kFields + "[ERROR]:  RestoreQuarantine - Index path too long: C:\\x\r\n");
-    CLogReport report = Judge(log);
-    EXPECT_EQ(report.m_verdict, EVerdict::PartlyRepaired);
-    EXPECT_TRUE(HasNote(report, "1 restore error line(s)"));
-}
-
-TEST(Verdict, LastRunCutOffIsIncompleteAndNamesThePreviousRun)
-{
-    std::string repaired = Repaired();
-    std::string cut = repaired.substr(0, OffsetAfterLine(repaired, kRestoreAnnounce));
-    CLogReport report = Judge(ReadFixture(kNothingInstalled) + WithoutBom(cut));
-    EXPECT_EQ(report.m_verdict, EVerdict::RunIncomplete);
-    EXPECT_TRUE(HasNote(report, "ended during RestoreQuarantine"));
-    EXPECT_TRUE(HasNote(report, "previous run 2026-12-06 15:38:50: not repaired"));
-    EXPECT_EQ(report.m_nRuns, 2u);
-    EXPECT_FALSE(report.m_run.m_bHasStop);
-}
-
-TEST(Verdict, RunsWithoutAllTheirLinesAreIncomplete)
-{
-    // Stop marker there, a result line gone.
-    CLogReport missing = Judge(DropLines(Repaired(), "MyStartService(CVUPDATE) result"));
-    EXPECT_EQ(missing.m_verdict, EVerdict::RunIncomplete);
-    EXPECT_TRUE(HasNote(missing, "step lines missing"));
-
-    // Start trimmed away.
-    std::string body = WithoutBom(Repaired());
-    CLogReport trimmed = Judge("\xEF\xBB\xBF" + body.substr(OffsetAfterLine(body, kRestoreAnnounce)));
-    EXPECT_EQ(trimmed.m_verdict, EVerdict::RunIncomplete);
-    EXPECT_TRUE(HasNote(trimmed, "start of the run is missing"));
-    EXPECT_TRUE(HasNote(trimmed, "trimmed"));
-
-    // Zeros in the middle of the run.
-    size_t hole = OffsetAfterLine(Repaired(), kRestoreAnnounce);
-    CLogReport damaged = Judge(Repaired().substr(0, hole) + std::string(100, '\0') + Repaired().substr(hole));
-    EXPECT_EQ(damaged.m_verdict, EVerdict::RunIncomplete);
-    EXPECT_TRUE(HasNote(damaged, "100 zero bytes at byte"));
-}
-
-TEST(Verdict, TrimmedOlderRunDoesNotSpoilACompleteLastRun)
-{
-    std::string body = WithoutBom(Repaired());
-    std::string log = "\xEF\xBB\xBF" + body.substr(OffsetAfterLine(body, kRestoreAnnounce)) +
-                      WithoutBom(WithPid(Repaired(), "00004512", "00004600"));
-    CLogReport report = Judge(log);
-    EXPECT_EQ(report.m_verdict, EVerdict::Repaired);
-    EXPECT_TRUE(HasNote(report, "trimmed"));
-}
-
-TEST(Verdict, FilesThatAreNotLogs)
-{
-    EXPECT_EQ(Judge("").m_verdict, EVerdict::NotALog);
-    EXPECT_TRUE(HasNote(Judge(""), "empty file"));
-    EXPECT_EQ(Judge("name,verdict\r\nPC1,ok\r\n").m_verdict, EVerdict::NotALog);
-    CLogReport other = Judge("[PID:00000010][TID:00000011][2011-04-02-14:05:33][~][CVHOST][ALL]:    x\r\n");
-    EXPECT_EQ(other.m_verdict, EVerdict::NotALog);
-    EXPECT_TRUE(HasNote(other, "[CVHOST]"));
-    CLogReport utf16 = Judge(std::string("\xFF\xFE[\0P\0I\0D\0", 10));
-    EXPECT_EQ(utf16.m_verdict, EVerdict::Unreadable);
-    EXPECT_TRUE(HasNote(utf16, "UTF-16"));
-    CLogReport binary = Judge(std::string("\x7F" "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0\x03\0\x3E\0\xFF", 21));
-    EXPECT_EQ(binary.m_verdict, EVerdict::Unreadable);
-    EXPECT_TRUE(HasNote(binary, "binary data"));
-    EXPECT_FALSE(binary.m_bHasRun);
-}
-
-TEST(Verdict, LogWithoutRunOrBom)
-{
-    const std::string fields = "[PID:00000268][TID:00000272][2026-12-06-15:38:50][~][SANARIX]\r\n";
-    CLogReport noRun = Judge("\xEF\xBB\xBF" + fields + fields);
-    EXPECT_EQ(noRun.m_verdict, EVerdict::RunIncomplete);
-    EXPECT_TRUE(HasNote(noRun, "no run in the log"));
-    // A copy that lost its byte-order mark is still judged, with a note.
-    CLogReport noBom = Judge(WithoutBom(Repaired()));
-    EXPECT_EQ(noBom.m_verdict, EVerdict::Repaired);
-    EXPECT_TRUE(HasNote(noBom, "no byte-order mark"));
+    for (const CVerdictCase& c : kCases) {
+        SCOPED_TRACE(c.m_name);
+        const std::string log = c.m_log();
+        CLogReport report = JudgeLog(AnalyseLog(log, false));
+        EXPECT_EQ(VerdictText(report.m_verdict), std::string(VerdictText(c.m_verdict)));
+        std::string notes;
+        for (const std::string& note : report.m_notes)
+            notes += note + "\n";
+        for (const std::string& part : c.m_notes)
+            EXPECT_NE(notes.find(part), std::string::npos) << part << " not in\n" << notes;
+        if (c.m_notes.empty() && c.m_verdict == EVerdict::Repaired) {
+            EXPECT_EQ(notes, "") << "a clean run needs no note";
+        }
+        for (const CCitation& cited : c.m_cited) {
+            size_t line = 0;
+            for (const std::string& entry : report.m_evidence) {
+                if (entry.find(cited.m_evidence) != std::string::npos)
+                    line = std::stoul(entry.substr(entry.find(' ') + 1));
+            }
+            ASSERT_NE(line, 0u) << cited.m_evidence << " not cited";
+            size_t start = 0;
+            for (size_t n = 1; n < line; ++n)
+                start = log.find('\n', start) + 1;
+            std::string text = log.substr(start, log.find('\n', start) - start);
+            EXPECT_NE(text.find(cited.m_line), std::string::npos) << "line " << line << ": " << text;
+        }
+    }
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "tools/logreader/LogFiles.h"
 #include "tools/logreader/LogReaderCommand.h"
 #include "tools/logreader/ReportWriter.h"
+#include "SanarixVersion.h"
 #include <gtest/gtest.h>
 #include <sstream>
 
@@ -21,7 +22,7 @@ std::vector<std::string> Split(const std::string& text, const std::string& separ
 }
 
 // Fields of one CSV record, undoing RFC 4180 quoting.
-std::vector<std::string> CsvFields(const std::string& record)
+std::vector<std::string> CsvFields(const std::string& record, char separator = ',')
 {
     std::vector<std::string> fields(1);
     bool quoted = false;
@@ -31,7 +32,7 @@ std::vector<std::string> CsvFields(const std::string& record)
             fields.back() += record[++i];
         else if (c == '"')
             quoted = !quoted;
-        else if (c == ',' && !quoted)
+        else if (c == separator && !quoted)
             fields.emplace_back();
         else
             fields.back() += c;
@@ -60,6 +61,8 @@ TEST(ReportWriter, CsvFieldQuoting)
     EXPECT_EQ(CsvField("say \"hi\""), "\"say \"\"hi\"\"\"");
     EXPECT_EQ(CsvField("two\r\nlines"), "\"two\r\nlines\"");
     EXPECT_EQ(CsvField(""), "");
+    EXPECT_EQ(CsvField("a,b", ';'), "a,b");
+    EXPECT_EQ(CsvField("a;b", ';'), "\"a;b\"");
 }
 
 TEST(ReportWriter, CsvHasOneRecordPerLogWithTheHeadersColumns)
@@ -71,7 +74,7 @@ TEST(ReportWriter, CsvHasOneRecordPerLogWithTheHeadersColumns)
     EXPECT_EQ(records.back(), "");
     std::vector<std::string> header = CsvFields(records[0]);
     EXPECT_EQ(header.front(), "machine");
-    EXPECT_EQ(header.back(), "note");
+    EXPECT_EQ(header.back(), "evidence");
     for (size_t i = 1; i <= 3; ++i)
         EXPECT_EQ(CsvFields(records[i]).size(), header.size()) << records[i];
 
@@ -92,6 +95,7 @@ TEST(ReportWriter, CsvHasOneRecordPerLogWithTheHeadersColumns)
     EXPECT_EQ(column(1, "skipped"), "1");
     EXPECT_EQ(column(1, "duration_s"), "89");
     EXPECT_EQ(column(1, "pid"), "4512");
+    EXPECT_EQ(column(1, "evidence"), "lines 3-88: run of process 4512 from 2026-03-17 09:14:02");
     EXPECT_EQ(column(2, "machine"), "K\xC3\x96LN, \"Nord\"");
     EXPECT_EQ(column(2, "pending_renames"), "none");
     EXPECT_EQ(column(2, "verdict"), "not repaired");
@@ -123,7 +127,7 @@ TEST(ReportWriter, TableColumnsLineUpAndVerdictsAreCounted)
     EXPECT_EQ(lines[3].find("logs/x.dbg"), 0u);
     EXPECT_NE(lines[1].find("ok fail ok"), std::string::npos);
     EXPECT_EQ(lines[1].back(), 'd'); // no blanks after the last cell
-    EXPECT_EQ(lines[5], "3 logs: 1 repaired, 1 not repaired, 1 unreadable");
+    EXPECT_EQ(lines[5], "3 machines: 1 repaired, 1 not repaired, 1 unreadable");
 }
 
 TEST(ReportWriter, Durations)
@@ -135,25 +139,43 @@ TEST(ReportWriter, Durations)
     EXPECT_EQ(FormatDuration(-3600), "-");
 }
 
-TEST(LogReaderCommand, ReportsAFolderOfCollectedLogs)
+TEST(LogReaderCommand, ReconcilesACollectionWithTheMachineList)
 {
     CTempFolder temp;
-    temp.Put("PC-1/sanarix.dbg", ReadFixture(kRepaired));
-    temp.Put("PC-2/sanarix.dbg", ReadFixture(kNothingInstalled));
-    temp.Put("PC-3/sanarix.dbg", "");
+    temp.Put("share/PC-1/sanarix.dbg", ReadFixture(kRepaired));
+    temp.Put("share/PC-1/notes.dbg", "not read: only sanarix.dbg is");
+    // Two dated copies: the later run counts, whatever the folders' order.
+    temp.Put("share/PC-2/2026-12-01/sanarix.dbg", ReadFixture(kNothingInstalled));
+    temp.Put("share/PC-2/2026-12-02/sanarix.dbg", ReadFixture(kRepaired));
+    fs::create_directories(temp.Path() / "share" / "PC-3");
+    temp.Put("share/PC-5/C/ProgramData/Corvanta/DTrace/sanarix.dbg", ReadFixture(kRepaired));
+    fs::path list = temp.Put("machines.txt", "\xEF\xBB\xBF# roll-out 7\r\nPC-1\r\n  pc-2 \r\n\r\nPC-3\r\nPC-4\r\nPC-1\r\n");
     std::ostringstream out, err;
-    ASSERT_EQ(RunLogReader({"--csv", temp.Path()}, out, err), 0);
+    ASSERT_EQ(RunLogReader({"--csv-bom", "--sep", ";", "--expect", list, temp.Path() / "share"}, out, err), 0);
     EXPECT_EQ(err.str(), "");
+    ASSERT_EQ(out.str().rfind("\xEF\xBB\xBFmachine;file;verdict;", 0), 0u);
     std::vector<std::string> records = Split(out.str(), "\r\n");
-    ASSERT_EQ(records.size(), 5u);
-    EXPECT_EQ(records[1].rfind("PC-1,", 0), 0u);
-    EXPECT_NE(records[1].find(",repaired,"), std::string::npos);
-    EXPECT_NE(records[2].find(",not repaired,"), std::string::npos);
-    EXPECT_NE(records[3].find(",not a debug log,"), std::string::npos);
+    ASSERT_EQ(records.size(), 7u) << out.str(); // header, five machines, the empty end
+    auto field = [&](size_t row, size_t index) { return CsvFields(records[row], ';')[index]; };
+    const std::vector<std::vector<std::string>> expected = {
+        {"PC-1", "repaired", ""},
+        {"PC-2", "not repaired", "older log " + (temp.Path() / "share" / "PC-2" / "2026-12-02" / "sanarix.dbg").u8string() +
+                                     ": repaired, run 2026-03-17 09:14:02"},
+        {"PC-3", "no log", "no sanarix.dbg in"},
+        {"PC-5", "repaired", "not in the machine list"},
+        {"PC-4", "no log", "no log collected"},
+    };
+    const size_t note = CsvFields(records[0], ';').size() - 2;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(field(i + 1, 0), expected[i][0]);
+        EXPECT_EQ(field(i + 1, 2), expected[i][1]) << expected[i][0];
+        EXPECT_NE(field(i + 1, note).find(expected[i][2]), std::string::npos) << field(i + 1, note);
+    }
 
-    std::ostringstream table;
-    ASSERT_EQ(RunLogReader({temp.Path()}, table, err), 0);
-    EXPECT_NE(table.str().find("3 logs: 1 repaired, 1 not repaired, 1 not a debug log"), std::string::npos);
+    std::ostringstream table, details;
+    ASSERT_EQ(RunLogReader({"--details", "--expect", list, temp.Path() / "share"}, table, err), 0);
+    EXPECT_NE(table.str().find("5 machines: 2 repaired, 1 not repaired, 2 no log"), std::string::npos);
+    EXPECT_NE(table.str().find("\nPC-2: not repaired\n  file "), std::string::npos) << table.str();
 }
 
 TEST(LogReaderCommand, CommandLineMistakes)
@@ -167,14 +189,30 @@ TEST(LogReaderCommand, CommandLineMistakes)
     // Nothing to report: an empty folder.
     std::ostringstream none, noneErr;
     EXPECT_EQ(RunLogReader({temp.Path()}, none, noneErr), 1);
-    EXPECT_NE(noneErr.str().find("no *.dbg file"), std::string::npos);
+    EXPECT_NE(noneErr.str().find("no sanarix.dbg file"), std::string::npos);
     // After "--" a name that begins with a hyphen is a path.
     std::ostringstream dashed, dashedErr;
     EXPECT_EQ(RunLogReader({"--", "--csv"}, dashed, dashedErr), 0);
     EXPECT_NE(dashed.str().find("not found"), std::string::npos);
     std::ostringstream help, helpErr;
-    EXPECT_EQ(RunLogReader({"--help"}, help, helpErr), 0);
+    EXPECT_EQ(RunLogReader({"/?"}, help, helpErr), 0);
     EXPECT_NE(help.str().find("usage: logreader"), std::string::npos);
+    std::ostringstream version;
+    EXPECT_EQ(RunLogReader({"--version"}, version, helpErr), 0);
+    EXPECT_EQ(version.str(), std::string("logreader ") + SANARIX_VERSION + "\n");
+    // One log for --check and --detect, and nothing that belongs to a report.
+    const std::vector<std::vector<fs::path>> wrong = {
+        {"--check"}, {"--check", "a.dbg", "b.dbg"}, {"--check", "a.dbg", "--detect", "a.dbg"},
+        {"--detect", "a.dbg", "--details"}, {"--check", "a.dbg", "--csv"}, {"--sep", "|", "a.dbg"},
+        {"--expect"}, {"--details"}};
+    for (const std::vector<fs::path>& arguments : wrong) {
+        std::ostringstream quiet, complaint;
+        EXPECT_EQ(RunLogReader(arguments, quiet, complaint), 2) << arguments.front();
+        EXPECT_EQ(quiet.str(), "");
+    }
+    std::ostringstream missingList;
+    EXPECT_EQ(RunLogReader({"--expect", temp.Path() / "none.txt", temp.Path()}, out, missingList), 2);
+    EXPECT_NE(missingList.str().find("cannot read the machine list"), std::string::npos);
 }
 
 } // namespace

@@ -61,6 +61,24 @@ TEST(ItemPayload, RecordsDecipherBackWithTheirFraming)
     EXPECT_EQ(payload.hash, JoinedDigests(records, /*original=*/true));
     EXPECT_EQ(payload.qhash, JoinedDigests(records, /*original=*/false));
     EXPECT_EQ(payload.hash.size(), 96u);
+
+    // The item builder's own reader, fed in pieces that split headers and names, reads the
+    // same records and digests; cut short, it says where.
+    for (size_t piece : {size_t(1), size_t(7), size_t(65536)}) {
+        std::string bytes = payload.bytes;
+        CPayloadReader reader(/*efs=*/false, /*keepStreams=*/true);
+        for (size_t at = 0; at < bytes.size(); at += piece)
+            reader.Feed(reinterpret_cast<uint8_t*>(&bytes[at]), std::min(piece, bytes.size() - at));
+        CPayloadSummary read = reader.Finish();
+        EXPECT_EQ(read.m_framing, PayloadCheck::Ok);
+        EXPECT_EQ(read.m_hash, payload.hash);
+        EXPECT_EQ(read.m_qhash, payload.qhash);
+        EXPECT_EQ(read.m_mainDataSize, 70000);
+        ASSERT_EQ(read.m_streams.size(), 3u);
+        EXPECT_EQ(read.m_streams[1].name, L":Zone.Identifier:$DATA");
+        EXPECT_EQ(read.m_streams[2].data, desc.extraStreams[1].data);
+    }
+    EXPECT_EQ(ReadItemPayload(payload.bytes.substr(0, 70050), false).m_framing, PayloadCheck::CutName);
 }
 
 TEST(ItemPayload, EmptyContentAsARecordOrAsNothing)

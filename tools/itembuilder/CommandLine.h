@@ -1,5 +1,5 @@
-// The item builder program's command line: options to a CItemDescription, and the files it names
-// read into it.
+// The item builder program's command line: options to a CItemDescription, and the files it
+// names read into it; or the quarantine inspector's folder and output form.
 #pragma once
 #include "tools/itembuilder/ItemBuilder.h"
 #include <optional>
@@ -17,6 +17,7 @@ struct CStreamFileArg
 struct CItemBuilderArgs
 {
     bool help = false;
+    bool version = false;
     std::wstring outBase;
     std::optional<std::wstring> contentFile;
     std::vector<CStreamFileArg> streamFiles;
@@ -24,17 +25,11 @@ struct CItemBuilderArgs
     CItemDescription desc;  // everything given directly; the files are read by LoadItemFiles
 };
 
-// Options (after the program name):
-//   --out-base B            required: writes B.cvq and B.xml
-//   --content-file F | --content TEXT (stored as UTF-8)
-//   --location "name|path"  repeatable; the index lists them in this order
-//   --virus NAME  --qname TEXT  --attr N  --crt N  --lat N  --lwt N  --dtime N  --dflags N
-//   --sender T  --receiver T  --subject T  --mailfname T
-//   --stream "id|name|file" repeatable    --security-file F
-//   --no-empty-record       empty content: no main data record at all
-//   --damage kind[:arg]     repeatable: truncate:N flip:N hash qhash size[:N] secstr nopayload
-//   --help
-// Numbers take decimal, or hexadecimal with 0x. False with a message for anything else.
+// Options (after the program name), described with units and defaults by ItemBuilderUsage.
+// Times take ISO 8601 or a file time; numbers decimal, or hexadecimal with 0x; --sddl the
+// security descriptor as SDDL text. False with a message that says what is wrong and what
+// is expected: a bad value, an option given twice, options that contradict each other, or
+// one missing (--out-base, a --location).
 bool ParseItemBuilderArgs(const std::vector<std::wstring>& args, CItemBuilderArgs* out,
                           std::wstring* error);
 
@@ -42,5 +37,14 @@ bool ParseItemBuilderArgs(const std::vector<std::wstring>& args, CItemBuilderArg
 // naming the file that could not be read.
 bool LoadItemFiles(CItemBuilderArgs* out, std::wstring* error);
 
-// The usage text printed by --help and after a bad option.
+// "inspect FOLDER [--csv] [--sep C]", after the word "inspect".
+struct CInspectArgs
+{
+    std::wstring folder;
+    bool csv = false;
+    char separator = ',';
+};
+bool ParseInspectArgs(const std::vector<std::wstring>& args, CInspectArgs* out, std::wstring* error);
+
+// The usage text printed by --help, -h and /?.
 const wchar_t* ItemBuilderUsage();

@@ -1,7 +1,13 @@
 // The product's side of a quarantine payload: stream records in backup stream format with
 // their data enciphered (or, for items that were EFS-encrypted files, the complemented raw
-// export), and the digest texts the index keeps for it. No Windows headers.
+// export), and the digest texts the index keeps for it; and the reading of a payload back,
+// as the restore reads it, for the quarantine inspector and the tests. No Windows headers.
 #pragma once
+#include "restore/codecs/DigestList.h"
+#include "restore/codecs/Md5.h"
+#include "restore/codecs/PayloadCipher.h"
+#include "restore/codecs/PayloadRecords.h"
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -34,3 +40,51 @@ CItemPayload BuildNormalPayload(const std::vector<CItemStream>& streams);
 // EFS layout: every byte of the raw export complemented; one digest pair over all of it.
 CItemPayload BuildEfsPayload(const std::string& rawExport);
 
+
+// What a payload holds, read back.
+struct CPayloadSummary
+{
+    PayloadCheck m_framing = PayloadCheck::Ok; // how the records end (EFS: always Ok)
+    uint64_t m_bytes = 0;                      // bytes read
+    size_t m_records = 0;                      // whole records (EFS: 0)
+    int64_t m_mainDataSize = -1;               // data bytes of the main data records
+                                               // (id 1); -1 for EFS, whose size is inside
+    std::string m_hash;                        // original digests, joined as the index keeps them
+    std::string m_qhash;                       // crypted digests
+    std::vector<CItemStream> m_streams;        // with keepStreams: each record, data plain
+};
+
+// Reads a payload fed in pieces of any size, with the restore's codecs: each record's
+// header, name and data, both digests of each record (over header, name and the data as
+// stored or deciphered), sorted and joined as the index's texts are. One buffer's worth of
+// memory whatever the payload's size, unless the streams are kept.
+class CPayloadReader
+{
+public:
+    explicit CPayloadReader(bool efs, bool keepStreams = false);
+    // The next bytes of the payload; they are deciphered (or complemented) in place.
+    void Feed(uint8_t* bytes, size_t count);
+    CPayloadSummary Finish();
+
+private:
+    enum class EPart { Header, Name, Data, Failed };
+
+    void TakeHeader();
+    void NextPart();
+
+    const bool m_bEfs;
+    const bool m_bKeepStreams;
+    EPart m_part = EPart::Header;
+    std::string m_header;   // header bytes gathered so far, then header and name
+    PayloadRecordHeader m_record;
+    uint64_t m_left = 0;    // bytes left of the name or of the data
+    MD5_CTX m_crypted;
+    MD5_CTX m_original;
+    PayloadCipher m_cipher;
+    DigestList m_hashes;
+    DigestList m_qhashes;
+    CPayloadSummary m_summary;
+};
+
+// A whole payload held in memory.
+CPayloadSummary ReadItemPayload(std::string bytes, bool efs, bool keepStreams = false);

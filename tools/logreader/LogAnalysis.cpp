@@ -12,17 +12,18 @@ class CRunCollector
 public:
     explicit CRunCollector(CLogAnalysis& analysis) : m_analysis(analysis) {}
 
-    void Take(const CLogLine& line, size_t offset)
+    void Take(const CLogLine& line, const CTextLine& text)
     {
         auto open = m_open.find(line.m_pid);
         if (line.m_kind == ELineKind::Started || open == m_open.end()) {
-            if (line.m_kind != ELineKind::Started && !m_bSeenRunLine)
-                m_analysis.m_bTrimmed = true;
+            bool headTrimmed = line.m_kind != ELineKind::Started && !m_bSeenRunLine;
+            m_analysis.m_bTrimmed = m_analysis.m_bTrimmed || headTrimmed;
             m_analysis.m_runs.emplace_back();
+            m_analysis.m_runs.back().m_bHeadTrimmed = headTrimmed;
             open = m_open.insert_or_assign(line.m_pid, m_analysis.m_runs.size() - 1).first;
         }
         m_bSeenRunLine = true;
-        m_analysis.m_runs[open->second].Add(line, offset);
+        m_analysis.m_runs[open->second].Add(line, text.m_offset, text.m_number);
         if (line.m_kind == ELineKind::Stopped)
             m_open.erase(open);
     }
@@ -76,7 +77,7 @@ CLogAnalysis AnalyseLog(std::string_view bytes, bool headCut)
         }
         ++analysis.m_nOurLines;
         if (line.m_kind != ELineKind::Fields)
-            collector.Take(line, text.m_offset);
+            collector.Take(line, text);
     }
     MarkDamagedRuns(analysis, damage);
     return analysis;

@@ -30,9 +30,9 @@ bool EqualsNoCase(const std::string& a, const std::string& b)
     return true;
 }
 
-bool IsLogFile(const fs::path& path)
+bool IsLogName(const fs::path& path)
 {
-    return EqualsNoCase(PathText(path.extension()), ".dbg");
+    return EqualsNoCase(PathText(path.filename()), "sanarix.dbg");
 }
 
 // "C", "C:" or "C$" (an administrative share): a drive, not a machine.
@@ -61,24 +61,37 @@ std::string ShareHost(const fs::path& path)
     return root.substr(2);
 }
 
-void CollectFolder(const fs::path& folder, std::vector<CLogSource>& sources,
-                   std::vector<std::string>& warnings)
+// Every sanarix.dbg below one machine folder. A folder of the log's own location (the copy of
+// C\ProgramData\... in a machine folder that was given as the root) is searched like any
+// other, but without logs it is no machine and gives no row.
+void CollectMachine(const fs::path& folder, const std::string& machine,
+                    std::vector<CLogSource>& sources, std::vector<std::string>& warnings)
 {
-    std::vector<fs::path> found;
+    const size_t before = sources.size();
     std::error_code ec;
     fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
     for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         std::error_code typeEc;
-        if (it->is_regular_file(typeEc) && IsLogFile(it->path()))
-            found.push_back(it->path());
+        if (it->is_regular_file(typeEc) && IsLogName(it->path()))
+            sources.push_back({it->path(), machine, {}});
     }
     if (ec)
         warnings.push_back(PathText(folder) + ": cannot search the whole folder (" + ec.message() + ")");
-    else if (found.empty())
-        warnings.push_back(PathText(folder) + ": no *.dbg file in this folder");
-    std::sort(found.begin(), found.end());
-    for (const fs::path& path : found)
-        sources.push_back({path, {}});
+    if (sources.size() == before && !IsLogHomeFolder(PathText(folder.filename())))
+        sources.push_back({{}, machine, "no sanarix.dbg in " + PathText(folder)});
+}
+
+std::string FoldCase(const std::string& text)
+{
+    std::string folded = text;
+    for (char& c : folded)
+        c = LowerAscii(c);
+    return folded;
+}
+
+long long RunStart(const CLogReport& report)
+{
+    return report.m_bHasRun ? report.m_run.m_first.ToSeconds() : -1;
 }
 
 } // namespace
@@ -97,25 +110,96 @@ std::string PathText(const fs::path& path)
     }
 }
 
-std::vector<CLogSource> CollectLogs(const std::vector<fs::path>& arguments,
-                                    std::vector<std::string>& warnings)
+CLogCollection::CLogCollection(const std::vector<fs::path>& arguments,
+                               std::vector<std::string>& warnings)
+    : m_arguments(arguments)
 {
-    std::vector<CLogSource> sources;
-    for (const fs::path& argument : arguments) {
+    for (unsigned i = 0; i < m_arguments.size(); ++i) {
         std::error_code ec;
-        fs::file_status status = fs::status(argument, ec);
-        if (status.type() == fs::file_type::directory)
-            CollectFolder(argument, sources, warnings);
-        else if (status.type() == fs::file_type::regular)
-            sources.push_back({argument, {}});
-        else if (status.type() == fs::file_type::not_found)
-            sources.push_back({argument, "not found"});
-        else if (ec)
-            sources.push_back({argument, "cannot be read: " + ec.message()});
+        if (fs::is_directory(m_arguments[i], ec))
+            AddRoot(i, warnings);
         else
-            sources.push_back({argument, "not a file"});
+            m_entries.push_back({MachineOfLog(m_arguments[i]), {}, i, EKind::File});
     }
-    return sources;
+    // Stable: one machine's folders keep the order of the roots they were found in.
+    std::stable_sort(m_entries.begin(), m_entries.end(), [this](const CEntry& a, const CEntry& b) {
+        return SortKey(a) < SortKey(b);
+    });
+}
+
+void CLogCollection::AddRoot(unsigned argument, std::vector<std::string>& warnings)
+{
+    const fs::path& root = m_arguments[argument];
+    const size_t before = m_entries.size();
+    std::error_code ec;
+    fs::directory_iterator it(root, fs::directory_options::skip_permission_denied, ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        std::error_code typeEc;
+        std::string name = PathText(it->path().filename());
+        if (it->is_directory(typeEc)) {
+            // A folder of the log's own location names no machine: the path above it does.
+            std::string machine = IsLogHomeFolder(name) ? MachineOfLog(it->path() / "sanarix.dbg") : name;
+            m_entries.push_back({machine, name, argument, EKind::Folder});
+        } else if (it->is_regular_file(typeEc) && IsLogName(it->path())) {
+            m_entries.push_back({MachineOfLog(it->path()), name, argument, EKind::RootLog});
+        }
+    }
+    if (ec)
+        warnings.push_back(PathText(root) + ": cannot search the whole folder (" + ec.message() + ")");
+    else if (m_entries.size() == before)
+        warnings.push_back(PathText(root) + ": no sanarix.dbg file in this folder");
+}
+
+// A machine's folded name; a path that names no machine sorts by its text and joins nothing.
+std::string CLogCollection::SortKey(const CEntry& entry) const
+{
+    if (!entry.m_sMachine.empty())
+        return FoldCase(entry.m_sMachine);
+    return PathText(m_arguments[entry.m_nArgument] / entry.m_sName);
+}
+
+bool CLogCollection::Next(std::vector<CLogSource>& logs, std::vector<std::string>& warnings)
+{
+    logs.clear();
+    while (logs.empty() && m_next < m_entries.size()) {
+        size_t end = m_next + 1;
+        const std::string key = SortKey(m_entries[m_next]);
+        while (!m_entries[m_next].m_sMachine.empty() && end < m_entries.size() &&
+               SortKey(m_entries[end]) == key)
+            ++end;
+        for (; m_next < end; ++m_next) {
+            const CEntry& entry = m_entries[m_next];
+            const fs::path& argument = m_arguments[entry.m_nArgument];
+            if (entry.m_kind == EKind::Folder)
+                CollectMachine(argument / fs::u8path(entry.m_sName), entry.m_sMachine, logs, warnings);
+            else if (entry.m_kind == EKind::RootLog)
+                logs.push_back({argument / fs::u8path(entry.m_sName), entry.m_sMachine, {}});
+            else
+                logs.push_back(FileSource(argument));
+        }
+    }
+    return !logs.empty();
+}
+
+CLogSource FileSource(const fs::path& path)
+{
+    std::error_code ec;
+    fs::file_status status = fs::status(path, ec);
+    CLogSource source{path, MachineOfLog(path), {}};
+    if (status.type() == fs::file_type::not_found)
+        source.m_sProblem = "not found";
+    else if (status.type() == fs::file_type::directory)
+        source.m_sProblem = "a folder, not a file";
+    else if (ec)
+        source.m_sProblem = "cannot be read: " + ec.message();
+    else if (status.type() != fs::file_type::regular)
+        source.m_sProblem = "not a file";
+    return source;
+}
+
+std::string MachineKey(const std::string& machine)
+{
+    return FoldCase(machine);
 }
 
 bool ReadFileTail(const fs::path& path, size_t maxBytes, std::string& bytes, bool& headCut,
@@ -155,12 +239,37 @@ CLogReport ReadLog(const CLogSource& source)
     std::string bytes;
     bool headCut = false;
     std::string problem = source.m_sProblem;
-    if (problem.empty() && ReadFileTail(source.m_path, kMaxReadBytes, bytes, headCut, problem))
+    if (problem.empty() && ReadFileTail(source.m_path, kMaxReadBytes, bytes, headCut, problem)) {
         report = JudgeLog(AnalyseLog(bytes, headCut));
-    else
+    } else {
+        bool missing = source.m_path.empty() || problem == "not found";
+        report.m_verdict = missing ? EVerdict::NoLog : EVerdict::Unreadable;
+        report.m_bNotRead = !missing;
         report.m_notes.push_back(problem);
+    }
     report.m_sFile = PathText(source.m_path);
-    report.m_sMachine = MachineOfLog(source.m_path);
+    report.m_sMachine = source.m_sMachine;
+    return report;
+}
+
+CLogReport ReadMachine(const std::vector<CLogSource>& sources)
+{
+    std::vector<CLogReport> reports;
+    size_t latest = 0;
+    for (const CLogSource& source : sources) {
+        reports.push_back(ReadLog(source));
+        if (RunStart(reports.back()) >= RunStart(reports[latest]))
+            latest = reports.size() - 1;
+    }
+    CLogReport report = std::move(reports[latest]);
+    for (size_t i = 0; i < reports.size(); ++i) {
+        if (i == latest)
+            continue;
+        std::string when = reports[i].m_bHasRun
+                               ? ", run " + reports[i].m_run.m_first.FormatDateTime() : "";
+        report.m_notes.push_back("older log " + reports[i].m_sFile + ": " +
+                                 VerdictText(reports[i].m_verdict) + when);
+    }
     return report;
 }
 

@@ -93,8 +93,12 @@ CTextCheck CheckLogText(std::string_view bytes, bool headCut)
     bool hasZero = false;
     size_t pos = headCut ? SkipPartialLine(bytes) : 0;
     while (pos < bytes.size()) {
-        if (bytes[pos] == '\0')
-            hasZero = true;
+        unsigned char c = static_cast<unsigned char>(bytes[pos]);
+        if (c != 0 && c < 0x80) {
+            ++pos;
+            continue;
+        }
+        hasZero = hasZero || c == 0;
         size_t length = Utf8SequenceLength(bytes, pos);
         if (length == 0 && check.m_problem == ETextProblem::None) {
             check.m_problem = ETextProblem::InvalidUtf8;
@@ -111,6 +115,7 @@ std::vector<CTextLine> SplitLogLines(std::string_view bytes, bool headCut,
 {
     std::vector<CTextLine> lines;
     size_t pos = headCut ? SkipPartialLine(bytes) : 0;
+    size_t number = 1;
     while (pos < bytes.size()) {
         if (bytes[pos] == '\0') {
             size_t end = bytes.find_first_not_of('\0', pos);
@@ -119,9 +124,11 @@ std::vector<CTextLine> SplitLogLines(std::string_view bytes, bool headCut,
             pos = end;
             continue;
         }
-        size_t end = bytes.find_first_of(std::string_view("\n\0", 2), pos);
-        end = end == std::string_view::npos ? bytes.size() : end;
-        CTextLine line{bytes.substr(pos, end - pos), pos};
+        // A plain loop: find_first_of calls memchr once per byte for a set of two.
+        size_t end = pos;
+        while (end < bytes.size() && bytes[end] != '\n' && bytes[end] != '\0')
+            ++end;
+        CTextLine line{bytes.substr(pos, end - pos), pos, number};
         if (!line.m_text.empty() && line.m_text.back() == '\r')
             line.m_text.remove_suffix(1);
         // A byte-order mark opens the file and every file that was appended to it whole.
@@ -130,7 +137,9 @@ std::vector<CTextLine> SplitLogLines(std::string_view bytes, bool headCut,
             line.m_offset += kUtf8Bom.size();
         }
         lines.push_back(line);
-        pos = end < bytes.size() && bytes[end] == '\n' ? end + 1 : end;
+        bool lineFeed = end < bytes.size() && bytes[end] == '\n';
+        number += lineFeed ? 1 : 0;
+        pos = lineFeed ? end + 1 : end;
     }
     return lines;
 }

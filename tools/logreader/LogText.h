@@ -35,6 +35,7 @@ struct CTextLine
 {
     std::string_view m_text; // without CR LF and without a byte-order mark
     size_t m_offset = 0;     // of its first byte in the file's bytes
+    size_t m_number = 0;     // as an editor counts lines (LF ends one), from 1
 };
 
 // headCut: the bytes are the tail of a longer file, so they begin inside a line.

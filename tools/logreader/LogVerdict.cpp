@@ -1,24 +1,23 @@
-// Verdict rules. A run is judged only when the log holds all of it; then the restore decides
-// between "not repaired" and the rest, and any problem left over makes it "partly repaired".
-// The stop steps do not enter the verdict: their failures matter only through what they
-// cause (a file left locked, a restore that failed), and those are judged directly.
+// Verdict rules. A run is judged only when the log holds all of it (or, for a run whose head
+// the log's trim took, all from the restore on); then the restore decides between "not
+// repaired" and the rest, a product not started again comes next, and any problem left over
+// makes it "partly repaired". The stop steps do not enter the verdict: their failures matter
+// only through what they cause (a file left locked, a restore that failed), and those are
+// judged directly. A file that was already at its place (result 13) is no failure: it is kept.
 #include "tools/logreader/LogVerdict.h"
 #include <cstdio>
 
 namespace {
 
-std::string StepName(EStep step)
+std::string LineText(size_t line)
 {
-    const CStepInfo& info = StepInfo(step);
-    std::string name = info.m_szOperation;
-    if (info.m_szArgument)
-        name = name + "(" + info.m_szArgument + ")";
-    return name;
+    return "line " + std::to_string(line);
 }
 
 bool JudgeCompleteness(const CRunSummary& run, std::vector<std::string>& notes)
 {
-    if (!run.m_bHasStart) {
+    bool fromTail = !run.m_bHasStart && run.m_bHeadTrimmed && run.m_bHasStop;
+    if (!run.m_bHasStart && !fromTail) {
         notes.push_back("start of the run is missing (log trimmed or damaged)");
         return false;
     }
@@ -32,10 +31,16 @@ bool JudgeCompleteness(const CRunSummary& run, std::vector<std::string>& notes)
                                           : "no stop marker: ended during " + StepName(cut));
         return false;
     }
-    if (!run.AllStepsLogged()) {
-        notes.push_back("step lines missing");
+    // What the trim left must hold the restore and everything after it.
+    EStep from = run.m_bHasStart ? STEP_INIT : run.FirstStepSeen();
+    if (from > STEP_RESTORE || !run.AllStepsLogged(from)) {
+        notes.push_back(fromTail ? "start of the run trimmed away, restore lines lost"
+                                 : "step lines missing");
         return false;
     }
+    if (fromTail)
+        notes.push_back("start of the run trimmed away: judged from " + LineText(run.m_firstLine) +
+                        " on, " + StepName(from) + " and after");
     return true;
 }
 
@@ -92,6 +97,27 @@ bool CleanupLeftovers(const CRunSummary& run, std::vector<std::string>& notes)
     return left;
 }
 
+std::string DescribeEvidence(const CEvidence& evidence)
+{
+    switch (evidence.m_kind) {
+    case EEvidence::RestoreFailed: return "restore failed: " + evidence.m_text;
+    case EEvidence::Kept: return "already there, kept: " + evidence.m_text;
+    case EEvidence::EngineFileLeft: return "engine file not deleted: " + evidence.m_text;
+    default: return evidence.m_text;
+    }
+}
+
+void CiteRun(const CRunSummary& run, std::vector<std::string>& evidence)
+{
+    evidence.push_back("lines " + std::to_string(run.m_firstLine) + "-" +
+                       std::to_string(run.m_lastLine) + ": run of process " +
+                       std::to_string(run.m_pid) + " from " + run.m_first.FormatDateTime());
+    for (const CEvidence& e : run.m_evidence)
+        evidence.push_back(LineText(e.m_line) + ": " + DescribeEvidence(e));
+    if (run.m_nEvidenceDropped > 0)
+        evidence.push_back("and " + std::to_string(run.m_nEvidenceDropped) + " more line(s)");
+}
+
 void AddTextNotes(const CLogAnalysis& analysis, std::vector<std::string>& notes)
 {
     if (analysis.m_bHeadCut)
@@ -141,9 +167,9 @@ bool JudgeText(const CLogAnalysis& analysis, CLogReport& report)
 }
 
 // For a last run that cannot be judged, the run before it still tells how the machine was left.
-void AddPreviousRun(const CLogAnalysis& analysis, std::vector<std::string>& notes)
+void AddPreviousRun(const CLogAnalysis& analysis, size_t judged, std::vector<std::string>& notes)
 {
-    for (size_t i = analysis.m_runs.size() - 1; i-- > 0;) {
+    for (size_t i = judged; i-- > 0;) {
         const CRunSummary& run = analysis.m_runs[i];
         std::vector<std::string> ignored;
         if (!run.IsComplete() || !run.AllStepsLogged())
@@ -154,23 +180,83 @@ void AddPreviousRun(const CLogAnalysis& analysis, std::vector<std::string>& note
     }
 }
 
+// A run that did nothing because another was in progress tells nothing about the machine
+// once that other run has finished: then the other one is judged. It is the latest earlier
+// run that had not stopped when this one started.
+size_t RunToJudge(const CLogAnalysis& analysis, std::vector<std::string>& notes,
+                  std::vector<std::string>& evidence)
+{
+    size_t last = analysis.m_runs.size() - 1;
+    const CRunSummary& idle = analysis.m_runs[last];
+    if (!idle.m_bAnotherRun)
+        return last;
+    for (size_t i = last; i-- > 0;) {
+        const CRunSummary& other = analysis.m_runs[i];
+        if (other.m_bAnotherRun)
+            continue;
+        if (other.m_bHasStop && other.m_lastOffset < idle.m_firstOffset)
+            break;
+        if (!other.m_bHasStop) {
+            notes.push_back("the run in progress (process " + std::to_string(other.m_pid) +
+                            ", " + other.m_first.FormatDateTime() + ") has not finished");
+            break;
+        }
+        notes.push_back("a later run (process " + std::to_string(idle.m_pid) + ", " +
+                        idle.m_first.FormatDateTime() + ") found this one in progress and did nothing");
+        for (const CEvidence& e : idle.m_evidence)
+            evidence.push_back(LineText(e.m_line) + ": " + e.m_text + " (process " +
+                               std::to_string(idle.m_pid) + ")");
+        return i;
+    }
+    return last;
+}
+
 } // namespace
+
+const EVerdict kAllVerdicts[kVerdictCount] = {
+    EVerdict::Repaired,      EVerdict::PartlyRepaired, EVerdict::ProductLeftStopped,
+    EVerdict::NotRepaired,   EVerdict::AnotherRunInProgress, EVerdict::RunIncomplete,
+    EVerdict::NoLog,         EVerdict::NotALog,       EVerdict::Unreadable,
+};
 
 const char* VerdictText(EVerdict verdict)
 {
     switch (verdict) {
     case EVerdict::Repaired: return "repaired";
     case EVerdict::PartlyRepaired: return "partly repaired";
+    case EVerdict::ProductLeftStopped: return "product left stopped";
     case EVerdict::NotRepaired: return "not repaired";
+    case EVerdict::AnotherRunInProgress: return "another run in progress";
     case EVerdict::RunIncomplete: return "run incomplete";
+    case EVerdict::NoLog: return "no log";
     case EVerdict::NotALog: return "not a debug log";
     case EVerdict::Unreadable: return "unreadable";
     }
     return "unreadable";
 }
 
+int VerdictExitCode(EVerdict verdict)
+{
+    switch (verdict) {
+    case EVerdict::Repaired: return 0;
+    case EVerdict::PartlyRepaired: return 20;
+    case EVerdict::ProductLeftStopped: return 21;
+    case EVerdict::NotRepaired: return 22;
+    case EVerdict::AnotherRunInProgress: return 23;
+    case EVerdict::RunIncomplete: return 24;
+    case EVerdict::NoLog: return 25;
+    case EVerdict::NotALog: return 26;
+    case EVerdict::Unreadable: return 27;
+    }
+    return 27;
+}
+
 EVerdict JudgeRun(const CRunSummary& run, std::vector<std::string>& notes)
 {
+    if (run.m_bAnotherRun) {
+        notes.push_back("another run was in progress: this one did nothing");
+        return EVerdict::AnotherRunInProgress;
+    }
     if (!JudgeCompleteness(run, notes))
         return EVerdict::RunIncomplete;
     bool restoreProblem = RestoreUnreachable(run, notes);
@@ -178,13 +264,18 @@ EVerdict JudgeRun(const CRunSummary& run, std::vector<std::string>& notes)
         notes.push_back(std::to_string(run.m_nRestoreFailed) + " restore(s) failed");
         restoreProblem = true;
     }
+    if (run.m_nKept > 0)
+        notes.push_back(std::to_string(run.m_nKept) + " already there, kept");
     bool notStarted = ProductNotStarted(run, notes);
     bool leftovers = CleanupLeftovers(run, notes);
-    if (run.m_nRestored == 0 && restoreProblem)
+    // When the trim took the restore's first lines, what it restored there is not known.
+    if (run.m_nRestored == 0 && restoreProblem && run.m_bRestoreBegun)
         return EVerdict::NotRepaired;
-    if (restoreProblem || notStarted || leftovers)
+    if (notStarted)
+        return EVerdict::ProductLeftStopped;
+    if (restoreProblem || leftovers)
         return EVerdict::PartlyRepaired;
-    if (run.m_nRestored == 0)
+    if (run.m_nRestored == 0 && run.m_nKept == 0)
         notes.push_back("nothing to restore");
     return EVerdict::Repaired;
 }
@@ -199,11 +290,16 @@ CLogReport JudgeLog(const CLogAnalysis& analysis)
         report.m_verdict = EVerdict::RunIncomplete;
         report.m_notes.push_back("no run in the log");
     } else {
+        std::vector<std::string> foundBy, cited;
+        size_t judged = RunToJudge(analysis, foundBy, cited);
         report.m_bHasRun = true;
-        report.m_run = analysis.m_runs.back();
+        report.m_run = analysis.m_runs[judged];
         report.m_verdict = JudgeRun(report.m_run, report.m_notes);
+        report.m_notes.insert(report.m_notes.end(), foundBy.begin(), foundBy.end());
+        CiteRun(report.m_run, report.m_evidence);
+        report.m_evidence.insert(report.m_evidence.end(), cited.begin(), cited.end());
         if (report.m_verdict == EVerdict::RunIncomplete)
-            AddPreviousRun(analysis, report.m_notes);
+            AddPreviousRun(analysis, judged, report.m_notes);
     }
     AddTextNotes(analysis, report.m_notes);
     return report;

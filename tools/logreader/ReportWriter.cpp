@@ -52,6 +52,8 @@ std::string FilesCell(const CRunSummary& run)
     return cell;
 }
 
+const char kCellSeparator = '\x1f';
+
 std::string JoinNotes(const std::vector<std::string>& notes)
 {
     std::string text;
@@ -104,40 +106,6 @@ size_t DisplayWidth(const std::string& text)
     return width;
 }
 
-void WriteAligned(std::ostream& out, const std::vector<CRow>& rows)
-{
-    std::vector<size_t> widths(rows.front().size(), 0);
-    for (const CRow& row : rows) {
-        for (size_t i = 0; i < row.size(); ++i)
-            widths[i] = std::max(widths[i], DisplayWidth(row[i]));
-    }
-    for (const CRow& row : rows) {
-        std::string line;
-        for (size_t i = 0; i < row.size(); ++i) {
-            line += row[i];
-            if (i + 1 < row.size())
-                line += std::string(widths[i] - DisplayWidth(row[i]) + 2, ' ');
-        }
-        line.erase(line.find_last_not_of(' ') + 1);
-        out << line << '\n';
-    }
-}
-
-void WriteVerdictCounts(std::ostream& out, const std::vector<CLogReport>& reports)
-{
-    std::string counts;
-    for (EVerdict verdict : {EVerdict::Repaired, EVerdict::PartlyRepaired, EVerdict::NotRepaired,
-                             EVerdict::RunIncomplete, EVerdict::NotALog, EVerdict::Unreadable}) {
-        size_t count = 0;
-        for (const CLogReport& report : reports)
-            count += report.m_verdict == verdict ? 1 : 0;
-        if (count > 0)
-            counts += (counts.empty() ? "" : ", ") + std::to_string(count) + " " +
-                      VerdictText(verdict);
-    }
-    out << '\n' << reports.size() << (reports.size() == 1 ? " log: " : " logs: ") << counts << '\n';
-}
-
 CRow CsvHeader()
 {
     CRow header = {"machine", "file", "verdict", "finished", "start", "end", "duration_s"};
@@ -146,7 +114,8 @@ CRow CsvHeader()
         if (i == STEP_REMOVE_FILES)
             header.push_back("files_not_deleted");
     }
-    for (const char* name : {"restored", "restore_failed", "skipped", "runs", "pid", "note"})
+    for (const char* name : {"restored", "restore_failed", "kept", "skipped", "runs", "pid",
+                             "note", "evidence"})
         header.push_back(name);
     return header;
 }
@@ -155,8 +124,9 @@ CRow CsvRow(const CLogReport& report)
 {
     CRow row = {report.m_sMachine, report.m_sFile, VerdictText(report.m_verdict)};
     if (!report.m_bHasRun) {
-        row.resize(CsvHeader().size() - 1);
+        row.resize(CsvHeader().size() - 2);
         row.push_back(JoinNotes(report.m_notes));
+        row.push_back(JoinNotes(report.m_evidence));
         return row;
     }
     const CRunSummary& run = report.m_run;
@@ -176,27 +146,73 @@ CRow CsvRow(const CLogReport& report)
             row.push_back(StateWord(run.m_steps[step], ""));
         }
     }
-    for (int count : {run.m_nRestored, run.m_nRestoreFailed, run.m_nSkipped})
+    for (int count : {run.m_nRestored, run.m_nRestoreFailed, run.m_nKept, run.m_nSkipped})
         row.push_back(std::to_string(count));
     row.push_back(std::to_string(report.m_nRuns));
     row.push_back(std::to_string(run.m_pid));
     row.push_back(JoinNotes(report.m_notes));
+    row.push_back(JoinNotes(report.m_evidence));
     return row;
 }
 
-void WriteCsvRow(std::ostream& out, const CRow& row)
+void WriteCsvRow(std::ostream& out, const CRow& row, char separator)
 {
     std::string line;
-    for (size_t i = 0; i < row.size(); ++i)
-        line += (i ? "," : "") + CsvField(row[i]);
+    for (size_t i = 0; i < row.size(); ++i) {
+        if (i)
+            line += separator;
+        line += CsvField(row[i], separator);
+    }
     out << line << "\r\n";
+}
+
+const CRow kTableHeader = {"machine", "start", "end", "took", "done", "stop apps",
+                           "stop services", "files", "pending", "restore", "start svcs",
+                           "start apps", "restored", "failed", "verdict", "note"};
+
+std::vector<std::string> SplitCells(const std::string& row)
+{
+    std::vector<std::string> cells(1);
+    for (char c : row) {
+        if (c == kCellSeparator)
+            cells.emplace_back();
+        else
+            cells.back() += c;
+    }
+    return cells;
+}
+
+std::string AlignedLine(const std::vector<std::string>& cells, const std::vector<size_t>& widths)
+{
+    std::string line;
+    for (size_t i = 0; i < cells.size(); ++i) {
+        line += cells[i];
+        if (i + 1 < cells.size())
+            line += std::string(widths[i] - DisplayWidth(cells[i]) + 2, ' ');
+    }
+    line.erase(line.find_last_not_of(' ') + 1);
+    return line;
+}
+
+std::string DetailsOf(const CLogReport& report)
+{
+    std::string name = report.m_sMachine.empty() ? report.m_sFile : report.m_sMachine;
+    std::string text = name + ": " + VerdictText(report.m_verdict) + "\n";
+    if (!report.m_sMachine.empty() && !report.m_sFile.empty())
+        text += "  file " + report.m_sFile + "\n";
+    for (const std::string& note : report.m_notes)
+        text += "  " + note + "\n";
+    for (const std::string& line : report.m_evidence)
+        text += "  " + line + "\n";
+    return text;
 }
 
 } // namespace
 
-std::string CsvField(const std::string& text)
+std::string CsvField(const std::string& text, char separator)
 {
-    if (text.find_first_of(",\"\r\n") == std::string::npos)
+    const char special[] = {separator, '"', '\r', '\n', '\0'};
+    if (text.find_first_of(special) == std::string::npos)
         return text;
     std::string quoted = "\"";
     for (char c : text)
@@ -221,20 +237,95 @@ std::string FormatDuration(long long seconds)
     return text;
 }
 
+CReportWriter::CReportWriter(std::ostream& out, const CReportOptions& options)
+    : m_out(out), m_options(options)
+{
+    if (m_options.m_bCsv) {
+        if (m_options.m_bCsvBom)
+            m_out << "\xEF\xBB\xBF";
+        WriteCsvRow(m_out, CsvHeader(), m_options.m_cSeparator);
+    } else {
+        KeepRow(kTableHeader);
+    }
+}
+
+void CReportWriter::KeepRow(const std::vector<std::string>& cells)
+{
+    std::string row;
+    m_widths.resize(cells.size(), 0);
+    for (size_t i = 0; i < cells.size(); ++i) {
+        m_widths[i] = std::max(m_widths[i], DisplayWidth(cells[i]));
+        row += (i ? std::string(1, kCellSeparator) : "") + cells[i];
+    }
+    m_rows.push_back(std::move(row));
+}
+
+void CReportWriter::Add(const CLogReport& report)
+{
+    ++m_counts[static_cast<size_t>(report.m_verdict)];
+    ++m_nReports;
+    if (m_options.m_bCsv) {
+        WriteCsvRow(m_out, CsvRow(report), m_options.m_cSeparator);
+        return;
+    }
+    KeepRow(TableRow(report));
+    if (!m_options.m_bDetails)
+        return;
+    if (m_details.empty() || m_details.back().size() > (1u << 20))
+        m_details.emplace_back();
+    m_details.back() += "\n" + DetailsOf(report);
+}
+
+void CReportWriter::Finish()
+{
+    if (m_options.m_bCsv)
+        return;
+    for (const std::string& row : m_rows)
+        m_out << AlignedLine(SplitCells(row), m_widths) << '\n';
+    std::string counts;
+    for (EVerdict verdict : kAllVerdicts) {
+        size_t count = m_counts[static_cast<size_t>(verdict)];
+        if (count > 0)
+            counts += (counts.empty() ? "" : ", ") + std::to_string(count) + " " + VerdictText(verdict);
+    }
+    m_out << '\n' << m_nReports << (m_nReports == 1 ? " machine: " : " machines: ") << counts << '\n';
+    for (const std::string& piece : m_details)
+        m_out << piece;
+}
+
+void WriteAlignedRows(std::ostream& out, const std::vector<std::vector<std::string>>& rows)
+{
+    std::vector<size_t> widths;
+    for (const CRow& row : rows) {
+        widths.resize(std::max(widths.size(), row.size()), 0);
+        for (size_t i = 0; i < row.size(); ++i)
+            widths[i] = std::max(widths[i], DisplayWidth(row[i]));
+    }
+    for (const CRow& row : rows)
+        out << AlignedLine(row, widths) << '\n';
+}
+
+void WriteCsvRows(std::ostream& out, const std::vector<std::vector<std::string>>& rows,
+                  char separator)
+{
+    for (const CRow& row : rows)
+        WriteCsvRow(out, row, separator);
+}
+
 void WriteTable(std::ostream& out, const std::vector<CLogReport>& reports)
 {
-    std::vector<CRow> rows = {{"machine", "start", "end", "took", "done", "stop apps",
-                               "stop services", "files", "pending", "restore", "start svcs",
-                               "start apps", "restored", "failed", "verdict", "note"}};
+    CReportWriter writer(out, CReportOptions());
     for (const CLogReport& report : reports)
-        rows.push_back(TableRow(report));
-    WriteAligned(out, rows);
-    WriteVerdictCounts(out, reports);
+        writer.Add(report);
+    writer.Finish();
 }
 
 void WriteCsv(std::ostream& out, const std::vector<CLogReport>& reports)
 {
-    WriteCsvRow(out, CsvHeader());
+    CReportOptions options;
+    options.m_bCsv = true;
+    CReportWriter writer(out, options);
     for (const CLogReport& report : reports)
-        WriteCsvRow(out, CsvRow(report));
+        writer.Add(report);
+    writer.Finish();
 }

@@ -1,5 +1,6 @@
 // Reading the lines of one run into its summary. Only the lines that decide a result are
-// looked at; everything else is counted and otherwise passed over.
+// looked at; everything else is counted and otherwise passed over, so lines a newer program
+// adds (an explanation before a "fail") change nothing.
 #include "tools/logreader/RunSummary.h"
 #include <string_view>
 
@@ -64,12 +65,27 @@ EStep FindStep(std::string_view operation, std::string_view argument)
     return STEP_COUNT;
 }
 
+const std::string_view kAnotherRun = "Another run is in progress, nothing done";
+const std::string_view kKept = "File already there, kept: ";
+
+// The steps whose failure a verdict names: the restore and the starts.
+bool IsCitedStep(EStep step)
+{
+    return step == STEP_RESTORE || step >= STEP_START_CVMSG;
+}
+
 // "StopCVApp(cvhost.exe) ...", "StopCVApp(cvhost.exe) result=ok", "RemoveFileRec(cvheur.xr0)
 // result=0", "InitGlobals() ok", and the sequence's last line "ok".
-void AddSequenceLine(CRunSummary& run, std::string_view text)
+void AddSequenceLine(CRunSummary& run, const CLogLine& line, size_t number)
 {
+    std::string_view text = line.m_text;
     if (text == "ok") {
         run.m_bFinalOk = true;
+        return;
+    }
+    if (text == kAnotherRun && line.m_level == LEVEL_ERROR) {
+        run.m_bAnotherRun = true;
+        run.AddEvidence(EEvidence::AnotherRun, number, text);
         return;
     }
     size_t open = text.find('(');
@@ -81,8 +97,10 @@ void AddSequenceLine(CRunSummary& run, std::string_view text)
         return;
     std::string_view tail = text.substr(close + 1);
     EStepState& state = run.m_steps[step];
+    run.m_stepLines[step] = number;
     if (tail == " ...") {
         state = EStepState::Cut;
+        run.m_bRestoreBegun = run.m_bRestoreBegun || step == STEP_RESTORE;
     } else if (step == STEP_INIT && tail == " ok") {
         state = EStepState::Ok;
     } else if (StartsWith(tail, " result=")) {
@@ -93,26 +111,33 @@ void AddSequenceLine(CRunSummary& run, std::string_view text)
             state = count >= 0 ? EStepState::Ok : EStepState::Fail;
         } else {
             state = word == "ok" ? EStepState::Ok : EStepState::Fail;
+            if (state == EStepState::Fail && IsCitedStep(step))
+                run.AddEvidence(EEvidence::StepFailed, number, text);
         }
     }
 }
 
-void AddCleanupLine(CRunSummary& run, std::string_view text)
+void AddCleanupLine(CRunSummary& run, std::string_view text, size_t number)
 {
-    if (StartsWith(text, "Delete file ") && EndsWith(text, " ok"))
+    const std::string_view notDeleted = "Cannot delete file ";
+    if (StartsWith(text, "Delete file ") && EndsWith(text, " ok")) {
         ++run.m_nFilesDeleted;
-    else if (StartsWith(text, "Cannot delete file "))
+    } else if (StartsWith(text, notDeleted)) {
         ++run.m_nFilesNotDeleted;
+        run.AddEvidence(EEvidence::EngineFileLeft, number, text.substr(notDeleted.size()));
+    }
 }
 
-void AddRegistryLine(CRunSummary& run, std::string_view text)
+void AddRegistryLine(CRunSummary& run, std::string_view text, size_t number)
 {
     const std::string_view openFailed = "Cannot open registry key, error=";
     const std::string_view deleteFailed = "Cannot delete registry key, error=";
     long long code = 0;
     if (text == "Delete registry key ok") {
         run.m_bPendingDeleted = true;
-    } else if (StartsWith(text, openFailed)) {
+        return;
+    }
+    if (StartsWith(text, openFailed)) {
         run.m_bPendingError = run.m_bPendingOpenFailed = true;
         if (ParseNumber(text.substr(openFailed.size()), 16, code))
             run.m_nPendingError = static_cast<unsigned long>(code);
@@ -120,25 +145,54 @@ void AddRegistryLine(CRunSummary& run, std::string_view text)
         run.m_bPendingError = true;
         if (ParseNumber(text.substr(deleteFailed.size()), 16, code))
             run.m_nPendingError = static_cast<unsigned long>(code);
+    } else {
+        return;
     }
+    if (!run.PendingNothingToDo())
+        run.AddEvidence(EEvidence::PendingNotRemoved, number, text);
 }
 
-void AddRestoreLine(CRunSummary& run, const CLogLine& line)
+// The failed restore just before a "kept" line was no failure: the file stood there already
+// and was left as it is.
+void MarkLastFailureKept(CRunSummary& run, std::string_view detail, size_t number)
 {
+    ++run.m_nKept;
+    if (run.m_nRestoreFailed > 0)
+        --run.m_nRestoreFailed;
+    for (auto it = run.m_evidence.rbegin(); it != run.m_evidence.rend(); ++it) {
+        if (it->m_kind == EEvidence::RestoreFailed) {
+            it->m_kind = EEvidence::Kept;
+            it->m_text += std::string(" (") + std::string(detail) + ")";
+            return;
+        }
+    }
+    run.AddEvidence(EEvidence::Kept, number, detail);
+}
+
+void AddRestoreLine(CRunSummary& run, const CLogLine& line, size_t number)
+{
+    const std::string_view restoring = "Restoring: [";
     std::string_view text = line.m_text;
-    if (StartsWith(text, "Restoring: [")) {
-        if (EndsWith(text, "] ok"))
+    if (StartsWith(text, restoring)) {
+        if (EndsWith(text, "] ok")) {
             ++run.m_nRestored;
-        else if (EndsWith(text, "] failed"))
+        } else if (EndsWith(text, "] failed")) {
             ++run.m_nRestoreFailed;
-        else
+            text.remove_prefix(restoring.size());
+            run.AddEvidence(EEvidence::RestoreFailed, number, text.substr(0, text.size() - 8));
+        } else {
             ++run.m_nRestoreAttempts;
+        }
+    } else if (StartsWith(text, kKept)) {
+        MarkLastFailureKept(run, text, number);
     } else if (StartsWith(text, "Skipping: [")) {
         ++run.m_nSkipped;
     } else if (text == "Could not init vaultkit!") {
         run.m_bVaultkitFailed = true;
+        run.AddEvidence(EEvidence::QuarantineUnreachable, number, text);
     } else if (line.m_level == LEVEL_ERROR) {
         ++run.m_nRestoreErrors;
+        run.AddEvidence(EEvidence::RestoreError, number, text);
     }
 }
 
@@ -149,16 +203,36 @@ const CStepInfo& StepInfo(EStep step)
     return kSteps[step < STEP_COUNT ? step : STEP_INIT];
 }
 
-void CRunSummary::Add(const CLogLine& line, size_t offset)
+std::string StepName(EStep step)
+{
+    const CStepInfo& info = StepInfo(step);
+    std::string name = info.m_szOperation;
+    if (info.m_szArgument)
+        name = name + "(" + info.m_szArgument + ")";
+    return name;
+}
+
+void CRunSummary::AddEvidence(EEvidence kind, size_t line, std::string_view text)
+{
+    if (m_evidence.size() >= kMaxEvidence) {
+        ++m_nEvidenceDropped;
+        return;
+    }
+    m_evidence.push_back({kind, line, std::string(text)});
+}
+
+void CRunSummary::Add(const CLogLine& line, size_t offset, size_t lineNumber)
 {
     if (m_nLines == 0) {
         m_pid = line.m_pid;
         m_first = line.m_time;
         m_firstOffset = offset;
+        m_firstLine = lineNumber;
     }
     ++m_nLines;
     m_last = line.m_time;
     m_lastOffset = offset;
+    m_lastLine = lineNumber;
     if (line.m_kind == ELineKind::Started)
         m_bHasStart = true;
     else if (line.m_kind == ELineKind::Stopped)
@@ -166,16 +240,18 @@ void CRunSummary::Add(const CLogLine& line, size_t offset)
     if (line.m_kind != ELineKind::Message)
         return;
     const std::string_view function = line.m_function;
-    if (function == "DoSanarix")
-        AddSequenceLine(*this, line.m_text);
-    else if (function == "RemoveFileRec")
-        AddCleanupLine(*this, line.m_text);
-    else if (function == "DeleteRegistryKey")
-        AddRegistryLine(*this, line.m_text);
-    else if (function == "RestoreQuarantine")
-        AddRestoreLine(*this, line);
-    else if (function == "GetQuarFolderPath" && line.m_level == LEVEL_ERROR)
+    if (function == "DoSanarix") {
+        AddSequenceLine(*this, line, lineNumber);
+    } else if (function == "RemoveFileRec") {
+        AddCleanupLine(*this, line.m_text, lineNumber);
+    } else if (function == "DeleteRegistryKey") {
+        AddRegistryLine(*this, line.m_text, lineNumber);
+    } else if (function == "RestoreQuarantine") {
+        AddRestoreLine(*this, line, lineNumber);
+    } else if (function == "GetQuarFolderPath" && line.m_level == LEVEL_ERROR) {
         m_bQuarFolderMissing = true;
+        AddEvidence(EEvidence::QuarantineUnreachable, lineNumber, line.m_text);
+    }
 }
 
 EStep CRunSummary::CutStep() const
@@ -187,10 +263,19 @@ EStep CRunSummary::CutStep() const
     return STEP_COUNT;
 }
 
-bool CRunSummary::AllStepsLogged() const
+EStep CRunSummary::FirstStepSeen() const
 {
-    for (EStepState state : m_steps) {
-        if (state != EStepState::Ok && state != EStepState::Fail)
+    for (size_t i = 0; i < STEP_COUNT; ++i) {
+        if (m_steps[i] != EStepState::NotReached)
+            return static_cast<EStep>(i);
+    }
+    return STEP_COUNT;
+}
+
+bool CRunSummary::AllStepsLogged(EStep from) const
+{
+    for (size_t i = from; i < STEP_COUNT; ++i) {
+        if (m_steps[i] != EStepState::Ok && m_steps[i] != EStepState::Fail)
             return false;
     }
     return m_bFinalOk;

@@ -1,9 +1,12 @@
 // What one run of the repair left in the debug log: the result of each step of the fixed
-// sequence, the counts of restored and failed items, and the few operation lines that tell
-// a harmless "fail" from a real one. Built line by line from the run's own lines.
+// sequence, the counts of restored and failed items, the few operation lines that tell
+// a harmless "fail" from a real one, and where each problem stands in the file (so that a
+// verdict can cite its lines). Built line by line from the run's own lines.
 #pragma once
 #include "tools/logreader/LogLine.h"
 #include <cstddef>
+#include <string>
+#include <vector>
 
 // The steps of the repair sequence, in the order the run takes them.
 enum EStep : size_t
@@ -41,6 +44,31 @@ struct CStepInfo
 };
 
 const CStepInfo& StepInfo(EStep step);
+// "StopCVApp(cvhost.exe)", "RemoveFileRec": the step as the run names it.
+std::string StepName(EStep step);
+
+// The kinds of line a verdict cites.
+enum class EEvidence
+{
+    RestoreFailed,         // "Restoring: [%s] failed": the index file
+    Kept,                  // a failed restore whose file was already there (result 13)
+    StepFailed,            // a step's "result=fail" that matters (start steps, restore)
+    EngineFileLeft,        // "Cannot delete file %s"
+    PendingNotRemoved,     // a registry error of the pending renames other than "not found"
+    QuarantineUnreachable, // "Could not init vaultkit!", GetQuarFolderPath's errors
+    RestoreError,          // any other error line of the restore driver
+    AnotherRun,            // "Another run is in progress, nothing done"
+};
+
+struct CEvidence
+{
+    EEvidence m_kind;
+    size_t m_line; // line number in the text read, from 1
+    std::string m_text;
+};
+
+// A run with thousands of failed restores still cites only this many lines.
+const size_t kMaxEvidence = 20;
 
 struct CRunSummary
 {
@@ -53,9 +81,17 @@ struct CRunSummary
     CLogTime m_last;
     size_t m_firstOffset = 0;
     size_t m_lastOffset = 0;
+    size_t m_firstLine = 0; // line numbers of the run's first and last line
+    size_t m_lastLine = 0;
     size_t m_nLines = 0;
+    // The run begins the file without its start marker: the log's trim took its head.
+    bool m_bHeadTrimmed = false;
+    // The run found another run in progress and did nothing.
+    bool m_bAnotherRun = false;
 
     EStepState m_steps[STEP_COUNT] = {};
+    size_t m_stepLines[STEP_COUNT] = {}; // line of each step's last line seen
+    bool m_bRestoreBegun = false;        // the restore's announcement is in the log
 
     int m_nFilesFound = -1;    // RemoveFileRec's count; -1 before its result line
     int m_nFilesDeleted = 0;   // "Delete file %s ok"
@@ -68,14 +104,20 @@ struct CRunSummary
 
     int m_nRestoreAttempts = 0; // "Restoring: [%s]"
     int m_nRestored = 0;        // "Restoring: [%s] ok"
-    int m_nRestoreFailed = 0;   // "Restoring: [%s] failed"
+    int m_nRestoreFailed = 0;   // "Restoring: [%s] failed", the kept ones not counted
+    int m_nKept = 0;            // failed because the file was already there: kept (13)
     int m_nSkipped = 0;         // "Skipping: [%s]"
     bool m_bVaultkitFailed = false;    // "Could not init vaultkit!"
     bool m_bQuarFolderMissing = false; // GetQuarFolderPath's error lines
     int m_nRestoreErrors = 0;          // any other error line of the restore driver
 
-    // Takes one line of this run (start and stop markers included).
-    void Add(const CLogLine& line, size_t offset);
+    std::vector<CEvidence> m_evidence; // in file order, at most kMaxEvidence
+    size_t m_nEvidenceDropped = 0;
+
+    // Takes one line of this run (start and stop markers included) with its byte offset and
+    // line number.
+    void Add(const CLogLine& line, size_t offset, size_t lineNumber);
+    void AddEvidence(EEvidence kind, size_t line, std::string_view text);
 
     // No value of 2 (ERROR_FILE_NOT_FOUND): nothing was pending, the usual case.
     bool PendingNothingToDo() const
@@ -85,7 +127,9 @@ struct CRunSummary
     bool IsComplete() const { return m_bHasStart && m_bHasStop && !m_bDamaged; }
     // The first step announced but without result, or STEP_COUNT.
     EStep CutStep() const;
-    // Every step has its result line and the sequence its final "ok".
-    bool AllStepsLogged() const;
+    // The first step with any line in the run, or STEP_COUNT.
+    EStep FirstStepSeen() const;
+    // Every step from the given one on has its result line, and the sequence its final "ok".
+    bool AllStepsLogged(EStep from = STEP_INIT) const;
     long long DurationSeconds() const { return m_last.ToSeconds() - m_first.ToSeconds(); }
 };

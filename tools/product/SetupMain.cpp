@@ -7,6 +7,7 @@
 //                                    (default <ProgramData>\Corvanta\product-manifest.txt)
 //   product_setup status             services' states and product processes
 //   product_setup report             every planned location: what stands there now
+//   product_setup --version
 // Exit code 0 on success, 1 when something failed (the problems go to stderr), 2 on bad use.
 #include "platform/Utf8.h"
 #include "tools/product/FileTools.h"
@@ -15,6 +16,7 @@
 #include "tools/product/ProductSetup.h"
 #include "tools/product/Report.h"
 #include "tools/product/ServiceTools.h"
+#include "SanarixVersion.h"
 #include <cstdio>
 #include <cwchar>
 
@@ -147,12 +149,17 @@ int wmain(int argc, wchar_t** argv)
         return Expect(argc, argv);
     if (wcscmp(mode, L"status") == 0 && argc == 2)
         return Status();
+    if (wcscmp(mode, L"--version") == 0 && argc == 2) {
+        Print(stdout, L"product_setup " + Utf8ToWide(SANARIX_VERSION) + L"\n");
+        return 0;
+    }
     if (wcscmp(mode, L"report") == 0 && argc == 2) {
         CProductLayout layout = GetProductLayout();
         std::string text = RenderReport(layout, GetProductPlan(layout));
         fwrite(text.data(), 1, text.size(), stdout);
         return 0;
     }
-    Print(stderr, L"usage: product_setup install|start|uninstall|expect|status|report [options]\n");
+    Print(stderr, L"usage: product_setup install|start|uninstall|expect|status|report [options]"
+                  L" | --version\n");
     return 2;
 }

@@ -1,0 +1,28 @@
+// A stand-in for sanarix.exe beside the wrapper in the fleet tests: a windowless program like
+// it that, after a pause (a wrapper that does not wait reads the log before it is written),
+// appends the bytes of the file named by FLEET_RUN_LOG to the debug log, as a run appends its
+// lines, and ends with 0. Like the real program it creates no folder, and without
+// FLEET_RUN_LOG it writes nothing.
+#include <windows.h>
+#include <cstdio>
+#include <string>
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+{
+    Sleep(1000);
+    wchar_t source[MAX_PATH] = {};
+    wchar_t data[MAX_PATH] = {};
+    if (!GetEnvironmentVariableW(L"FLEET_RUN_LOG", source, MAX_PATH) ||
+        !GetEnvironmentVariableW(L"ProgramData", data, MAX_PATH))
+        return 0;
+    FILE* in = _wfopen(source, L"rb");
+    FILE* out = _wfopen((std::wstring(data) + L"\\Corvanta\\DTrace\\sanarix.dbg").c_str(), L"ab");
+    char buffer[65536];
+    for (size_t n; in && out && (n = fread(buffer, 1, sizeof buffer, in)) > 0;)
+        fwrite(buffer, 1, n, out);
+    if (in)
+        fclose(in);
+    if (out)
+        fclose(out);
+    return 0;
+}
