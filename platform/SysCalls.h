@@ -38,6 +38,8 @@
     X(GetFileSizeEx) X(DeleteFileW) X(MoveFileExW) X(SetFileAttributesW)                   \
     X(GetFileAttributesW) X(GetFileAttributesExW) X(SetFileTime) X(GetDiskFreeSpaceExW)    \
     X(DeviceIoControl) X(SetFileSecurityW) X(SetKernelObjectSecurity)                      \
+    X(GetFileInformationByHandle) X(GetFinalPathNameByHandleW)                             \
+    X(SetFileInformationByHandle) X(CompareStringOrdinal) X(GetLongPathNameW)              \
     /* backup restore and raw EFS import */                                                \
     X(BackupWrite) X(OpenEncryptedFileRawW) X(WriteEncryptedFileRaw)                      \
     X(CloseEncryptedFileRaw)                                                               \

@@ -1,6 +1,6 @@
-// Wine lacks a few calls the restore needs (BackupWrite, the raw EFS import). At start-up
-// the program detects Wine and puts our own stand-ins into the table of calls; on Windows
-// the real calls stay.
+// Wine lacks a few calls the restore needs (BackupWrite, the raw EFS import, the final path
+// of a file deeper than MAX_PATH). At start-up the program detects Wine and puts our own
+// stand-ins into the table of calls; on Windows the real calls stay.
 #pragma once
 #include "platform/WinHeaders.h"
 

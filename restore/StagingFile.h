@@ -1,0 +1,75 @@
+// The file a restore writes before it is verified, held through one handle of its own from
+// its creation until it has taken the item's name, or has been removed again. The program
+// runs with rights the owner of the destination folder lacks, and that owner can swap
+// folders for links and plant links under any name there: so nothing is done to the
+// staging file by path once it exists. Where it really is gets checked on the handle;
+// attributes, size, flush, rename and removal all go through the handle too.
+#pragma once
+#include "platform/Owners.h"
+#include <cstdint>
+#include <string>
+
+class CStagingFile
+{
+public:
+    // staging: the path to create (StagingPath.h); folder: the destination folder as the
+    // index gives it, ending in "\"; name: the item's file name.
+    CStagingFile(const wchar_t* staging, const wchar_t* folder, const wchar_t* name);
+    CStagingFile(const CStagingFile&) = delete;
+    CStagingFile& operator=(const CStagingFile&) = delete;
+
+    const wchar_t* Path() const { return m_sPath.c_str(); }
+    const wchar_t* Destination() const { return m_sDestination.c_str(); }
+    // Where the staging file and the restored file are meant to be, as the file system
+    // spells the folder (see FinalPath.h).
+    const std::wstring& IntendedStaging() const { return m_sIntendedStaging; }
+    const std::wstring& IntendedDestination() const { return m_sIntendedDestination; }
+    HANDLE Handle() const { return m_hFile.get(); }
+
+    // Creates the staging file new, never over anything that stands under its name: the
+    // given access, no sharing, backup semantics, sequential access. False with the last
+    // error set (80 when something stands there).
+    bool Create(DWORD access);
+
+    // For the raw EFS import, which opens the file by its path itself: creates the staging
+    // file new and holds it without data or delete access and without delete sharing, so
+    // the import can open and fill it while nobody can rename, delete or replace it. False
+    // with the last error set.
+    bool Claim();
+    // After the import: opens the claimed file again by its path, without following a
+    // link, for delete, attributes and, where Windows lets us, writing (the data of an
+    // encrypted file cannot be opened without its owner's key: it is then not flushed),
+    // and makes sure it is the very file claimed. 0, or 5 with the reason traced; what
+    // stands there then is not ours, or could not be reached and was deleted by its path.
+    int32_t TakeBack();
+
+    // 0 when the handle's file is where intended; otherwise the reason is traced and the
+    // result is 5. Removes nothing.
+    int32_t CheckPlace(const std::wstring& intended) const;
+
+    // The item's attributes (those a file can be given; none gives "normal").
+    void SetAttributes(uint32_t attr);
+    bool Size(int64_t& size) const;
+    // Writes the file's data through to the disk: 0, or 5 with the failure traced.
+    int32_t Flush();
+    // Gives the file the destination's name, never replacing anything; false with the
+    // last error set (183 when something stands there).
+    bool Rename();
+    // Clears the attributes (a read-only file refuses deletion) and deletes the file
+    // through the handle, which is then closed. False when the deletion was refused.
+    bool Remove();
+
+private:
+    std::wstring m_sPath;
+    std::wstring m_sDestination;
+    std::wstring m_sIntendedStaging;
+    std::wstring m_sIntendedDestination;
+    CUniqueFile m_hFile;
+    bool m_bCanFlush = true;
+    BY_HANDLE_FILE_INFORMATION m_Claimed = {};
+};
+
+// Clears the attributes of the open file and deletes it through its handle (with DELETE
+// and FILE_WRITE_ATTRIBUTES access), then closes the handle. False when the file was not
+// open or its deletion was refused.
+bool RemoveOpenFile(CUniqueFile& file);
