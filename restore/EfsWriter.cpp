@@ -17,15 +17,6 @@
 
 namespace {
 
-int32_t ClaimRefused()
-{
-    DWORD error = g_Sys.GetLastError();
-    if (error == ERROR_FILE_EXISTS)
-        return VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS;
-    VaultkitTrace(L"[VAULTKIT] CreateFile [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (%d)]", error);
-    return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
-}
-
 int32_t Import(const wchar_t* staging, HANDLE hPayload, DigestList& original,
                DigestList& crypted, int64_t size)
 {
@@ -43,9 +34,10 @@ int32_t Import(const wchar_t* staging, HANDLE hPayload, DigestList& original,
 int32_t RestoreEfsStaging(CStagingFile& staged, HANDLE hPayload, DigestList& original,
                           DigestList& crypted, int64_t size)
 {
-    if (!staged.Claim())
-        return ClaimRefused();
-    int32_t result = staged.CheckPlace(staged.IntendedStaging());
+    int32_t result = staged.Claim();
+    if (result != VAULTKIT_ERROR_SUCCESS)
+        return result;
+    result = staged.CheckPlace(staged.IntendedStaging());
     if (result == VAULTKIT_ERROR_SUCCESS)
         result = Import(staged.Path(), hPayload, original, crypted, size);
     int32_t back = staged.TakeBack();

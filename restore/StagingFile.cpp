@@ -36,9 +36,13 @@ bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMAT
            a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
 }
 
-int32_t CannotOpen(DWORD error)
+// A claimed file we cannot hold through a handle of ours goes by its path: that removes
+// only the name, should someone have put a link there meanwhile, and changes nothing of
+// what a link leads to.
+int32_t Unreachable(const wchar_t* path, const wchar_t* call, DWORD error)
 {
-    VaultkitTrace(L"[VAULTKIT] CreateFile [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (%d)]", error);
+    g_Sys.DeleteFileW(path);
+    VaultkitTrace(L"[VAULTKIT] %s [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (%d)]", call, error);
     return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
 }
 
@@ -69,28 +73,28 @@ bool CStagingFile::Create(DWORD access)
     return static_cast<bool>(m_hFile);
 }
 
-// The claim's identity is taken at once: it is what TakeBack must find again. Without it
-// the empty claim goes again, by its path, since nothing of ours holds it for deletion.
-bool CStagingFile::Claim()
+// The claim's identity is taken at once: it is what TakeBack must find again.
+int32_t CStagingFile::Claim()
 {
     m_hFile.reset(g_Sys.CreateFileW(m_sPath.c_str(), kClaimAccess, kClaimSharing,
                                     /*lpSecurityAttributes=*/nullptr, CREATE_NEW,
                                     FILE_FLAG_BACKUP_SEMANTICS, /*hTemplateFile=*/nullptr));
-    if (!m_hFile)
-        return false;
+    if (!m_hFile) {
+        DWORD error = g_Sys.GetLastError();
+        if (error == ERROR_FILE_EXISTS)
+            return VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS;
+        VaultkitTrace(L"[VAULTKIT] CreateFile [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (%d)]", error);
+        return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
+    }
     if (g_Sys.GetFileInformationByHandle(m_hFile.get(), &m_Claimed))
-        return true;
+        return VAULTKIT_ERROR_SUCCESS;
     DWORD error = g_Sys.GetLastError();
     m_hFile.reset();
-    g_Sys.DeleteFileW(m_sPath.c_str());
-    g_Sys.SetLastError(error);
-    return false;
+    return Unreachable(m_sPath.c_str(), L"GetFileInformationByHandle", error);
 }
 
-// The open does not follow a link under the name; whatever else may have taken the
-// name meanwhile fails the identity check and is left alone. A file we cannot open at
-// all is still the one we claimed (nobody could rename it): it goes by its path, which
-// removes only the name should it be a link.
+// The open does not follow a link under the name; whatever else may have taken the name
+// meanwhile fails the identity check and is left alone.
 int32_t CStagingFile::TakeBack()
 {
     m_hFile.reset();
@@ -103,14 +107,15 @@ int32_t CStagingFile::TakeBack()
         m_hFile.reset(g_Sys.CreateFileW(m_sPath.c_str(), kTakeBackAccess, /*dwShareMode=*/0,
                                         /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING, flags,
                                         /*hTemplateFile=*/nullptr));
-    if (!m_hFile) {
-        DWORD error = g_Sys.GetLastError();
-        g_Sys.DeleteFileW(m_sPath.c_str());
-        return CannotOpen(error);
-    }
+    if (!m_hFile)
+        return Unreachable(m_sPath.c_str(), L"CreateFile", g_Sys.GetLastError());
     BY_HANDLE_FILE_INFORMATION now;
-    if (g_Sys.GetFileInformationByHandle(m_hFile.get(), &now) && SameFile(now, m_Claimed) &&
-        !(now.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    if (!g_Sys.GetFileInformationByHandle(m_hFile.get(), &now)) {
+        DWORD error = g_Sys.GetLastError();
+        m_hFile.reset();
+        return Unreachable(m_sPath.c_str(), L"GetFileInformationByHandle", error);
+    }
+    if (SameFile(now, m_Claimed) && !(now.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return VAULTKIT_ERROR_SUCCESS;
     m_hFile.reset();
     VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION not our file |%s|",

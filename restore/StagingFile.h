@@ -33,14 +33,14 @@ public:
 
     // For the raw EFS import, which opens the file by its path itself: creates the staging
     // file new and holds it without data or delete access and without delete sharing, so
-    // the import can open and fill it while nobody can rename, delete or replace it. False
-    // with the last error set.
-    bool Claim();
+    // the import can open and fill it while nobody can rename, delete or replace it. 0;
+    // 13 when something stands under the name; 5 with the failure traced.
+    int32_t Claim();
     // After the import: opens the claimed file again by its path, without following a
     // link, for delete, attributes and, where Windows lets us, writing (the data of an
     // encrypted file cannot be opened without its owner's key: it is then not flushed),
-    // and makes sure it is the very file claimed. 0, or 5 with the reason traced; what
-    // stands there then is not ours, or could not be reached and was deleted by its path.
+    // and makes sure it is the very file claimed. 0, or 5 with the reason traced: what
+    // stands there is not ours and stays, or it could not be held and went by its path.
     int32_t TakeBack();
 
     // 0 when the handle's file is where intended; otherwise the reason is traced and the
