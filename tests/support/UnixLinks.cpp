@@ -98,6 +98,8 @@ bool MakeUnixSymlink(const std::wstring& link, const std::wstring& target)
 
 bool RemoveUnixLink(const std::wstring& link)
 {
+    if (Gone(link))
+        return true;
     std::string unixName = UnixNameOfNew(link);
     if (unixName.empty())
         return false;
