@@ -6,6 +6,16 @@
 // that path leads to, so the staging file is claimed first (made new, checked where it
 // lies, held so that nobody can swap it) and taken back through a handle of our own once
 // the import is done.
+//
+// Two things this rests on are inferred, not documented: that the import opens an existing
+// file without asking for delete access (otherwise our claim, which shares no deletion,
+// makes its open fail), and that NTFS refuses to rename a folder while a file below it is
+// open (so the folders the claim was checked in stay where they are). Should the first not
+// hold, the import fails and the item stays in the quarantine (5): safe, but EFS items
+// would then not come back. Should the second not hold, a user who swaps a folder for a
+// link in the instant between the check and the import's own open could still send the
+// import elsewhere; the file taken back is then not the one claimed and the item stays,
+// but what the import wrote stays where it went. Both want checking on Windows.
 #include "restore/Writers.h"
 #include "platform/Owners.h"
 #include "quarantine/Vaultkit.h"
