@@ -214,7 +214,7 @@ int32_t MoveIntoPlace(const QuarItemInfo& item, CStagingFile& staged)
         VaultkitTrace(L"[VAULTKIT] MoveFileEx [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (%d)]", error);
         return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
     }
-    if (int32_t misplaced = staged.CheckPlace(staged.IntendedDestination())) {
+    if (int32_t misplaced = staged.CheckPlace(EPlace::Destination)) {
         staged.Remove();
         return misplaced;
     }

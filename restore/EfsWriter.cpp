@@ -47,14 +47,14 @@ int32_t RestoreEfsStaging(CStagingFile& staged, HANDLE hPayload, DigestList& ori
     int32_t result = staged.Claim();
     if (result != VAULTKIT_ERROR_SUCCESS)
         return result;
-    result = staged.CheckPlace(staged.IntendedStaging());
+    result = staged.CheckPlace(EPlace::Staging);
     if (result == VAULTKIT_ERROR_SUCCESS)
         result = Import(staged.Path(), hPayload, original, crypted, size);
     int32_t back = staged.TakeBack();
     if (back != VAULTKIT_ERROR_SUCCESS)
         return result != VAULTKIT_ERROR_SUCCESS ? result : back;
     if (result == VAULTKIT_ERROR_SUCCESS)
-        result = staged.CheckPlace(staged.IntendedStaging());
+        result = staged.CheckPlace(EPlace::Staging);
     if (result != VAULTKIT_ERROR_SUCCESS)
         staged.Remove();
     return result;

@@ -27,17 +27,21 @@ bool AskWhole(Ask ask, std::wstring& out)
 
 } // namespace
 
-std::wstring IntendedFolder(const wchar_t* folder)
+bool CIntendedFolder::Holds(const std::wstring& finalPath, const std::wstring& leaf) const
 {
-    std::wstring spelled;
-    bool found = AskWhole([folder](wchar_t* buffer, DWORD size) {
-        return g_Sys.GetLongPathNameW(folder, buffer, size);
-    }, spelled);
-    if (!found || spelled.empty())
-        spelled = folder;
-    if (!spelled.empty() && spelled.back() != L'\\')
-        spelled += L'\\';
-    return spelled;
+    if (IsSamePath(finalPath, m_sFolder + leaf))
+        return true;
+    if (m_sLongFolder.empty()) {
+        const wchar_t* folder = m_sFolder.c_str();
+        bool found = AskWhole([folder](wchar_t* buffer, DWORD size) {
+            return g_Sys.GetLongPathNameW(folder, buffer, size);
+        }, m_sLongFolder);
+        if (!found || m_sLongFolder.empty())
+            m_sLongFolder = m_sFolder;
+        if (m_sLongFolder.back() != L'\\')
+            m_sLongFolder += L'\\';
+    }
+    return m_sLongFolder != m_sFolder && IsSamePath(finalPath, m_sLongFolder + leaf);
 }
 
 bool FinalPathOf(HANDLE h, std::wstring& path)

@@ -8,10 +8,20 @@
 #include "platform/WinHeaders.h"
 #include <string>
 
-// The folder as the file system spells it (short names expanded), ending in "\". When it
-// cannot be looked up (most often: it does not exist, so nothing gets created in it
-// either), the text as given.
-std::wstring IntendedFolder(const wchar_t* folder);
+// A folder a restore means its files to be in, as the index spells it (ending in "\").
+class CIntendedFolder
+{
+public:
+    explicit CIntendedFolder(const wchar_t* folder) : m_sFolder(folder) {}
+    // True when finalPath is the folder followed by leaf, as spelt or with the folder's
+    // short 8.3 names expanded. The long spelling is looked up only when the given one
+    // does not match, once: on Wine the lookup reads every folder on the way.
+    bool Holds(const std::wstring& finalPath, const std::wstring& leaf) const;
+
+private:
+    std::wstring m_sFolder;
+    mutable std::wstring m_sLongFolder;  // empty until looked up; the folder when not found
+};
 
 // The handle's final path (normalized, with the drive letter); false with the last error
 // set when Windows cannot give one (a volume without a letter, a device).

@@ -15,7 +15,7 @@ EStanding KindOf(DWORD attributes)
 
 } // namespace
 
-CStanding ProbeName(const wchar_t* path, DWORD access, const std::wstring& intended)
+CStanding ProbeName(const wchar_t* path, DWORD access)
 {
     CStanding standing;
     standing.m_hFile.reset(g_Sys.CreateFileW(path, access, kShareAll,
@@ -39,6 +39,5 @@ CStanding ProbeName(const wchar_t* path, DWORD access, const std::wstring& inten
     standing.m_bFinalKnown = FinalPathOf(standing.m_hFile.get(), standing.m_sFinalPath);
     if (!standing.m_bFinalKnown)
         standing.m_dwError = g_Sys.GetLastError();
-    standing.m_bInPlace = standing.m_bFinalKnown && IsSamePath(standing.m_sFinalPath, intended);
     return standing;
 }

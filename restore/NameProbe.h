@@ -1,7 +1,6 @@
 // What stands under a name in a destination folder, found without following a link at the
-// name itself and checked against the place it was meant to be. Both the restore's
-// leftover clean-up and its "already there" answer rest on this: only a plain file at the
-// intended place is either.
+// name itself, and where it really is. Both the restore's leftover clean-up and its
+// "already there" answer rest on this: only a plain file at the intended place is either.
 #pragma once
 #include "platform/Owners.h"
 #include <string>
@@ -22,7 +21,6 @@ struct CStanding
     DWORD m_dwLinks = 0;        // names of the file (hard links)
     bool m_bFinalKnown = false; // m_sFinalPath could be had
     std::wstring m_sFinalPath;  // where the opened object really is
-    bool m_bInPlace = false;    // that is the intended path
     CUniqueFile m_hFile;        // open for File, Folder and Link
 };
 
@@ -31,4 +29,4 @@ struct CStanding
 // Unknown (with the error) for any other failed open or a failed read of the file's facts.
 // The handle stays open in the result, so that whatever is done to the object is done
 // to the one that was looked at.
-CStanding ProbeName(const wchar_t* path, DWORD access, const std::wstring& intended);
+CStanding ProbeName(const wchar_t* path, DWORD access);

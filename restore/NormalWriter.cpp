@@ -285,7 +285,7 @@ int32_t RestoreNormalFile(CStagingFile& staged, HANDLE hPayload, DigestList& ori
     if (result != VAULTKIT_ERROR_SUCCESS)
         return result;
 
-    result = staged.CheckPlace(staged.IntendedStaging());
+    result = staged.CheckPlace(EPlace::Staging);
     if (result == VAULTKIT_ERROR_SUCCESS)
         result = writer.Write(security, securityLength, ToFileTime(crt), ToFileTime(lat),
                               ToFileTime(lwt));

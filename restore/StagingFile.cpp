@@ -57,12 +57,14 @@ BOOL SetHandleAttributes(HANDLE h, DWORD attributes)
 } // namespace
 
 CStagingFile::CStagingFile(const wchar_t* staging, const wchar_t* folder, const wchar_t* name)
-    : m_sPath(staging)
+    : m_sPath(staging), m_sDestination(LongFormPath(std::wstring(folder) + name)),
+      m_Folder(folder), m_sStagingLeaf(LeafOf(m_sPath)), m_sName(name)
 {
-    std::wstring intendedFolder = IntendedFolder(folder);
-    m_sIntendedStaging = intendedFolder + LeafOf(m_sPath);
-    m_sIntendedDestination = intendedFolder + name;
-    m_sDestination = LongFormPath(std::wstring(folder) + name);
+}
+
+bool CStagingFile::IsAt(EPlace place, const std::wstring& finalPath) const
+{
+    return m_Folder.Holds(finalPath, place == EPlace::Staging ? m_sStagingLeaf : m_sName);
 }
 
 bool CStagingFile::Create(DWORD access)
@@ -123,7 +125,7 @@ int32_t CStagingFile::TakeBack()
     return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
 }
 
-int32_t CStagingFile::CheckPlace(const std::wstring& intended) const
+int32_t CStagingFile::CheckPlace(EPlace place) const
 {
     std::wstring final;
     if (!FinalPathOf(m_hFile.get(), final)) {
@@ -131,7 +133,7 @@ int32_t CStagingFile::CheckPlace(const std::wstring& intended) const
                       g_Sys.GetLastError());
         return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
     }
-    if (IsSamePath(final, intended))
+    if (IsAt(place, final))
         return VAULTKIT_ERROR_SUCCESS;
     VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION redirected to |%s|",
                   final.c_str());

@@ -6,8 +6,17 @@
 // attributes, size, flush, rename and removal all go through the handle too.
 #pragma once
 #include "platform/Owners.h"
+#include "restore/FinalPath.h"
 #include <cstdint>
 #include <string>
+
+// The two places a restore's file is meant to be: under the staging name, and under the
+// item's name once renamed; both in the folder the index names.
+enum class EPlace
+{
+    Staging,
+    Destination,
+};
 
 class CStagingFile
 {
@@ -20,10 +29,8 @@ public:
 
     const wchar_t* Path() const { return m_sPath.c_str(); }
     const wchar_t* Destination() const { return m_sDestination.c_str(); }
-    // Where the staging file and the restored file are meant to be, as the file system
-    // spells the folder (see FinalPath.h).
-    const std::wstring& IntendedStaging() const { return m_sIntendedStaging; }
-    const std::wstring& IntendedDestination() const { return m_sIntendedDestination; }
+    // True when a final path (FinalPath.h) is the intended one for place.
+    bool IsAt(EPlace place, const std::wstring& finalPath) const;
     HANDLE Handle() const { return m_hFile.get(); }
 
     // Creates the staging file new, never over anything that stands under its name: the
@@ -43,9 +50,9 @@ public:
     // stands there is not ours and stays, or it could not be held and went by its path.
     int32_t TakeBack();
 
-    // 0 when the handle's file is where intended; otherwise the reason is traced and the
-    // result is 5. Removes nothing.
-    int32_t CheckPlace(const std::wstring& intended) const;
+    // 0 when the handle's file is at place; otherwise the reason is traced and the result
+    // is 5. Removes nothing.
+    int32_t CheckPlace(EPlace place) const;
 
     // The item's attributes (those a file can be given; none gives "normal").
     void SetAttributes(uint32_t attr);
@@ -62,8 +69,9 @@ public:
 private:
     std::wstring m_sPath;
     std::wstring m_sDestination;
-    std::wstring m_sIntendedStaging;
-    std::wstring m_sIntendedDestination;
+    CIntendedFolder m_Folder;
+    std::wstring m_sStagingLeaf;
+    std::wstring m_sName;
     CUniqueFile m_hFile;
     bool m_bCanFlush = true;
     BY_HANDLE_FILE_INFORMATION m_Claimed = {};

@@ -27,7 +27,7 @@ int32_t FinalPathUnknown(const CStanding& standing)
 }
 
 // Why a file under the staging name is not ours to remove; empty when it is.
-std::wstring NotALeftover(const CStanding& standing)
+std::wstring NotALeftover(const CStanding& standing, bool inPlace)
 {
     if (standing.m_eKind == EStanding::Folder)
         return L"folder";
@@ -35,7 +35,7 @@ std::wstring NotALeftover(const CStanding& standing)
         return L"link";
     if (standing.m_dwLinks != 1)
         return std::to_wstring(standing.m_dwLinks) + L" links";
-    if (standing.m_bFinalKnown && !standing.m_bInPlace)
+    if (standing.m_bFinalKnown && !inPlace)
         return L"redirected to |" + standing.m_sFinalPath + L"|";
     return std::wstring();
 }
@@ -44,10 +44,11 @@ std::wstring NotALeftover(const CStanding& standing)
 
 int32_t ClearLeftover(const CStagingFile& staged)
 {
-    CStanding standing = ProbeName(staged.Path(), kLeftoverAccess, staged.IntendedStaging());
+    CStanding standing = ProbeName(staged.Path(), kLeftoverAccess);
     if (standing.m_eKind == EStanding::Absent || standing.m_eKind == EStanding::Unknown)
         return VAULTKIT_ERROR_SUCCESS;
-    std::wstring reason = NotALeftover(standing);
+    bool inPlace = standing.m_bFinalKnown && staged.IsAt(EPlace::Staging, standing.m_sFinalPath);
+    std::wstring reason = NotALeftover(standing, inPlace);
     if (!reason.empty()) {
         VaultkitTrace(L"[VAULTKIT] Not an unfinished restore, left alone: %s [%s]", staged.Path(),
                       reason.c_str());
@@ -67,12 +68,12 @@ int32_t ClearLeftover(const CStagingFile& staged)
 // A folder of the item's name keeps its old answer and trace line.
 int32_t CheckDestinationFree(const CStagingFile& staged)
 {
-    CStanding standing = ProbeName(staged.Destination(), kLookAccess, staged.IntendedDestination());
+    CStanding standing = ProbeName(staged.Destination(), kLookAccess);
     if (standing.m_eKind == EStanding::Absent || standing.m_eKind == EStanding::Unknown)
         return VAULTKIT_ERROR_SUCCESS;
     if (!standing.m_bFinalKnown)
         return FinalPathUnknown(standing);
-    if (!standing.m_bInPlace) {
+    if (!staged.IsAt(EPlace::Destination, standing.m_sFinalPath)) {
         VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION redirected to |%s|",
                       standing.m_sFinalPath.c_str());
         return CannotWrite();
@@ -93,6 +94,7 @@ int32_t CheckDestinationFree(const CStagingFile& staged)
 
 bool IsAlreadyThere(const CStagingFile& staged)
 {
-    CStanding standing = ProbeName(staged.Destination(), kLookAccess, staged.IntendedDestination());
-    return standing.m_eKind == EStanding::File && standing.m_bInPlace;
+    CStanding standing = ProbeName(staged.Destination(), kLookAccess);
+    return standing.m_eKind == EStanding::File && standing.m_bFinalKnown &&
+           staged.IsAt(EPlace::Destination, standing.m_sFinalPath);
 }

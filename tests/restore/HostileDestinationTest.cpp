@@ -363,3 +363,52 @@ TEST_F(HostileDestination, WhatTheImportFilledMustBeTheFileClaimed)
     EXPECT_EQ(std::count(steps.m_Steps.begin(), steps.m_Steps.end(), "flush"), 0);
     ExpectRetired();
 }
+
+// Letter case, the long-path prefix and short 8.3 names are no difference: a final path
+// that differs only so is where the file was meant to be. The folder's long spelling is
+// looked up only when the spelling of the index does not match.
+TEST_F(HostileDestination, CaseAndShortNamesAreNoDifference)
+{
+    const std::wstring longFolder = L"C:\\Long Folder Name";
+    struct Case
+    {
+        bool shortName;    // the final path shows the folder by a long name the index lacks
+        bool lookupFails;  // and the long spelling cannot be looked up
+        int32_t result;
+        int lookups;
+    };
+    const Case cases[] = {{false, false, 0, 0}, {true, false, 0, 1}, {true, true, 5, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shortName * 10 + c.lookupFails);
+        Store(NormalItem({kMain}));
+        std::wstring folder = m_Folder + L"\\";
+        CSysHook<&CSysCalls::GetFinalPathNameByHandleW> final(
+            [&](HANDLE h, LPWSTR out, DWORD room, DWORD flags) -> DWORD {
+                DWORD n = CSysHook<&CSysCalls::GetFinalPathNameByHandleW>::Next()(h, out, room, flags);
+                std::wstring path(out, n);
+                path = c.shortName ? L"\\\\?\\" + longFolder + path.substr(4 + m_Folder.size())
+                                   : L"\\\\?\\" + path.substr(4);
+                for (wchar_t& ch : path)
+                    ch = c.shortName ? ch : towlower(ch);
+                wcscpy(out, path.c_str());
+                return DWORD(path.size());
+            });
+        int lookups = 0;
+        CSysHook<&CSysCalls::GetLongPathNameW> spell([&](LPCWSTR asked, LPWSTR out, DWORD /*room*/) -> DWORD {
+            ++lookups;
+            EXPECT_EQ(folder, asked);
+            if (c.lookupFails) {
+                g_Sys.SetLastError(ERROR_ACCESS_DENIED);
+                return 0;
+            }
+            wcscpy(out, (longFolder + L"\\").c_str());
+            return DWORD(longFolder.size() + 1);
+        });
+        EXPECT_EQ(Run(), c.result);
+        EXPECT_EQ(lookups, c.lookups);
+        if (c.result == 0)
+            ASSERT_TRUE(DeleteFileW(Destination().c_str()));
+        else
+            ExpectNothingLost();
+    }
+}
