@@ -95,11 +95,11 @@ int32_t CStagingFile::Claim()
     return Unreachable(m_sPath.c_str(), L"GetFileInformationByHandle", error);
 }
 
-// The open does not follow a link under the name; whatever else may have taken the name
-// meanwhile fails the identity check and is left alone.
-int32_t CStagingFile::TakeBack()
+// Without following a link under the name. The data of an encrypted file cannot be opened
+// for writing without its owner's key (inferred: the system account restores other users'
+// files); it is then taken back without, and not flushed.
+void CStagingFile::OpenAgain()
 {
-    m_hFile.reset();
     const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
     m_hFile.reset(g_Sys.CreateFileW(m_sPath.c_str(), kTakeBackAccess | FILE_WRITE_DATA,
                                     /*dwShareMode=*/0, /*lpSecurityAttributes=*/nullptr,
@@ -109,6 +109,14 @@ int32_t CStagingFile::TakeBack()
         m_hFile.reset(g_Sys.CreateFileW(m_sPath.c_str(), kTakeBackAccess, /*dwShareMode=*/0,
                                         /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING, flags,
                                         /*hTemplateFile=*/nullptr));
+}
+
+// Whatever else may have taken the name meanwhile fails the identity check and is left
+// alone.
+int32_t CStagingFile::TakeBack()
+{
+    m_hFile.reset();
+    OpenAgain();
     if (!m_hFile)
         return Unreachable(m_sPath.c_str(), L"CreateFile", g_Sys.GetLastError());
     BY_HANDLE_FILE_INFORMATION now;

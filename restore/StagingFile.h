@@ -67,6 +67,8 @@ public:
     bool Remove();
 
 private:
+    void OpenAgain();
+
     std::wstring m_sPath;
     std::wstring m_sDestination;
     CIntendedFolder m_Folder;
