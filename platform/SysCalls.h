@@ -48,7 +48,7 @@
     X(GetFileAttributesW) X(GetFileAttributesExW) X(SetFileTime) X(GetDiskFreeSpaceExW)    \
     X(DeviceIoControl) X(SetFileSecurityW) X(SetKernelObjectSecurity)                      \
     X(GetFileInformationByHandle) X(GetFinalPathNameByHandleW) X(SetEndOfFile)             \
-    X(SetFileInformationByHandle) X(CompareStringOrdinal)                                  \
+    X(SetFileInformationByHandle) X(CompareStringOrdinal) X(GetLongPathNameW)              \
     /* backup restore and raw EFS import */                                                \
     X(BackupWrite) X(OpenEncryptedFileRawW) X(WriteEncryptedFileRaw)                      \
     X(CloseEncryptedFileRaw)

@@ -2,6 +2,7 @@
 #include "platform/WineStandins.h"
 #include "platform/BackupWriteStandin.h"
 #include "platform/EfsRawStandin.h"
+#include "platform/FinalPathStandin.h"
 #include "platform/SysCalls.h"
 
 namespace {
@@ -32,6 +33,7 @@ void InstallWineStandins()
     g_Sys.WriteEncryptedFileRaw = &StandinWriteEncryptedFileRaw;
     g_Sys.CloseEncryptedFileRaw = &StandinCloseEncryptedFileRaw;
     g_Sys.CreateBoundaryDescriptorW = &StandinCreateBoundaryDescriptorW;
+    g_Sys.GetFinalPathNameByHandleW = &StandinGetFinalPathNameByHandleW;
     // The debug log holds only the program's own lines: this note goes to the debugger.
     g_Sys.OutputDebugStringW(L"sanarix: running on Wine, using its own backup and EFS stand-ins\n");
 }

@@ -1,6 +1,6 @@
 // Wine lacks a few calls the program needs (BackupWrite, the raw EFS import, private
-// namespaces). At start-up the program detects Wine and puts our own stand-ins into the
-// table of calls; on Windows the real calls stay.
+// namespaces, the final path of a file deeper than MAX_PATH). At start-up the program detects
+// Wine and puts our own stand-ins into the table of calls; on Windows the real calls stay.
 #pragma once
 #include "platform/WinHeaders.h"
 

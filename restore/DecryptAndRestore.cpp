@@ -7,6 +7,12 @@
 // item's name only once size and digests are proven. A run cut short (killed, crashed)
 // thus never leaves a partial file under the item's name, where the next run would take
 // it for the user's own file and retire the quarantined copy.
+//
+// The program runs with rights the owner of a destination folder lacks, and that owner
+// may have set traps there. So a location whose name or folder could lead anywhere else
+// is refused outright; the staging file is checked, on its own handle, to lie where it
+// was meant to, and is held by that handle until it has the item's name; and nothing
+// found under either name is touched unless it is plainly ours (StandingFiles.h).
 #include "restore/DecryptAndRestore.h"
 #include "diag/TextBuffer.h"
 #include "platform/Owners.h"
@@ -15,8 +21,11 @@
 #include "quarantine/VaultkitError.h"
 #include "quarantine/VaultkitTrace.h"
 #include "restore/Impersonation.h"
+#include "restore/LocationRules.h"
 #include "restore/PayloadPath.h"
+#include "restore/StagingFile.h"
 #include "restore/StagingPath.h"
+#include "restore/StandingFiles.h"
 #include "restore/Writers.h"
 #include "restore/codecs/Base64.h"
 #include <algorithm>
@@ -88,14 +97,6 @@ bool WithUserFallback(bool done, const wchar_t* message)
     return false;
 }
 
-// Our restored file carries the item's attributes by now; a read-only one would refuse
-// the delete and stay behind, so the attributes go first.
-bool DeleteRestoredFile(const wchar_t* path)
-{
-    g_Sys.SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
-    return g_Sys.DeleteFileW(path) != FALSE;
-}
-
 bool ListMatches(const DigestList& list, const std::optional<std::wstring>& expected)
 {
     std::vector<uint8_t> joined;
@@ -103,71 +104,22 @@ bool ListMatches(const DigestList& list, const std::optional<std::wstring>& expe
     return DigestTextMatches(joined.data(), joined.size(), expected ? expected->c_str() : nullptr);
 }
 
-// What stands at the destination, as far as its attributes tell.
-enum class DestinationState { Absent, File, Folder, Unknown };
-
-DestinationState ProbeDestination(const wchar_t* destination)
+// The location names a plain file in a fully qualified folder, or nothing is written.
+int32_t CheckLocationText(const wchar_t* name, const wchar_t* path)
 {
-    DWORD attributes = g_Sys.GetFileAttributesW(destination);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        DWORD error = g_Sys.GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
-                   ? DestinationState::Absent
-                   : DestinationState::Unknown;
-    }
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? DestinationState::Folder
-                                                   : DestinationState::File;
-}
-
-// A file standing at the destination is left alone and answered with 13 before anything
-// is written. A folder of the item's name is no file of the user's: retiring the item
-// for it would lose the content, so that is a write failure. When the question cannot
-// be answered the restore goes on; the rename at the end never replaces anything.
-int32_t CheckDestinationFree(const wchar_t* destination)
-{
-    switch (ProbeDestination(destination)) {
-    case DestinationState::File:
-        return Fail(VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS,
-                    L"[VAULTKIT] VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS");
-    case DestinationState::Folder:
-        return Fail(VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION,
-                    L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION give up");
-    default:
-        return VAULTKIT_ERROR_SUCCESS;
-    }
-}
-
-// A file under the staging name is what an interrupted run left: never verified, never
-// anybody else's. It goes before the writer creates the staging file anew.
-int32_t ClearStaging(const wchar_t* staging)
-{
-    if (g_Sys.GetFileAttributesW(staging) == INVALID_FILE_ATTRIBUTES) {
-        DWORD error = g_Sys.GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-            return VAULTKIT_ERROR_SUCCESS;
-    }
-    if (DeleteRestoredFile(staging)) {
-        VaultkitTrace(L"[VAULTKIT] Removed unfinished restore %s", staging);
-        return VAULTKIT_ERROR_SUCCESS;
-    }
-    VaultkitTrace(L"[VAULTKIT] Cannot remove unfinished restore %s [%d]", staging,
-                  g_Sys.GetLastError());
-    return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
-}
-
-int32_t RestoreEfs(const wchar_t* staging, HANDLE hPayload, DigestList& original,
-                   DigestList& crypted)
-{
-    CUniqueEfsContext context;
-    if (g_Sys.OpenEncryptedFileRawW(staging, CREATE_FOR_IMPORT, context.put()) != ERROR_SUCCESS) {
-        VaultkitTrace(L"[VAULTKIT] OpenEncryptedFileRaw [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (%d)]",
-                      g_Sys.GetLastError());
+    if (!IsPlainFileName(name)) {
+        VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION not a file name |%s|", name);
         return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
     }
-    return RestoreEfsFile(staging, hPayload, original, crypted, context.release());
+    if (!IsFullFolderPath(path)) {
+        VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION not a full folder path |%s|",
+                      path);
+        return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
+    }
+    return VAULTKIT_ERROR_SUCCESS;
 }
 
-int32_t RestoreNormal(const QuarItemInfo& item, const wchar_t* staging, HANDLE hPayload,
+int32_t RestoreNormal(const QuarItemInfo& item, CStagingFile& staged, HANDLE hPayload,
                       DigestList& original, DigestList& crypted)
 {
     std::vector<uint8_t> security;
@@ -181,15 +133,16 @@ int32_t RestoreNormal(const QuarItemInfo& item, const wchar_t* staging, HANDLE h
         securityLength = base64.Decode(reinterpret_cast<const char*>(item.sec_str->data()),
                                        textLength, security.data());
     }
-    return RestoreNormalFile(staging, hPayload, original, crypted, security.data(),
-                             static_cast<int32_t>(securityLength), item.crt, item.lwt, item.lat);
+    return RestoreNormalFile(staged, hPayload, original, crypted, security.data(),
+                             static_cast<int32_t>(securityLength), item.crt, item.lwt, item.lat,
+                             item.size);
 }
 
 // Opens the payload and lets the item's writer put it under the staging name, unless a
 // file already stands at the destination. The payload is closed again before the
 // restored file is looked at.
-int32_t WriteStaging(const QuarItemInfo& item, const wchar_t* destination, const wchar_t* staging,
-                     const wchar_t* payloadPath, DigestList& original, DigestList& crypted)
+int32_t WriteStaging(const QuarItemInfo& item, CStagingFile& staged, const wchar_t* payloadPath,
+                     DigestList& original, DigestList& crypted)
 {
     CUniqueFile payload(g_Sys.CreateFileW(payloadPath, GENERIC_READ, FILE_SHARE_READ,
                                           /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING,
@@ -198,13 +151,13 @@ int32_t WriteStaging(const QuarItemInfo& item, const wchar_t* destination, const
         return Fail(VAULTKIT_ERROR_CANNOT_READ_SOURCE, L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_READ_SOURCE");
     bool efs = (item.dflags & QUAR_DFLAG_EFS) != 0;
     VaultkitTrace(efs ? L"[VAULTKIT] Restore EFS file" : L"[VAULTKIT] Restore normal file");
-    int32_t result = ClearStaging(staging);
+    int32_t result = ClearLeftover(staged);
     if (result == VAULTKIT_ERROR_SUCCESS)
-        result = CheckDestinationFree(destination);
+        result = CheckDestinationFree(staged);
     if (result != VAULTKIT_ERROR_SUCCESS)
         return result;
-    result = efs ? RestoreEfs(staging, payload.get(), original, crypted)
-                 : RestoreNormal(item, staging, payload.get(), original, crypted);
+    result = efs ? RestoreEfsStaging(staged, payload.get(), original, crypted, item.size)
+                 : RestoreNormal(item, staged, payload.get(), original, crypted);
     // Only the staging name was refused here; the destination itself is still free.
     if (result == VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS)
         return Fail(VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION,
@@ -212,55 +165,69 @@ int32_t WriteStaging(const QuarItemInfo& item, const wchar_t* destination, const
     return result;
 }
 
-// The verified file takes the item's name. The rename never replaces: a file that turned
-// up at the destination meanwhile stays, and the answer is 13 as if it had been there
-// from the start. Whatever fails, no staging file of ours stays behind.
-int32_t MoveIntoPlace(const wchar_t* staging, const wchar_t* destination)
-{
-    if (g_Sys.MoveFileExW(staging, destination, MOVEFILE_WRITE_THROUGH))
-        return VAULTKIT_ERROR_SUCCESS;
-    DWORD error = g_Sys.GetLastError();
-    DeleteRestoredFile(staging);
-    if (ProbeDestination(destination) == DestinationState::File)
-        return Fail(VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS,
-                    L"[VAULTKIT] VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS");
-    VaultkitTrace(L"[VAULTKIT] MoveFileEx [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (%d)]", error);
-    return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
-}
-
 // On the staging file: attributes first (compression before them), then size, original
 // and crypted digests.
-int32_t CheckRestored(const QuarItemInfo& item, const wchar_t* staging,
+int32_t CheckRestored(const QuarItemInfo& item, CStagingFile& staged,
                       const DigestList& original, const DigestList& crypted)
 {
     if (item.attr & QUAR_ATTR_COMPRESSED)
-        RecompressResoredFile(staging);
-    g_Sys.SetFileAttributesW(staging, item.attr);
+        RecompressResoredFile(staged.Handle());
+    staged.SetAttributes(item.attr);
 
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (g_Sys.GetFileAttributesExW(staging, GetFileExInfoStandard, &data)) {
-        uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-        if (static_cast<int64_t>(size) != item.size) {
-            DeleteRestoredFile(staging);
-            return Fail(VAULTKIT_ERROR_FILE_SIZE_MISMATCH, L"[VAULTKIT] VAULTKIT_ERROR_FILE_SIZE_MISMATCH");
-        }
+    int64_t size = 0;
+    if (staged.Size(size) && size != item.size) {
+        staged.Remove();
+        return Fail(VAULTKIT_ERROR_FILE_SIZE_MISMATCH, L"[VAULTKIT] VAULTKIT_ERROR_FILE_SIZE_MISMATCH");
     }
     if (!ListMatches(original, item.hash)) {
-        DeleteRestoredFile(staging);
+        staged.Remove();
         return Fail(VAULTKIT_ERROR_ORIGINAL_MD5_MISMATCH, L"[VAULTKIT] VAULTKIT_ERROR_ORIGINAL_MD5_MISMATCH");
     }
     if (!ListMatches(crypted, item.qhash)) {
-        DeleteRestoredFile(staging);
+        staged.Remove();
         return Fail(VAULTKIT_ERROR_CRYPTED_MD5_MISMATCH, L"[VAULTKIT] VAULTKIT_ERROR_CRYPTED_MD5_MISMATCH");
     }
     return VAULTKIT_ERROR_SUCCESS;
 }
 
-// The index could not be updated, so the location stays in the quarantine and the file we
-// wrote goes. After 13 the file at the destination was there before us: it stays.
-int32_t UndoRestore(const wchar_t* destination, int32_t result)
+// The verified file reaches the disk, then takes the item's name through its own handle.
+// The rename never replaces: a file that turned up at the destination meanwhile stays,
+// and the answer is 13 as if it had been there from the start. The rename resolves the
+// destination by its path, so where the file landed is checked once more. Whatever
+// fails, no staging file of ours stays behind. The attributes are set again at the end:
+// a rename may set the archive bit.
+//
+// A failed rename keeps the trace line of the move it replaced, which the operators'
+// guide lists.
+int32_t MoveIntoPlace(const QuarItemInfo& item, CStagingFile& staged)
 {
-    if (result != VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS && !DeleteRestoredFile(destination))
+    if (int32_t unflushed = staged.Flush()) {
+        staged.Remove();
+        return unflushed;
+    }
+    if (!staged.Rename()) {
+        DWORD error = g_Sys.GetLastError();
+        staged.Remove();
+        if (IsAlreadyThere(staged))
+            return Fail(VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS,
+                        L"[VAULTKIT] VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS");
+        VaultkitTrace(L"[VAULTKIT] MoveFileEx [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (%d)]", error);
+        return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
+    }
+    if (int32_t misplaced = staged.CheckPlace(EPlace::Destination)) {
+        staged.Remove();
+        return misplaced;
+    }
+    staged.SetAttributes(item.attr);
+    return VAULTKIT_ERROR_SUCCESS;
+}
+
+// The index could not be updated, so the location stays in the quarantine and the file we
+// wrote goes, through the handle we still hold it by. After 13 the file at the
+// destination was there before us: it stays.
+int32_t UndoRestore(CStagingFile& staged, int32_t result)
+{
+    if (result != VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS && !staged.Remove())
         StartImpersonatingUser();
     return Fail(VAULTKIT_ERROR_CANNOT_SAVE_XML, L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_SAVE_XML");
 }
@@ -272,7 +239,7 @@ int32_t UndoRestore(const wchar_t* destination, int32_t result)
 // location; with its payload beside it a later run meets the restored file, answers 13 and
 // retires the location cleanly, where without it every later run would fail with 7.
 int32_t RetireLocation(QuarItem& item, const QuarItemInfo& selected, const wchar_t* indexPath,
-                       const wchar_t* payloadPath, const wchar_t* destination, int32_t result)
+                       const wchar_t* payloadPath, CStagingFile& staged, int32_t result)
 {
     VaultkitTrace(L"[VAULTKIT] Deleting original file");
     if (item.GetFileCount() == 1) {
@@ -286,7 +253,7 @@ int32_t RetireLocation(QuarItem& item, const QuarItemInfo& selected, const wchar
     if (WithUserFallback(item.RemoveFile(selected), L"[VAULTKIT] Failed removing duplicates [%d]") &&
         WithUserFallback(item.SaveXml(indexPath), L"[VAULTKIT] Failed saving xml [%d]"))
         return result;
-    return UndoRestore(destination, result);
+    return UndoRestore(staged, result);
 }
 
 } // namespace
@@ -313,6 +280,8 @@ int32_t VaultkitDecryptAndRestore(const wchar_t* indexPath, const wchar_t* name,
                     L"[VAULTKIT] VAULTKIT_ERROR_XML_DUPLICATE_ENTRY_NOT_FOUND");
     if (std::wcslen(path) + std::wcslen(name) > kMaxDestinationChars)
         return Fail(VAULTKIT_ERROR_DEST_PATH_TO_BIG, L"[VAULTKIT] VAULTKIT_ERROR_DEST_PATH_TO_BIG");
+    if (int32_t refused = CheckLocationText(name, path))
+        return refused;
 
     wchar_t folder[kPathChars];
     size_t folderLength = CopyInto(folder, kPathChars, path);
@@ -321,9 +290,6 @@ int32_t VaultkitDecryptAndRestore(const wchar_t* indexPath, const wchar_t* name,
     if (!HasRoomFor(folder, selected.size))
         return Fail(VAULTKIT_ERROR_NOT_ENOUGH_SPACE, L"[VAULTKIT] VAULTKIT_ERROR_NOT_ENOUGH_SPACE");
 
-    wchar_t destination[kPathChars];
-    CopyInto(destination, kPathChars, folder);
-    AppendInto(destination, kPathChars, name);
     wchar_t payloadPath[kPayloadPathChars];
     if (!MakePayloadPath(indexPath, payloadPath, kPayloadPathChars))
         return Fail(VAULTKIT_ERROR_CANNOT_READ_SOURCE, L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_READ_SOURCE");
@@ -332,15 +298,17 @@ int32_t VaultkitDecryptAndRestore(const wchar_t* indexPath, const wchar_t* name,
     if (!MakeStagingPath(folder, name, staging, kStagingPathChars))
         return Fail(VAULTKIT_ERROR_DEST_PATH_TO_BIG, L"[VAULTKIT] VAULTKIT_ERROR_DEST_PATH_TO_BIG");
 
+    // Held from the staging file's creation until the location is retired (or undone).
+    CStagingFile staged(staging, folder, name);
     DigestList original;
     DigestList crypted;
-    int32_t result = WriteStaging(selected, destination, staging, payloadPath, original, crypted);
+    int32_t result = WriteStaging(selected, staged, payloadPath, original, crypted);
     if (result == VAULTKIT_ERROR_SUCCESS)
-        result = CheckRestored(selected, staging, original, crypted);
+        result = CheckRestored(selected, staged, original, crypted);
     if (result == VAULTKIT_ERROR_SUCCESS)
-        result = MoveIntoPlace(staging, destination);
+        result = MoveIntoPlace(selected, staged);
     if (result == VAULTKIT_ERROR_SUCCESS || result == VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS)
-        result = RetireLocation(item, selected, indexPath, payloadPath, destination, result);
+        result = RetireLocation(item, selected, indexPath, payloadPath, staged, result);
     if (result == VAULTKIT_ERROR_SUCCESS)
         VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_SUCCESS");
     return result;

@@ -1,4 +1,4 @@
-// The ordinary restore writer: creates the destination, applies the item's security data,
+// The ordinary restore writer: creates the staging file, applies the item's security data,
 // then hands every stream record of the payload to BackupWrite, deciphered, while both
 // digests of each record are gathered. One backup context carries the security data and
 // all streams, so they land on the file as one continuous backup restore.
@@ -8,6 +8,7 @@
 #include "quarantine/VaultkitTrace.h"
 #include "restore/FinishDigest.h"
 #include "restore/Impersonation.h"
+#include "restore/StagingFile.h"
 #include "restore/codecs/PayloadCipher.h"
 #include "restore/codecs/PayloadRecords.h"
 #include "restore/codecs/RestoreDataPath.h"
@@ -19,7 +20,9 @@ namespace {
 // Generic write, the system security list and all file rights: the security data needs
 // the first two, the streams the last.
 const DWORD kFullAccess = GENERIC_WRITE | ACCESS_SYSTEM_SECURITY | FILE_ALL_ACCESS;
-const DWORD kCreateFlags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN;
+// Without the rights for the security list: write, and what the staging file's own handle
+// needs besides (reading its facts, renaming and removing it).
+const DWORD kWriteAccess = GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES;
 const DWORD kBufferBytes = kPayloadBufferBytes;
 const DWORD kHeaderBytes = kPayloadHeaderBytes;
 
@@ -44,48 +47,65 @@ int32_t AlreadyExists()
     return VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS;
 }
 
+int32_t SizeExceeded()
+{
+    VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_FILE_SIZE_MISMATCH");
+    return VAULTKIT_ERROR_FILE_SIZE_MISMATCH;
+}
+
+// Takes amount from what is left; false, leaving it, when amount is more.
+bool Take(uint64_t& left, uint64_t amount)
+{
+    if (amount > left)
+        return false;
+    left -= amount;
+    return true;
+}
+
 class CNormalWriter
 {
 public:
-    CNormalWriter(HANDLE hPayload, DigestList& original, DigestList& crypted)
-        : m_hPayload(hPayload), m_Original(original), m_Crypted(crypted),
-          m_Buffer(new uint8_t[kBufferBytes])
+    CNormalWriter(CStagingFile& staged, HANDLE hPayload, DigestList& original,
+                  DigestList& crypted, int64_t size)
+        : m_Staged(staged), m_hPayload(hPayload), m_Original(original), m_Crypted(crypted),
+          m_Buffer(new uint8_t[kBufferBytes]),
+          m_ullMainLeft(size > 0 ? static_cast<uint64_t>(size) : 0),
+          m_ullOtherLeft(m_ullMainLeft + kStreamAllowance)
     {
     }
     CNormalWriter(const CNormalWriter&) = delete;
     CNormalWriter& operator=(const CNormalWriter&) = delete;
 
-    // 0 with the destination open, or 13 / 5 with nothing created.
-    int32_t Create(const wchar_t* destination);
-    // Everything after the create; the caller deletes the file on a non-zero result.
+    // 0 with the staging file open, or 13 / 5 with nothing created.
+    int32_t Create();
+    // Everything after the create; the caller removes the file on a non-zero result.
     int32_t Write(const uint8_t* security, int32_t securityLength, const FILETIME& crt,
                   const FILETIME& lat, const FILETIME& lwt);
-    // Ends the backup restore (when one is under way) and closes the destination.
-    void Close();
+    // Ends the backup restore, when one is under way.
+    void ReleaseContext();
 
 private:
     int32_t WriteSecurity(const uint8_t* security, int32_t securityLength);
     int32_t WriteRecord(bool& payloadDone);
     int32_t WriteRun(DWORD fill);
     bool Read(uint8_t* into, DWORD count, DWORD& got);
-    void ReleaseContext();
+    bool Admit(const PayloadRecordHeader& header);
 
+    CStagingFile& m_Staged;
     HANDLE m_hPayload;
     DigestList& m_Original;
     DigestList& m_Crypted;
     std::unique_ptr<uint8_t[]> m_Buffer;
     PayloadCipher m_Cipher;
-    CUniqueFile m_hDestination;
+    uint64_t m_ullMainLeft;   // main stream data the item's size still allows
+    uint64_t m_ullOtherLeft;  // everything else
     bool m_bFullAccess = false;
     LPVOID m_pContext = nullptr;
 };
 
-int32_t CNormalWriter::Create(const wchar_t* destination)
+int32_t CNormalWriter::Create()
 {
-    m_hDestination.reset(g_Sys.CreateFileW(destination, kFullAccess, /*dwShareMode=*/0,
-                                           /*lpSecurityAttributes=*/nullptr, CREATE_NEW,
-                                           kCreateFlags, /*hTemplateFile=*/nullptr));
-    if (m_hDestination) {
+    if (m_Staged.Create(kFullAccess)) {
         m_bFullAccess = true;
         return VAULTKIT_ERROR_SUCCESS;
     }
@@ -97,10 +117,7 @@ int32_t CNormalWriter::Create(const wchar_t* destination)
     // Without the rights for the security list the file can still be written plainly; its
     // security then comes from the folder.
     VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION !write DACL");
-    m_hDestination.reset(g_Sys.CreateFileW(destination, GENERIC_WRITE, /*dwShareMode=*/0,
-                                           /*lpSecurityAttributes=*/nullptr, CREATE_NEW,
-                                           kCreateFlags, /*hTemplateFile=*/nullptr));
-    if (m_hDestination)
+    if (m_Staged.Create(kWriteAccess))
         return VAULTKIT_ERROR_SUCCESS;
     if (g_Sys.GetLastError() == ERROR_FILE_EXISTS)
         return AlreadyExists();
@@ -125,7 +142,7 @@ int32_t CNormalWriter::Write(const uint8_t* security, int32_t securityLength,
             return streams;
     }
     ReleaseContext();
-    g_Sys.SetFileTime(m_hDestination.get(), &crt, &lat, &lwt);
+    g_Sys.SetFileTime(m_Staged.Handle(), &crt, &lat, &lwt);
     return result;
 }
 
@@ -133,7 +150,7 @@ int32_t CNormalWriter::WriteSecurity(const uint8_t* security, int32_t securityLe
 {
     DWORD written = 0;
     DWORD length = securityLength > 0 ? static_cast<DWORD>(securityLength) : 0;
-    if (g_Sys.BackupWrite(m_hDestination.get(), const_cast<LPBYTE>(security), length,
+    if (g_Sys.BackupWrite(m_Staged.Handle(), const_cast<LPBYTE>(security), length,
                           &written, /*bAbort=*/FALSE, /*bProcessSecurity=*/TRUE, &m_pContext))
         return VAULTKIT_ERROR_SUCCESS;
 
@@ -177,6 +194,8 @@ int32_t CNormalWriter::WriteRecord(bool& payloadDone)
         return SourceUnreadable();
     if (!Read(buffer + kHeaderBytes, header.nameSize, got) || got != header.nameSize)
         return SourceUnreadable();
+    if (!Admit(header))
+        return SizeExceeded();
 
     DWORD fill = kHeaderBytes + header.nameSize;
     DWORD decipherFrom = fill;
@@ -208,7 +227,7 @@ int32_t CNormalWriter::WriteRecord(bool& payloadDone)
 int32_t CNormalWriter::WriteRun(DWORD fill)
 {
     DWORD written = 0;
-    if (g_Sys.BackupWrite(m_hDestination.get(), m_Buffer.get(), fill, &written,
+    if (g_Sys.BackupWrite(m_Staged.Handle(), m_Buffer.get(), fill, &written,
                           /*bAbort=*/FALSE, /*bProcessSecurity=*/TRUE, &m_pContext))
         return VAULTKIT_ERROR_SUCCESS;
 
@@ -220,6 +239,19 @@ int32_t CNormalWriter::WriteRun(DWORD fill)
     }
     VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION 4");
     return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
+}
+
+// The item's size bounds what a payload can write, whatever its records claim: a record
+// is refused before any of it is written when its data would take the main stream past
+// the size, or the rest past the size and the allowance. The record's header and name
+// count as the rest.
+bool CNormalWriter::Admit(const PayloadRecordHeader& header)
+{
+    uint64_t data = static_cast<uint64_t>(header.dataSize);  // never negative here
+    uint64_t framing = kHeaderBytes + uint64_t(header.nameSize);
+    if (header.streamId == BACKUP_DATA)
+        return Take(m_ullOtherLeft, framing) && Take(m_ullMainLeft, data);
+    return Take(m_ullOtherLeft, framing) && Take(m_ullOtherLeft, data);
 }
 
 bool CNormalWriter::Read(uint8_t* into, DWORD count, DWORD& got)
@@ -235,35 +267,31 @@ void CNormalWriter::ReleaseContext()
     if (!m_pContext)
         return;
     DWORD written = 0;
-    g_Sys.BackupWrite(m_hDestination.get(), /*lpBuffer=*/nullptr, /*nNumberOfBytesToWrite=*/0,
+    g_Sys.BackupWrite(m_Staged.Handle(), /*lpBuffer=*/nullptr, /*nNumberOfBytesToWrite=*/0,
                       &written, /*bAbort=*/TRUE, /*bProcessSecurity=*/TRUE, &m_pContext);
     m_pContext = nullptr;
 }
 
-void CNormalWriter::Close()
-{
-    ReleaseContext();
-    m_hDestination.reset();
-}
-
 } // namespace
 
-int32_t RestoreNormalFile(const wchar_t* destination, HANDLE hPayload, DigestList& original,
+// Where the new file lies is checked before anything is written into it: content must
+// never land behind a link, not even for a moment.
+int32_t RestoreNormalFile(CStagingFile& staged, HANDLE hPayload, DigestList& original,
                           DigestList& crypted, const uint8_t* security, int32_t securityLength,
-                          int64_t crt, int64_t lwt, int64_t lat)
+                          int64_t crt, int64_t lwt, int64_t lat, int64_t size)
 {
-    CNormalWriter writer(hPayload, original, crypted);
-    int32_t result = writer.Create(destination);
+    CNormalWriter writer(staged, hPayload, original, crypted, size);
+    int32_t result = writer.Create();
     if (result != VAULTKIT_ERROR_SUCCESS)
         return result;
 
-    FILETIME creation = ToFileTime(crt);
-    FILETIME lastAccess = ToFileTime(lat);
-    FILETIME lastWrite = ToFileTime(lwt);
-    result = writer.Write(security, securityLength, creation, lastAccess, lastWrite);
-    writer.Close();
-    // Only this call's own, new file is ever deleted here: Create made it with CREATE_NEW.
+    result = staged.CheckPlace(EPlace::Staging);
+    if (result == VAULTKIT_ERROR_SUCCESS)
+        result = writer.Write(security, securityLength, ToFileTime(crt), ToFileTime(lat),
+                              ToFileTime(lwt));
+    writer.ReleaseContext();
+    // Only this call's own, new file is ever removed here: Create made it with CREATE_NEW.
     if (result != VAULTKIT_ERROR_SUCCESS)
-        g_Sys.DeleteFileW(destination);
+        staged.Remove();
     return result;
 }

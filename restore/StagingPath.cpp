@@ -68,3 +68,12 @@ bool MakeStagingPath(const wchar_t* folder, const wchar_t* name, wchar_t* out, s
     out[total] = L'\0';
     return true;
 }
+
+std::wstring LongFormPath(const std::wstring& path)
+{
+    if (path.size() <= kMaxPlainPathChars)
+        return path;
+    size_t skip = 0;
+    const wchar_t* prefix = LongPrefix(path.c_str(), skip);
+    return prefix + path.substr(skip);
+}

@@ -4,6 +4,7 @@
 // Windows headers so that it also builds for the host tests.
 #pragma once
 #include <cstddef>
+#include <string>
 
 // Capacity of the staging path buffer: the longest folder, the "\\?\UNC\" prefix and the
 // staging name, with the terminator.
@@ -15,3 +16,7 @@ const size_t kStagingPathChars = 300;
 // the "\\?\" prefix ("\\?\UNC\" for a "\\server" folder). False, with out empty, when
 // the result does not fit capacity - 1 characters.
 bool MakeStagingPath(const wchar_t* folder, const wchar_t* name, wchar_t* out, size_t capacity);
+
+// The path as Windows' path calls take it at any length: as it is below MAX_PATH, with the
+// "\\?\" prefix ("\\?\UNC\" for "\\server") from there on.
+std::wstring LongFormPath(const std::wstring& path);

@@ -12,6 +12,8 @@ struct CBenchOptions
     bool damaged = false;       // every item built with a wrong digest: nothing may be reported
     bool oneFolder = false;     // the many items restore into one folder, not folders of 100
     bool stage = false;         // only build the many items (the step before measuring)
+    bool noFlush = false;       // files are not written through before their rename (the
+                                // program's behaviour before the flush, for its cost)
 };
 
 // The threat name every benchmark item is detected as, and the driver is asked for.

@@ -1,7 +1,7 @@
 // restore_bench.exe: the restore measured under Wine with the real restore code, through
 // its normal entry points. Run by `make bench` (scripts/wine-bench.sh); not a test.
 //   restore_bench [--stage] <scratch folder> [--payload-mib N] [--items N] [--repeats N]
-//                 [--one-folder] [--damaged]
+//                 [--one-folder] [--damaged] [--no-flush]
 // With --stage it only builds the many items, which the script then moves into place.
 // Otherwise it prints a table of the figures and exits 0, or 1 when any figure had to be
 // refused because a restore failed (--damaged builds every item with a wrong digest to
@@ -12,6 +12,7 @@
 #include "bench/wine/LargeItemBench.h"
 #include "bench/wine/ManyItemsBench.h"
 #include "bench/wine/WriterMemoryBench.h"
+#include "platform/SysCalls.h"
 #include <cstdio>
 #include <cwchar>
 #include <cwctype>
@@ -44,8 +45,10 @@ bool ParseOptions(int argc, wchar_t** argv, CBenchOptions* options)
     for (int i = at + 1; i < argc; ++i) {
         std::wstring option = argv[i];
         unsigned long long value = 0;
-        if (option == L"--damaged" || option == L"--one-folder") {
-            (option == L"--damaged" ? options->damaged : options->oneFolder) = true;
+        if (option == L"--damaged" || option == L"--one-folder" || option == L"--no-flush") {
+            (option == L"--damaged"      ? options->damaged
+             : option == L"--one-folder" ? options->oneFolder
+                                         : options->noFlush) = true;
             continue;
         }
         if (i + 1 >= argc || !ParseCount(argv[i + 1], &value))
@@ -72,12 +75,16 @@ int wmain(int argc, wchar_t** argv)
     CBenchOptions options;
     if (!ParseOptions(argc, argv, &options)) {
         fprintf(stderr, "usage: restore_bench [--stage] <scratch folder> [--payload-mib N] "
-                        "[--items N] [--repeats N] [--one-folder] [--damaged]\n");
+                        "[--items N] [--repeats N] [--one-folder] [--damaged] [--no-flush]\n");
         return 2;
     }
     if (options.stage)
         return StageManyItems(options) ? 0 : 1;
     InstallBenchRows();
+    // The flush answered without flushing: what the restore costs without it. Single-
+    // location items save no index, so the restored files' flushes are the only ones.
+    if (options.noFlush)
+        g_Sys.FlushFileBuffers = [](HANDLE) -> BOOL { return TRUE; };
     CBenchTable table;
     // The small items first: the big item's gigabytes would still be on their way to
     // the disk while they run.

@@ -82,6 +82,11 @@ CFaults CheckTraceCall(const std::vector<std::string>& call, const CPlannedLocat
                        bool lastOfItem)
 {
     CFaults faults;
+    if (location.m_eFate == ELocationFate::Refused) {
+        if (Holds(call, "[VAULTKIT] Deleting original file"))
+            faults.push_back("trace of " + call[0] + " retires a refused location");
+        return faults;
+    }
     auto need = [&](const std::string& line) {
         if (!Holds(call, line))
             faults.push_back("trace of " + call[0] + " lacks \"" + line + "\"");
@@ -188,10 +193,18 @@ CFaults CheckDestinations(const CProductPlan& plan)
             CFileFacts facts;
             bool exists = ReadFileFacts(path, facts);
             std::string bytes;
-            ReadWholeFile(path, bytes);
+            if (exists)  // a device name is never read: it could wait for input
+                ReadWholeFile(path, bytes);
             if (location.m_eFate == ELocationFate::Untouched) {
                 if (exists)
                     faults.push_back(where + "created, though not to be restored");
+                continue;
+            }
+            if (location.m_eFate == ELocationFate::Refused) {
+                if (exists && location.m_sExisting.empty())
+                    faults.push_back(where + "created, though refused");
+                else if (exists && bytes != location.m_sExisting)
+                    faults.push_back(where + "what stood there was changed");
                 continue;
             }
             if (!exists) {

@@ -5,6 +5,7 @@
 #include "platform/Utf8.h"
 #include "tests/e2e/E2ePaths.h"
 #include "tests/e2e/ExpectedRunLog.h"
+#include "tests/e2e/HostileQuarantine.h"
 #include "tests/e2e/ProductChecks.h"
 #include "tests/e2e/RepairRun.h"
 #include "tools/product/FileTools.h"
@@ -72,11 +73,11 @@ protected:
     }
 
     // What a first run leaves behind on an installed product.
-    static void ExpectRepaired()
+    static void ExpectRepaired(const CProductPlan& plan = s_Plan)
     {
-        ExpectNoFaults(CheckEngineAndRenames(s_Layout, s_Plan), "engine files and renames");
-        ExpectNoFaults(CheckDestinations(s_Plan), "restored files");
-        ExpectNoFaults(CheckQuarantine(s_Layout, s_Plan, s_QuarantineBefore), "quarantine");
+        ExpectNoFaults(CheckEngineAndRenames(s_Layout, plan), "engine files and renames");
+        ExpectNoFaults(CheckDestinations(plan), "restored files");
+        ExpectNoFaults(CheckQuarantine(s_Layout, plan, s_QuarantineBefore), "quarantine");
         ExpectNoFaults(CheckDecoyNeverRan(s_Layout), "decoys");
     }
 
@@ -190,6 +191,36 @@ TEST_F(RepairRunTest, ServiceIgnoringStopIsKilledAfterTheTimeOut)
     EXPECT_TRUE(probe == SERVICE_STOPPED || probe == SERVICE_RUNNING) << "CVPROBE state " << probe;
     RecordProperty("CVPROBE_state_after_kill", static_cast<int>(probe));
     ExpectRepaired();
+}
+
+// Items an attacker on the machine prepared, beside the product's own: every trap is
+// refused with its reason and its item kept as it was, nothing outside the folders the
+// items name changes, and the product's items are restored exactly in the same run. The
+// run starts in a folder two levels below the drive's root, where a relative folder of
+// "..\..\windows" would aim at the system.
+TEST_F(RepairRunTest, HostileItemsAreRefusedWhileTheOthersAreRestored)
+{
+    FreshProduct(Install(), StubbornConsole());
+    if (HasFatalFailure())
+        return;
+    CHostileQuarantine hostile(s_Layout);
+    CFaults prepared = hostile.Prepare();
+    ASSERT_TRUE(prepared.empty()) << JoinFaults(prepared);
+    CProductPlan plan = s_Plan;
+    plan.m_Items.insert(plan.m_Items.end(), hostile.Items().begin(), hostile.Items().end());
+    s_QuarantineBefore = ReadQuarantine(s_Layout);
+
+    wchar_t previous[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(hostile.WorkingFolder().c_str()));
+    CRepairRun run = RunRepair(s_Layout, kRunTimeoutMs);
+    SetCurrentDirectoryW(previous);
+    ExpectRunEnded(run);
+
+    ExpectNoFaults(CheckRunLog(run, ExpectedRunLog(s_Layout, plan, CRunSituation())), "debug log");
+    ExpectRepaired(plan);
+    ExpectNoFaults(CheckRestoreTrace(run, s_Layout, plan), "library trace");
+    ExpectNoFaults(hostile.Check(run), "traps");
 }
 
 } // namespace

@@ -1,9 +1,11 @@
 // The table of calls, the test hooks built on it and the handle owners.
+#include "platform/FinalPathStandin.h"
 #include "platform/LibrarySearch.h"
 #include "platform/Owners.h"
 #include "platform/SysCalls.h"
 #include "platform/WineStandins.h"
 #include "tests/support/SysHooks.h"
+#include "tests/support/TestFiles.h"
 #include <gtest/gtest.h>
 #include <cstring>
 #include <set>
@@ -11,7 +13,7 @@
 
 TEST(SysCallTable, RowsAreUniqueNamedAndInFixedOrder)
 {
-    ASSERT_EQ(SysCallCount(), 82u);
+    ASSERT_EQ(SysCallCount(), 83u);
     EXPECT_STREQ(SysCallName(0), "GetLastError");
     EXPECT_STREQ(SysCallName(11), "SetDefaultDllDirectories");
     EXPECT_STREQ(SysCallName(17), "CloseHandle");
@@ -21,6 +23,14 @@ TEST(SysCallTable, RowsAreUniqueNamedAndInFixedOrder)
     EXPECT_STREQ(SysCallName(73), "GetFileInformationByHandle");
     EXPECT_STREQ(SysCallName(SysCallCount() - 1), "CloseEncryptedFileRaw");
     EXPECT_EQ(SysCallName(SysCallCount()), nullptr);
+    // The handle-based file rows close the files group, before the backup rows.
+    size_t at = 0;
+    while (at < SysCallCount() && std::strcmp(SysCallName(at), "SetKernelObjectSecurity") != 0)
+        ++at;
+    for (const char* next : {"GetFileInformationByHandle", "GetFinalPathNameByHandleW",
+                             "SetEndOfFile", "SetFileInformationByHandle", "CompareStringOrdinal",
+                             "GetLongPathNameW", "BackupWrite"})
+        EXPECT_STREQ(SysCallName(++at), next);
     std::set<std::string> names;
     for (size_t i = 0; i < SysCallCount(); ++i)
         names.insert(SysCallName(i));
@@ -178,4 +188,39 @@ TEST(Wine, DetectedUnderTheTestRunner)
 {
     // The test programs always run under Wine here.
     EXPECT_TRUE(IsRunningOnWine());
+}
+
+// Wine's own final path gives up past MAX_PATH; ours reaches any depth, answers like the
+// real call about the room it needs, and agrees with Wine's where Wine answers at all.
+TEST(Wine, FinalPathStandinReachesPastMaxPath)
+{
+    CTempDir dir;
+    std::wstring folder = dir.Path();
+    while (folder.size() < 300) {
+        folder += L"\\" + std::wstring(40, L'd');
+        ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + folder).c_str(), nullptr));
+    }
+    std::wstring deep = folder + L"\\deep.txt";
+    std::wstring shallow = dir.Join(L"shallow.txt");
+    CUniqueFile file(CreateFileW((L"\\\\?\\" + deep).c_str(), GENERIC_WRITE, 0, nullptr,
+                                 CREATE_NEW, 0, nullptr));
+    CUniqueFile shallowFile(CreateFileW(shallow.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    ASSERT_TRUE(file && shallowFile);
+    std::vector<wchar_t> out(1000, L'x');
+    DWORD length = StandinGetFinalPathNameByHandleW(file.get(), out.data(), 1000, 0);
+    EXPECT_EQ(_wcsicmp(out.data(), (L"\\\\?\\" + deep).c_str()), 0);
+    EXPECT_EQ(length, 4 + deep.size());
+    EXPECT_EQ(GetFinalPathNameByHandleW(file.get(), out.data(), 1000, 0), 0u);  // Wine's own
+    EXPECT_EQ(StandinGetFinalPathNameByHandleW(file.get(), out.data(), length, 0), length + 1);
+
+    wchar_t wine[MAX_PATH];
+    ASSERT_NE(GetFinalPathNameByHandleW(shallowFile.get(), wine, MAX_PATH, 0), 0u);
+    EXPECT_EQ(StandinGetFinalPathNameByHandleW(shallowFile.get(), out.data(), 1000, 0), wcslen(wine));
+    EXPECT_STREQ(out.data(), wine);
+    EXPECT_EQ(StandinGetFinalPathNameByHandleW(nullptr, out.data(), 1000, 0), 0u);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+
+    InstallWineStandins();
+    EXPECT_EQ(g_Sys.GetFinalPathNameByHandleW, &StandinGetFinalPathNameByHandleW);
+    SysRestoreAllCalls();
 }

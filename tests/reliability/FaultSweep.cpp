@@ -31,6 +31,10 @@ const CRowErrors kRowErrors[] = {
     {"OpenEncryptedFileRawW", {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION}},
     {"WriteEncryptedFileRaw", {ERROR_DISK_FULL, ERROR_ACCESS_DENIED}},
     {"CloseHandle", {ERROR_DISK_FULL, ERROR_DISK_FULL}}, // a lost delayed write
+    {"GetFileInformationByHandle", {ERROR_ACCESS_DENIED, ERROR_INVALID_FUNCTION}},
+    {"GetFinalPathNameByHandleW", {ERROR_PATH_NOT_FOUND, ERROR_NOT_ENOUGH_MEMORY}},
+    {"SetFileInformationByHandle", {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION}},
+    {"GetLongPathNameW", {ERROR_ACCESS_DENIED, ERROR_PATH_NOT_FOUND}},
 };
 
 DWORD ErrorFor(const char* row, size_t callNumber)
@@ -74,6 +78,10 @@ struct CFaultInjector::CHooks
     SWEEP_FAIL(GetDiskFreeSpaceExW, FALSE)
     SWEEP_FAIL(DeviceIoControl, FALSE)
     SWEEP_FAIL(SetKernelObjectSecurity, FALSE)
+    SWEEP_FAIL(GetFileInformationByHandle, FALSE)
+    SWEEP_FAIL(GetFinalPathNameByHandleW, 0)
+    SWEEP_FAIL(SetFileInformationByHandle, FALSE)
+    SWEEP_FAIL(GetLongPathNameW, 0)
 
     // The raw EFS calls answer with their error code.
     CSysHook<&CSysCalls::OpenEncryptedFileRawW> m_OpenEncryptedFileRawW{

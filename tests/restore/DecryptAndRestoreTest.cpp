@@ -2,167 +2,9 @@
 // its trace lines in order, and what is left of destination, index and payload.
 #include "platform/BackupWriteStandin.h"
 #include "platform/EfsRawStandin.h"
-#include "quarantine/QuarItem.h"
-#include "quarantine/Vaultkit.h"
-#include "restore/DecryptAndRestore.h"
-#include "restore/StagingPath.h"
-#include "tests/restore/StoredItem.h"
-#include "tests/support/SysHooks.h"
-#include "tests/support/TestFiles.h"
-#include <gtest/gtest.h>
-#include <climits>
-
-namespace {
-
-const Lines kImpersonation = {L"[VAULTKIT]: StartImpersonatingUser",
-                              L"[VAULTKIT]: StartImpersonatingUser : invalid pid 0"};
-const wchar_t kNormal[] = L"[VAULTKIT] Restore normal file";
-const wchar_t kEfs[] = L"[VAULTKIT] Restore EFS file";
-const wchar_t kRetire[] = L"[VAULTKIT] Deleting original file";
-const wchar_t kOnlyOne[] = L"[VAULTKIT] No duplicates, deleting xml & cvq";
-const wchar_t kSuccess[] = L"[VAULTKIT] VAULTKIT_ERROR_SUCCESS";
-const wchar_t kUnreadable[] = L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_READ_SOURCE";
-const wchar_t kExists[] = L"[VAULTKIT] VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS";
-const wchar_t kGaveUp[] = L"[VAULTKIT] Failed switching user impersonation";
-const Lines kCannotCreate = Lines{L"[VAULTKIT] trying to impersonate user"} + kImpersonation +
-                            Lines{L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION !write DACL",
-                                  L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION give up"};
-
-const CTestStream kMain = {1, L"", "the file's content, as it was"};
-const CTestStream kSide = {4, L":side", "an alternate stream"};
-
-class DecryptAndRestore : public ::testing::Test
-{
-protected:
-    // Stores an item at A1.xml with one location per name, all in the destination folder.
-    void Store(CTestItem item, const std::vector<std::wstring>& names = {L"doc.txt"})
-    {
-        for (const std::wstring& name : names) {
-            CTestLocation at;
-            at.name = name;
-            at.path = m_Folder;
-            at.secStr = Base64Text(RecordHeader(3, 8, 0) + "no-sd-ok");
-            item.files.push_back(at);
-        }
-        StoreAs(item);
-    }
-    void StoreAs(const CTestItem& item)
-    {
-        m_Item = item;
-        StoreItem(m_Index, item);
-        m_IndexBytes = ReadFileBytes(m_Index);
-        m_PayloadBytes = ReadFileBytes(m_Payload);
-        m_Trace.Clear();
-    }
-    int32_t Run(size_t i = 0)
-    {
-        const CTestLocation& at = m_Item.files[i];
-        return VaultkitDecryptAndRestore(m_Index.c_str(), at.name.c_str(), at.path.c_str());
-    }
-    std::wstring Call(size_t i = 0) const
-    {
-        const CTestLocation& at = m_Item.files[i];
-        return L"[VAULTKIT] VaultkitDecryptAndRestore(|" + m_Index + L"|, |" + at.name + L"|, |" +
-               at.path + L"|, |(null)|, 0, 0)";
-    }
-    std::wstring Destination(size_t i = 0) const { return m_Dir.Join(m_Item.files[i].name); }
-    // A failure before the location is retired: the quarantine as it was, no file of ours.
-    void ExpectNothingLost(size_t i = 0)
-    {
-        EXPECT_EQ(ReadFileBytes(m_Index), m_IndexBytes);
-        EXPECT_EQ(ReadFileBytes(m_Payload), m_PayloadBytes);
-        EXPECT_FALSE(FileExists(Destination(i)));
-        EXPECT_EQ(StagingFiles(), 0u);
-    }
-    size_t StagingFiles() const
-    {
-        size_t count = 0;
-        for (const std::wstring& name : FilesIn(m_Folder))
-            count += name.compare(0, 3, L"~vk") == 0;
-        return count;
-    }
-    // The path the restore of location i writes to before the file is verified.
-    std::wstring Staging(size_t i = 0) const
-    {
-        wchar_t staging[kStagingPathChars];
-        std::wstring folder = m_Item.files[i].path;
-        if (folder.back() != L'\\')
-            folder += L'\\';
-        EXPECT_TRUE(MakeStagingPath(folder.c_str(), m_Item.files[i].name.c_str(), staging,
-                                    kStagingPathChars));
-        return staging;
-    }
-    void ExpectRetired()
-    {
-        EXPECT_FALSE(FileExists(m_Index));
-        EXPECT_FALSE(FileExists(m_Payload));
-    }
-
-    CTempDir m_Quarantine;
-    CTempDir m_Dir;
-    std::wstring m_Folder = m_Dir.Path();
-    std::wstring m_Index = m_Quarantine.Join(L"A1.xml");
-    std::wstring m_Payload = m_Quarantine.Join(L"A1.cvq");
-    CTestItem m_Item;
-    std::string m_IndexBytes;
-    std::string m_PayloadBytes;
-    CDebugCapture m_Trace;
-};
-
-// Free space as GetDiskFreeSpaceExW reports it for the destination folder.
-class CFreeSpace
-{
-public:
-    explicit CFreeSpace(uint64_t total) : m_ullFree(total) {}
-    uint64_t m_ullFree;
-    std::vector<std::wstring> m_Folders;
-
-private:
-    CSysHook<&CSysCalls::GetDiskFreeSpaceExW> m_hook{
-        [this](LPCWSTR folder, PULARGE_INTEGER caller, PULARGE_INTEGER total, PULARGE_INTEGER free) {
-            m_Folders.push_back(folder);
-            caller->QuadPart = ~0ull;  // the quota view is not the one that counts
-            total->QuadPart = ~0ull;
-            free->QuadPart = m_ullFree;
-            return TRUE;
-        }};
-};
-
-// Fails the n-th read of the payload file; reads of other files (the index) go through.
-class CPayloadReadFault
-{
-public:
-    CPayloadReadFault(const std::wstring& payload, int nth, DWORD error)
-        : m_open([this, payload](LPCWSTR path, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD c,
-                                 DWORD f, HANDLE t) {
-              HANDLE h = CSysHook<&CSysCalls::CreateFileW>::Next()(path, a, s, sa, c, f, t);
-              if (payload == path)
-                  m_hPayload = h;
-              return h;
-          }),
-          m_read([this, nth, error](HANDLE h, LPVOID buffer, DWORD n, LPDWORD got, LPOVERLAPPED o) {
-              if (h == m_hPayload && ++m_nReads == nth) {
-                  g_Sys.SetLastError(error);
-                  return FALSE;
-              }
-              return CSysHook<&CSysCalls::ReadFile>::Next()(h, buffer, n, got, o);
-          })
-    {
-    }
-
-private:
-    HANDLE m_hPayload = nullptr;
-    int m_nReads = 0;
-    CSysHook<&CSysCalls::CreateFileW> m_open;
-    CSysHook<&CSysCalls::ReadFile> m_read;
-};
-
-int64_t FileTimeOf(const FILETIME& ft)
-{
-    return static_cast<int64_t>((static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
-}
-
-} // namespace
+#include "tests/restore/RestoreFixture.h"
+#include "tests/support/UnixLinks.h"
+#include <memory>
 
 TEST_F(DecryptAndRestore, RestoresChecksAndRetiresTheOnlyLocation)
 {
@@ -279,7 +121,8 @@ TEST_F(DecryptAndRestore, FailedQueriesSkipTheirChecks)
     item.size += 1;  // would be a size mismatch
     Store(item);
     CSysFailNth<&CSysCalls::GetDiskFreeSpaceExW> space(1, ERROR_NOT_READY, FALSE);
-    CSysFailNth<&CSysCalls::GetFileAttributesExW> size(1, ERROR_SHARING_VIOLATION, FALSE);
+    // The first size asked is the index file's, as it is read.
+    CSysFailNth<&CSysCalls::GetFileSizeEx> size(2, ERROR_SHARING_VIOLATION, FALSE);
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(space.Failed() + size.Failed(), 2);
     EXPECT_EQ(ReadFileBytes(Destination()), kMain.data);
@@ -429,9 +272,9 @@ TEST_F(DecryptAndRestore, IndexNotSavedUndoesTheRestore)
     Lines saveFailed = Lines{L"[VAULTKIT] Failed saving xml [5]"} + kImpersonation + Lines{kGaveUp};
     const wchar_t kCannotSave[] = L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_SAVE_XML";
     Store(NormalItem({kMain}), {L"first.txt", L"second.txt"});
-    // The first rename puts the restored file in place, the second the saved index.
+    // The index is saved by a move; the restored file is renamed through its handle.
     {
-        CSysFailNth<&CSysCalls::MoveFileExW> fail(2, ERROR_ACCESS_DENIED, FALSE);
+        CSysFailNth<&CSysCalls::MoveFileExW> fail(1, ERROR_ACCESS_DENIED, FALSE, /*persist=*/true);
         EXPECT_EQ(Run(), 6);
         EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, kRetire} + saveFailed + Lines{kCannotSave}));
         ExpectNothingLost();
@@ -440,23 +283,23 @@ TEST_F(DecryptAndRestore, IndexNotSavedUndoesTheRestore)
     m_Trace.Clear();
     {
         std::wstring destination = Destination();
-        CSysHook<&CSysCalls::DeleteFileW> refuse([&](LPCWSTR path) {
-            if (destination == path) {
-                g_Sys.SetLastError(ERROR_SHARING_VIOLATION);
-                return FALSE;
-            }
-            return CSysHook<&CSysCalls::DeleteFileW>::Next()(path);
-        });
-        CSysFailNth<&CSysCalls::MoveFileExW> fail(2, ERROR_ACCESS_DENIED, FALSE);
+        CHandleSteps refuse("remove", ERROR_SHARING_VIOLATION);
+        CSysFailNth<&CSysCalls::MoveFileExW> fail(1, ERROR_ACCESS_DENIED, FALSE, /*persist=*/true);
         EXPECT_EQ(Run(), 6);
         EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, kRetire} + saveFailed + kImpersonation +
                                        Lines{kCannotSave}));
         EXPECT_TRUE(FileExists(destination));
+        // Removed through the very handle that renamed it, not by its path.
+        ASSERT_EQ(refuse.m_Steps.back(), "remove");
+        const std::vector<std::string>& steps = refuse.m_Steps;
+        size_t rename = std::find(steps.begin(), steps.end(), "rename") - steps.begin();
+        ASSERT_LT(rename, steps.size());
+        EXPECT_EQ(refuse.m_Handles.back(), refuse.m_Handles[rename]);
     }
     // After 13 the file at the destination is not ours: it stays whatever happens.
     m_Trace.Clear();
     ASSERT_TRUE(WriteFileBytes(Destination(), "the user's own"));
-    CSysFailNth<&CSysCalls::MoveFileExW> fail(1, ERROR_ACCESS_DENIED, FALSE);
+    CSysFailNth<&CSysCalls::MoveFileExW> fail(1, ERROR_ACCESS_DENIED, FALSE, /*persist=*/true);
     EXPECT_EQ(Run(), 6);
     EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, kExists, kRetire} + saveFailed + Lines{kCannotSave}));
     EXPECT_EQ(ReadFileBytes(Destination()), "the user's own");
@@ -511,25 +354,49 @@ TEST_F(DecryptAndRestore, AnIndexThatStaysKeepsItsPayloadForTheNextRun)
     ExpectRetired();
 }
 
-TEST_F(DecryptAndRestore, CompressedItemIsCompressedBeforeItsAttributesAreSet)
+// Everything after the write goes through the one handle that created the file: a
+// compressed item is compressed before its attributes are set, the file is flushed, takes
+// its name without replacing anything, and gets its attributes once more, since a rename
+// may set the archive bit. Only the attributes a file can be given are asked for; none
+// means "normal", as 0 would leave them as they are.
+TEST_F(DecryptAndRestore, AttributesAreSetBeforeAndAfterTheRenameOnTheOneHandle)
 {
-    Store(NormalItem({kMain}));
-    m_Item.files[0].attr = FILE_ATTRIBUTE_COMPRESSED | FILE_ATTRIBUTE_ARCHIVE;
-    StoreAs(m_Item);
-    std::vector<std::string> order;
-    CSysHook<&CSysCalls::DeviceIoControl> compress(
-        [&](HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED) {
-            order.push_back("compress");
-            return TRUE;
-        });
-    CSysHook<&CSysCalls::SetFileAttributesW> attributes([&](LPCWSTR path, DWORD attr) {
-        order.push_back("attributes " + std::to_string(attr));
-        return CSysHook<&CSysCalls::SetFileAttributesW>::Next()(path, attr);
-    });
-    EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(order, (std::vector<std::string>{"compress", "attributes 2080"}));
-    EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, L"[VAULTKIT] RecompressResoredFile OK", kRetire,
-                                      kOnlyOne, kSuccess}));
+    struct Case
+    {
+        uint32_t attr;
+        std::vector<std::string> steps;
+    };
+    const Case cases[] = {
+        {FILE_ATTRIBUTE_COMPRESSED | FILE_ATTRIBUTE_ARCHIVE,
+         {"compress", "attributes 32", "flush", "rename", "attributes 32"}},
+        {FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN,
+         {"attributes 3", "flush", "rename", "attributes 3"}},
+        {0, {"attributes 128", "flush", "rename", "attributes 128"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.attr);
+        Store(NormalItem({kMain}));
+        m_Item.files[0].attr = c.attr;
+        StoreAs(m_Item);
+        std::vector<HANDLE> created;
+        CSysHook<&CSysCalls::CreateFileW> create(
+            [&](LPCWSTR p, DWORD a, DWORD sh, LPSECURITY_ATTRIBUTES sa, DWORD d, DWORD f, HANDLE t) {
+                HANDLE h = CSysHook<&CSysCalls::CreateFileW>::Next()(p, a, sh, sa, d, f, t);
+                if (d == CREATE_NEW)
+                    created.push_back(h);
+                return h;
+            });
+        CHandleSteps steps;
+        EXPECT_EQ(Run(), 0);
+        EXPECT_EQ(steps.m_Steps, c.steps);
+        ASSERT_EQ(created.size(), 1u);
+        EXPECT_EQ(steps.m_Handles, std::vector<HANDLE>(c.steps.size(), created[0]));
+        EXPECT_EQ(steps.m_sRenamedTo, Destination());
+        EXPECT_FALSE(steps.m_bReplaced);
+        EXPECT_EQ(ReadFileBytes(Destination()), kMain.data);
+        ASSERT_TRUE(SetFileAttributesW(Destination().c_str(), FILE_ATTRIBUTE_NORMAL));
+        ASSERT_TRUE(DeleteFileW(Destination().c_str()));
+    }
 }
 
 TEST_F(DecryptAndRestore, EfsItemGoesThroughTheRawImportWithoutTimes)
@@ -594,16 +461,12 @@ TEST_F(DecryptAndRestore, TheFileTakesItsNameOnlyOnceVerified)
             stagingSeen.push_back(FileExists(staging));
             return CSysHook<&CSysCalls::BackupWrite>::Next()(h, b, n, w, abort, sec, ctx);
         });
-    std::vector<std::wstring> moves;
-    CSysHook<&CSysCalls::MoveFileExW> move([&](LPCWSTR from, LPCWSTR to, DWORD flags) {
-        moves.push_back(std::wstring(from) + L" -> " + to);
-        return CSysHook<&CSysCalls::MoveFileExW>::Next()(from, to, flags);
-    });
+    CHandleSteps steps;
     EXPECT_EQ(Run(), 0);
     ASSERT_FALSE(destinationSeen.empty());
     EXPECT_EQ(destinationSeen, std::vector<bool>(destinationSeen.size(), false));
     EXPECT_EQ(stagingSeen, std::vector<bool>(stagingSeen.size(), true));
-    EXPECT_EQ(moves, std::vector<std::wstring>{staging + L" -> " + destination});
+    EXPECT_EQ(steps.m_sRenamedTo, destination);
     EXPECT_EQ(ReadFileBytes(destination), kMain.data);
     EXPECT_EQ(StagingFiles(), 0u);
     ExpectRetired();
@@ -616,13 +479,7 @@ TEST_F(DecryptAndRestore, AnUnfinishedRestoreOfAnEarlierRunIsReplaced)
     ASSERT_TRUE(WriteFileBytes(staging, "the first half of"));
     ASSERT_TRUE(SetFileAttributesW(staging.c_str(), FILE_ATTRIBUTE_READONLY));
     {
-        std::wstring refused = staging;
-        CSysHook<&CSysCalls::DeleteFileW> refuse([&](LPCWSTR path) {
-            if (refused != path)
-                return CSysHook<&CSysCalls::DeleteFileW>::Next()(path);
-            g_Sys.SetLastError(ERROR_ACCESS_DENIED);
-            return FALSE;
-        });
+        CHandleSteps refuse("remove", ERROR_ACCESS_DENIED);
         EXPECT_EQ(Run(), 5);
         EXPECT_EQ(m_Trace.Lines(),
                   (Lines{Call(), kNormal, L"[VAULTKIT] Cannot remove unfinished restore " + staging + L" [5]"}));
@@ -655,16 +512,49 @@ TEST_F(DecryptAndRestore, AFileThatTurnsUpMeanwhileIsKept)
     ExpectRetired();
 }
 
-TEST_F(DecryptAndRestore, AFailedRenameOrAFolderInTheWayLosesNothing)
+// A link that turns up under the item's name is neither replaced nor taken for the
+// user's file: the item stays, and what the link leads to is untouched.
+TEST_F(DecryptAndRestore, ALinkThatTurnsUpMeanwhileIsNeitherReplacedNorRetired)
+{
+    CTempDir elsewhere;
+    std::wstring victim = elsewhere.Join(L"victim.dll");
+    ASSERT_TRUE(WriteFileBytes(victim, "not to be touched"));
+    Store(NormalItem({kMain}));
+    std::wstring destination = Destination();
+    std::unique_ptr<CUnixSymlink> link;
+    CSysHook<&CSysCalls::BackupWrite> arrive(
+        [&](HANDLE h, LPBYTE b, DWORD n, LPDWORD w, BOOL abort, BOOL sec, LPVOID* ctx) {
+            if (!link)
+                link = std::make_unique<CUnixSymlink>(destination, victim);
+            return CSysHook<&CSysCalls::BackupWrite>::Next()(h, b, n, w, abort, sec, ctx);
+        });
+    EXPECT_EQ(Run(), 5);
+    ASSERT_TRUE(link && link->Made());
+    EXPECT_EQ(m_Trace.Lines(),
+              (Lines{Call(), kNormal, L"[VAULTKIT] MoveFileEx [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (183)]"}));
+    EXPECT_EQ(ReadFileBytes(victim), "not to be touched");
+    EXPECT_EQ(ReadFileBytes(m_Index), m_IndexBytes);
+    EXPECT_EQ(ReadFileBytes(m_Payload), m_PayloadBytes);
+    EXPECT_EQ(StagingFiles(), 0u);
+}
+
+// A file whose data may not have reached the disk is never put in place: the quarantined
+// copy stays the only sure one.
+TEST_F(DecryptAndRestore, AFailedFlushOrRenameOrAFolderInTheWayLosesNothing)
 {
     Store(NormalItem({kMain}));
     m_Item.files[0].attr = FILE_ATTRIBUTE_READONLY;  // must not keep the staging file alive
     StoreAs(m_Item);
-    {
-        CSysFailNth<&CSysCalls::MoveFileExW> fail(1, ERROR_SHARING_VIOLATION, FALSE);
+    const std::pair<const char*, const wchar_t*> refusals[] = {
+        {"flush", L"[VAULTKIT] FlushFileBuffers [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (29)]"},
+        {"rename", L"[VAULTKIT] MoveFileEx [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (29)]"},
+    };
+    for (const auto& [step, line] : refusals) {
+        m_Trace.Clear();
+        CHandleSteps refuse(step, ERROR_WRITE_FAULT);
         EXPECT_EQ(Run(), 5);
-        EXPECT_EQ(m_Trace.Lines(),
-                  (Lines{Call(), kNormal, L"[VAULTKIT] MoveFileEx [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (32)]"}));
+        EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, line}));
+        EXPECT_EQ(refuse.m_Steps.back(), "remove");
         ExpectNothingLost();
     }
     // A folder of the item's name is not the user's file: the item stays in the quarantine.
@@ -681,15 +571,9 @@ TEST_F(DecryptAndRestore, AFailedRenameOrAFolderInTheWayLosesNothing)
 // When the destination cannot be looked at, the rename decides: it never replaces.
 TEST_F(DecryptAndRestore, AnUnansweredProbeLeavesTheDecisionToTheRename)
 {
-    std::wstring destination;
-    CSysHook<&CSysCalls::GetFileAttributesW> probe([&](LPCWSTR path) {
-        if (destination != path)
-            return CSysHook<&CSysCalls::GetFileAttributesW>::Next()(path);
-        g_Sys.SetLastError(ERROR_ACCESS_DENIED);
-        return DWORD(INVALID_FILE_ATTRIBUTES);
-    });
     Store(EfsItem("raw content"));
-    destination = Destination();
+    std::wstring destination = Destination();
+    CRefuseOpen probe(destination, ERROR_ACCESS_DENIED);
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(ReadFileBytes(destination), "raw content");
     ExpectRetired();

@@ -24,6 +24,14 @@ protected:
     void SetUp() override
     {
         m_nContexts = StandinEfsOpenContexts();
+        UseContent(Filler(150000, 3));  // three blocks of the import
+    }
+    void UseContent(const std::string& content)
+    {
+        m_Content = content;
+        m_Item = EfsItem(content);
+        m_nSize = static_cast<int64_t>(content.size());
+        m_Payload.reset();
         std::wstring path = m_Dir.Join(L"A1.cvq");
         ASSERT_TRUE(WriteFileBytes(path, m_Item.payload));
         m_Payload.reset(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -35,13 +43,14 @@ protected:
         PVOID context = nullptr;
         EXPECT_EQ(g_Sys.OpenEncryptedFileRawW(m_Dest.c_str(), CREATE_FOR_IMPORT, &context), 0u);
         m_Trace.Clear();
-        return RestoreEfsFile(m_Dest.c_str(), m_Payload.get(), m_Original, m_Crypted, context);
+        return RestoreEfsFile(m_Payload.get(), m_Original, m_Crypted, context, m_nSize);
     }
 
     CTempDir m_Dir;
     std::wstring m_Dest = m_Dir.Join(L"secret.doc");
-    std::string m_Content = Filler(150000, 3);  // three blocks of the import
-    CTestItem m_Item = EfsItem(m_Content);
+    std::string m_Content;
+    CTestItem m_Item;
+    int64_t m_nSize = 0;
     CUniqueFile m_Payload;
     DigestList m_Original;
     DigestList m_Crypted;
@@ -71,7 +80,8 @@ TEST_F(EfsWriter, ContentComesBackWithOneDigestPair)
     EXPECT_EQ(StandinEfsOpenContexts(), m_nContexts);
 }
 
-TEST_F(EfsWriter, ReadFailureAbortsTheImportAndRemovesTheFile)
+// The writer only reports; the caller removes what the import left.
+TEST_F(EfsWriter, ReadFailureAbortsTheImport)
 {
     CSysFailNth<&CSysCalls::ReadFile> fail(2, ERROR_CRC, FALSE);
     CSysRecorder<&CSysCalls::LeaveCriticalSection> leave;
@@ -81,10 +91,41 @@ TEST_F(EfsWriter, ReadFailureAbortsTheImportAndRemovesTheFile)
                      L"[VAULTKIT] <-- EFSRawWriteCallback VAULTKIT_ERROR_CANNOT_READ_SOURCE (23)",
                      L"[VAULTKIT] WriteEncryptedFileRaw [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (23)]"}));
     EXPECT_EQ(leave.Count(), 2u);  // the lock is left on the failed read too
-    EXPECT_FALSE(FileExists(m_Dest));
     EXPECT_EQ(StandinEfsOpenContexts(), m_nContexts);
     EXPECT_EQ(m_Original.GetCount(), 0);
     EXPECT_EQ(m_Crypted.GetCount(), 0);
+}
+
+// The import is handed at most the item's size and the allowance: the block that would
+// pass it is never handed on, and the answer is the size mismatch.
+TEST_F(EfsWriter, TheItemsSizeBoundsTheImport)
+{
+    std::vector<ULONG> handed;
+    CSysHook<&CSysCalls::WriteEncryptedFileRaw> import(
+        [&](PFE_IMPORT_FUNC callback, PVOID callbackContext, PVOID context) -> DWORD {
+            for (;;) {
+                BYTE block[65536];
+                ULONG length = sizeof(block);
+                DWORD rc = callback(block, callbackContext, &length);
+                if (rc != ERROR_SUCCESS || length == 0)
+                    return rc;
+                handed.push_back(length);
+            }
+        });
+    UseContent(Filler(kStreamAllowance + 70000, 4));
+    m_nSize = 70000 - 1;
+    EXPECT_EQ(Restore(), 12);
+    EXPECT_EQ(m_Trace.Lines().back(), L"[VAULTKIT] VAULTKIT_ERROR_FILE_SIZE_MISMATCH");
+    EXPECT_EQ(handed, std::vector<ULONG>(17, 65536));
+    EXPECT_EQ(m_Original.GetCount(), 0);
+    EXPECT_EQ(StandinEfsOpenContexts(), m_nContexts);
+
+    handed.clear();
+    UseContent(m_Content);  // exactly what may be handed on
+    m_nSize = 70000;
+    EXPECT_EQ(Restore(), 0);
+    EXPECT_EQ(handed.size(), 18u);
+    EXPECT_EQ(handed.back(), 70000u - 65536u);
 }
 
 TEST_F(EfsWriter, CallbackHonoursTheOfferedLength)

@@ -2,17 +2,21 @@
 // buffer-sized runs, one context, the release), the digests, and every failure path.
 #include "platform/BackupWriteStandin.h"
 #include "platform/Owners.h"
+#include "restore/StagingFile.h"
 #include "restore/Writers.h"
 #include "tests/restore/StoredItem.h"
 #include "tests/support/SysHooks.h"
 #include "tests/support/TestFiles.h"
 #include <gtest/gtest.h>
+#include <climits>
+#include <optional>
 
 namespace {
 
 const int64_t kCrt = 130000000000000000;
 const int64_t kLwt = 131000000000000000;
 const int64_t kLat = 132000000000000000;
+const int64_t kNoBound = INT64_MAX;
 const Lines kImpersonation = {L"[VAULTKIT]: StartImpersonatingUser",
                               L"[VAULTKIT]: StartImpersonatingUser : invalid pid 0"};
 
@@ -70,16 +74,19 @@ protected:
                                       OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(m_Payload);
     }
-    int32_t Restore(const std::string& security = std::string())
+    // The writer leaves the staging file (here m_Dest) open on success; it is closed here.
+    int32_t Restore(const std::string& security = std::string(), int64_t size = kNoBound)
     {
-        return RestoreNormalFile(m_Dest.c_str(), m_Payload.get(), m_Original, m_Crypted,
+        std::optional<CStagingFile> staged;
+        staged.emplace(m_Dest.c_str(), (m_Dir.Path() + L"\\").c_str(), L"item.bin");
+        return RestoreNormalFile(*staged, m_Payload.get(), m_Original, m_Crypted,
                                  reinterpret_cast<const uint8_t*>(security.data()),
-                                 static_cast<int32_t>(security.size()), kCrt, kLwt, kLat);
+                                 static_cast<int32_t>(security.size()), kCrt, kLwt, kLat, size);
     }
     // A failed write leaves no file and no backup context behind.
-    void ExpectFailure(int32_t expected, const Lines& lines)
+    void ExpectFailure(int32_t expected, const Lines& lines, int64_t size = kNoBound)
     {
-        EXPECT_EQ(Restore(), expected);
+        EXPECT_EQ(Restore(std::string(), size), expected);
         EXPECT_EQ(m_Trace.Lines(), lines);
         EXPECT_FALSE(FileExists(m_Dest));
         EXPECT_EQ(StandinBackupWriteOpenContexts(), m_nContexts);
@@ -254,7 +261,8 @@ TEST_F(NormalWriter, WithoutSecurityRightsTheFileIsWrittenPlainly)
     EXPECT_EQ(m_Trace.Lines(), Lines{L"[VAULTKIT] trying to impersonate user"} + kImpersonation +
                                    Lines{L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION !write DACL"});
     ASSERT_EQ(create.Count(), 1u);  // the first create never reached the recorder
-    EXPECT_EQ(std::get<1>(create.Calls()[0]), DWORD(GENERIC_WRITE));
+    // Write access, and what the file's own handle needs to be renamed or removed.
+    EXPECT_EQ(std::get<1>(create.Calls()[0]), DWORD(GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES));
     EXPECT_EQ(std::get<4>(create.Calls()[0]), DWORD(CREATE_NEW));
     ASSERT_FALSE(backup.m_Calls.empty());
     EXPECT_EQ(backup.m_Calls[0].bytes, PlainRecord(kMain));  // no security write
@@ -276,4 +284,42 @@ TEST_F(NormalWriter, SecondCreateFailing)
     m_Trace.Clear();
     m_Dest = m_Dir.Join(L"no such folder\\restored.bin");
     ExpectFailure(5, tried + Lines{L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION give up"});
+}
+
+// The item's size bounds what a payload can write: a record that would take the main data
+// past it, or everything else past it and the allowance, is refused before any of it is
+// read on or written, and nothing is left behind.
+TEST_F(NormalWriter, TheItemsSizeBoundsWhatThePayloadCanWrite)
+{
+    const uint64_t allowance = kStreamAllowance;
+    struct Case
+    {
+        std::vector<CTestStream> streams;
+        int64_t size;
+        int32_t result;
+        size_t runs;  // BackupWrite calls with record bytes
+    };
+    const CTestStream side = {4, L"", Filler(allowance + 980, 5)};  // 20 header bytes more: 1 MiB + 1000
+    const Case cases[] = {
+        {{{1, L"", Filler(200000, 1)}}, 1000, 12, 0},
+        {{{1, L"", Filler(1000, 1)}}, 1000, 0, 1},
+        {{{1, L"", Filler(600, 1)}, {1, L"", Filler(600, 2)}}, 1000, 12, 1},
+        {{side}, 1000, 0, 17},
+        {{{1, L"", Filler(1000, 1)}, side}, 1000, 12, 1},
+        {{{4, L"", Filler(allowance + 981, 5)}}, 1000, 12, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        UsePayload(NormalItem(c.streams).payload);
+        m_Trace.Clear();
+        CBackupLog backup;
+        if (c.result != 0) {
+            ExpectFailure(c.result, {L"[VAULTKIT] VAULTKIT_ERROR_FILE_SIZE_MISMATCH"}, c.size);
+        } else {
+            EXPECT_EQ(Restore(std::string(), c.size), 0);
+            EXPECT_TRUE(m_Trace.Lines().empty());
+            ASSERT_TRUE(DeleteFileW(m_Dest.c_str()));
+        }
+        EXPECT_EQ(backup.Runs().size(), c.runs);
+    }
 }

@@ -1,5 +1,6 @@
 // File helpers for the Windows tests (see TestFiles.h).
 #include "tests/support/TestFiles.h"
+#include "tests/support/UnixLinks.h"
 #include <windows.h>
 #include <algorithm>
 #include <cstdio>
@@ -66,6 +67,12 @@ void RemoveTree(const std::wstring& path)
             if (name == L"." || name == L"..")
                 continue;
             std::wstring full = path + L"\\" + name;
+            // A link goes by itself: clearing attributes or deleting through it would
+            // reach what it points to.
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                RemoveUnixLink(full);
+                continue;
+            }
             SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
             if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 RemoveTree(full);

@@ -14,6 +14,8 @@ const char* FateWord(ELocationFate fate)
         return "restored";
     case ELocationFate::ExistingKept:
         return "existing-kept";
+    case ELocationFate::Refused:
+        return "refused";
     default:
         return "untouched";
     }
@@ -23,6 +25,8 @@ const char* ItemWord(const CPlannedItem& item)
 {
     if (item.m_bCorruptIndex)
         return "corrupt";
+    if (item.Refused())
+        return "refused";
     return item.Matches() ? "restored" : "skipped";
 }
 

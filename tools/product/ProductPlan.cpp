@@ -134,6 +134,14 @@ bool CPlannedItem::Matches() const
     return EqualsNoCaseAtoZ(m_sThreat, kTargetThreat);
 }
 
+bool CPlannedItem::Refused() const
+{
+    return !m_Locations.empty() &&
+           std::all_of(m_Locations.begin(), m_Locations.end(), [](const CPlannedLocation& l) {
+               return l.m_eFate == ELocationFate::Refused;
+           });
+}
+
 int CProductPlan::EngineMatches() const
 {
     return static_cast<int>(std::count_if(m_EngineFiles.begin(), m_EngineFiles.end(),

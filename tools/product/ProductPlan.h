@@ -15,6 +15,8 @@ enum class ELocationFate
     Restored,     // written back byte for byte, with attributes and times
     ExistingKept, // a file already stands there: it stays untouched, the location is retired
     Untouched,    // not restored: nothing is created there
+    Refused,      // a trap set for the restore: nothing of it lands there or anywhere the
+                  // location leads, what stands there (m_sExisting, if set) stays, the item stays
 };
 
 struct CPlannedLocation
@@ -42,8 +44,10 @@ struct CPlannedItem
 
     // True when a run restores it: the threat name equals the target, case ignored.
     bool Matches() const;
+    // True when the restore refuses every location (see ELocationFate::Refused).
+    bool Refused() const;
     // True when its index and payload remain in the quarantine after a run.
-    bool Remains() const { return m_bCorruptIndex || !Matches(); }
+    bool Remains() const { return m_bCorruptIndex || !Matches() || Refused(); }
 };
 
 struct CPlannedEngineFile

@@ -1,0 +1,100 @@
+// Leftovers under the staging name and files already at the destination (see
+// StandingFiles.h).
+#include "restore/StandingFiles.h"
+#include "quarantine/VaultkitError.h"
+#include "quarantine/VaultkitTrace.h"
+#include "restore/NameProbe.h"
+#include "restore/StagingFile.h"
+#include <string>
+
+namespace {
+
+// Removing our own leftover needs delete and attribute access; the access alone changes
+// nothing of a file that is not ours.
+const DWORD kLeftoverAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+const DWORD kLookAccess = FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+
+int32_t CannotWrite()
+{
+    return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
+}
+
+int32_t FinalPathUnknown(const CStanding& standing)
+{
+    VaultkitTrace(L"[VAULTKIT] GetFinalPathNameByHandle [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (%d)]",
+                  standing.m_dwError);
+    return CannotWrite();
+}
+
+// Why a file under the staging name is not ours to remove; empty when it is.
+std::wstring NotALeftover(const CStanding& standing, bool inPlace)
+{
+    if (standing.m_eKind == EStanding::Folder)
+        return L"folder";
+    if (standing.m_eKind == EStanding::Link)
+        return L"link";
+    if (standing.m_dwLinks != 1)
+        return std::to_wstring(standing.m_dwLinks) + L" links";
+    if (standing.m_bFinalKnown && !inPlace)
+        return L"redirected to |" + standing.m_sFinalPath + L"|";
+    return std::wstring();
+}
+
+} // namespace
+
+int32_t ClearLeftover(const CStagingFile& staged)
+{
+    CStanding standing = ProbeName(staged.Path(), kLeftoverAccess);
+    if (standing.m_eKind == EStanding::Absent || standing.m_eKind == EStanding::Unknown)
+        return VAULTKIT_ERROR_SUCCESS;
+    bool inPlace = standing.m_bFinalKnown && staged.IsAt(EPlace::Staging, standing.m_sFinalPath);
+    std::wstring reason = NotALeftover(standing, inPlace);
+    if (!reason.empty()) {
+        VaultkitTrace(L"[VAULTKIT] Not an unfinished restore, left alone: %s [%s]", staged.Path(),
+                      reason.c_str());
+        return CannotWrite();
+    }
+    if (!standing.m_bFinalKnown)
+        return FinalPathUnknown(standing);
+    if (RemoveOpenFile(standing.m_hFile)) {
+        VaultkitTrace(L"[VAULTKIT] Removed unfinished restore %s", staged.Path());
+        return VAULTKIT_ERROR_SUCCESS;
+    }
+    VaultkitTrace(L"[VAULTKIT] Cannot remove unfinished restore %s [%d]", staged.Path(),
+                  g_Sys.GetLastError());
+    return CannotWrite();
+}
+
+// A folder of the item's name keeps its old answer and trace line.
+int32_t CheckDestinationFree(const CStagingFile& staged)
+{
+    CStanding standing = ProbeName(staged.Destination(), kLookAccess);
+    if (standing.m_eKind == EStanding::Absent || standing.m_eKind == EStanding::Unknown)
+        return VAULTKIT_ERROR_SUCCESS;
+    if (!standing.m_bFinalKnown)
+        return FinalPathUnknown(standing);
+    if (!staged.IsAt(EPlace::Destination, standing.m_sFinalPath)) {
+        VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION redirected to |%s|",
+                      standing.m_sFinalPath.c_str());
+        return CannotWrite();
+    }
+    switch (standing.m_eKind) {
+    case EStanding::File:
+        VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS");
+        return VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS;
+    case EStanding::Folder:
+        VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION give up");
+        return CannotWrite();
+    default:
+        VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION not a plain file |%s|",
+                      staged.Destination());
+        return CannotWrite();
+    }
+}
+
+bool IsAlreadyThere(const CStagingFile& staged)
+{
+    CStanding standing = ProbeName(staged.Destination(), kLookAccess);
+    return standing.m_eKind == EStanding::File && standing.m_bFinalKnown &&
+           staged.IsAt(EPlace::Destination, standing.m_sFinalPath);
+}

@@ -1,0 +1,118 @@
+// Unix symbolic links from inside Wine (see UnixLinks.h).
+#include "tests/support/UnixLinks.h"
+#include <windows.h>
+
+namespace {
+
+// Wine's own export: the Unix name of a Windows path, on the process heap.
+std::string UnixNameOf(const std::wstring& path)
+{
+    using Fn = char*(CDECL*)(LPCWSTR);
+    // Through a generic function pointer first, as -Wcast-function-type asks.
+    auto any = reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
+    auto fn = reinterpret_cast<Fn>(any);
+    char* name = fn ? fn(path.c_str()) : nullptr;
+    if (!name)
+        return std::string();
+    std::string unixName(name);
+    HeapFree(GetProcessHeap(), 0, name);
+    return unixName;
+}
+
+std::wstring Quoted(const std::string& utf8)
+{
+    std::wstring wide(utf8.size(), L'\0');
+    int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                     &wide[0], static_cast<int>(wide.size()));
+    wide.resize(length > 0 ? length : 0);
+    return L"\"" + wide + L"\"";
+}
+
+// Wine hands a Unix program to the system and gives no handle worth waiting on; the
+// outcome is watched for instead, a few seconds at most.
+bool RunUnix(const wchar_t* program, const std::wstring& arguments, bool (*done)(const std::wstring&),
+             const std::wstring& path)
+{
+    std::wstring line = std::wstring(program) + L" " + arguments;
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    std::wstring exe = std::wstring(L"Z:") + program;
+    for (wchar_t& c : exe)
+        if (c == L'/')
+            c = L'\\';
+    if (!CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return false;
+    if (pi.hThread)
+        CloseHandle(pi.hThread);
+    if (pi.hProcess)
+        CloseHandle(pi.hProcess);
+    for (int i = 0; i < 500 && !done(path); ++i)
+        Sleep(10);
+    return done(path);
+}
+
+bool Seen(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool Gone(const std::wstring& path)
+{
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW(path.c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return true;
+    FindClose(h);
+    return false;
+}
+
+// The link's own name does not exist yet, and Wine names only what exists: its folder's
+// Unix name and the leaf.
+std::string UnixNameOfNew(const std::wstring& path)
+{
+    size_t slash = path.find_last_of(L'\\');
+    if (slash == std::wstring::npos)
+        return std::string();
+    std::string folder = UnixNameOf(path.substr(0, slash));
+    std::wstring leaf = path.substr(slash + 1);
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, leaf.c_str(), static_cast<int>(leaf.size()),
+                                    nullptr, 0, nullptr, nullptr);
+    std::string utf8(bytes > 0 ? bytes : 0, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, leaf.c_str(), static_cast<int>(leaf.size()), &utf8[0], bytes,
+                        nullptr, nullptr);
+    return folder.empty() ? folder : folder + "/" + utf8;
+}
+
+} // namespace
+
+bool MakeUnixSymlink(const std::wstring& link, const std::wstring& target)
+{
+    std::string from = UnixNameOfNew(link);
+    std::string to = UnixNameOf(target);
+    if (from.empty() || to.empty())
+        return false;
+    return RunUnix(L"/bin/ln", L"-s -- " + Quoted(to) + L" " + Quoted(from), Seen, link);
+}
+
+bool RemoveUnixLink(const std::wstring& link)
+{
+    if (Gone(link))
+        return true;
+    std::string unixName = UnixNameOfNew(link);
+    if (unixName.empty())
+        return false;
+    return RunUnix(L"/bin/rm", L"-f -- " + Quoted(unixName), Gone, link);
+}
+
+CUnixSymlink::CUnixSymlink(const std::wstring& link, const std::wstring& target)
+    : m_sLink(link), m_bMade(MakeUnixSymlink(link, target))
+{
+}
+
+CUnixSymlink::~CUnixSymlink()
+{
+    if (m_bMade)
+        RemoveUnixLink(m_sLink);
+}
