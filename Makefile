@@ -13,7 +13,7 @@ RESTORE_BENCH_ARGS ?=
 FUZZ_SECONDS ?= 60
 JOBS ?= 2
 
-.PHONY: all setup build build-win build-host build-fuzz test test-host test-win test-fuzz demo bench \
+.PHONY: test-ratio all setup build build-win build-host build-fuzz test test-host test-win test-fuzz demo bench \
         logreader bench-logreader dist clean
 
 all: build
@@ -48,6 +48,10 @@ test-fuzz: build-fuzz
 	cd $(FUZZ) && ctest --output-on-failure -L fuzz -j$(JOBS)
 
 test: test-host test-win test-fuzz
+
+# Lines of tests against lines of code; fails above 0.40 (the aim is 0.35 at most).
+test-ratio:
+	bash scripts/test-ratio.sh
 
 demo: build-win
 	bash scripts/demo.sh $(WIN)
