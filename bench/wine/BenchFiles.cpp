@@ -3,36 +3,12 @@
 #include "platform/WinHeaders.h"
 #include <cstring>
 
-std::wstring JoinPath(const std::wstring& folder, const std::wstring& name)
-{
-    return folder + L"\\" + name;
-}
-
 std::wstring NumberedName(const wchar_t* prefix, unsigned n, const wchar_t* suffix)
 {
     wchar_t digits[16];
     _snwprintf(digits, 16, L"%05u", n);
     digits[15] = L'\0';
     return std::wstring(prefix) + digits + suffix;
-}
-
-bool MakeFolder(const std::wstring& path)
-{
-    return CreateDirectoryW(path.c_str(), /*lpSecurityAttributes=*/nullptr) ||
-           GetLastError() == ERROR_ALREADY_EXISTS;
-}
-
-int64_t FileSizeOf(const std::wstring& path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
-        return -1;
-    return (int64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
-bool DeleteIfThere(const std::wstring& path)
-{
-    return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
 bool NoIndexLeft(const std::wstring& folder)
@@ -49,7 +25,7 @@ bool PlaceQuarantineCopy(const std::wstring& masterBase, const std::wstring& qua
 {
     std::wstring payload = quarBase + L".cvq";
     std::wstring master = masterBase + L".cvq";
-    if (!DeleteIfThere(payload))
+    if (!RemoveOneFile(payload))
         return false;
     if (!CreateHardLinkW(payload.c_str(), master.c_str(), /*lpSecurityAttributes=*/nullptr) &&
         !CopyFileW(master.c_str(), payload.c_str(), /*bFailIfExists=*/TRUE))

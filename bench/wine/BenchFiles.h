@@ -1,24 +1,14 @@
-// Files of the restore benchmark: folders, sizes, quarantine copies of a built item and
-// the items' pseudo-random content. Plain Windows calls: the table of calls belongs to the
-// code being measured.
+// Files of the restore benchmark: numbered names, quarantine copies of a built item and
+// the items' pseudo-random content. The general file helpers are the tools' own
+// (tools/common/FileTools.h), which call Windows directly: the table of calls belongs to
+// the code being measured.
 #pragma once
+#include "tools/common/FileTools.h"
 #include <cstdint>
 #include <string>
 
-// folder + "\" + name; folder is given without a trailing backslash.
-std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
-
 // prefix, n in five digits, suffix: "item", 7, ".bin" -> "item00007.bin".
 std::wstring NumberedName(const wchar_t* prefix, unsigned n, const wchar_t* suffix);
-
-// Creates the folder; true when it exists afterwards.
-bool MakeFolder(const std::wstring& path);
-
-// Size in bytes, or -1 when the file is not there.
-int64_t FileSizeOf(const std::wstring& path);
-
-// Deletes the file; true when it is gone afterwards.
-bool DeleteIfThere(const std::wstring& path);
 
 // True when the folder holds no "*.xml": every index was retired.
 bool NoIndexLeft(const std::wstring& folder);

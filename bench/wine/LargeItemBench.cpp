@@ -88,7 +88,7 @@ double TimeRestore(const CBigItem& item, const std::wstring& quarBase)
     if (!ok)
         fprintf(stderr, "restore_bench: big restore: result %d, restored size %lld\n",
                 int(result), static_cast<long long>(FileSizeOf(destination)));
-    DeleteIfThere(destination);
+    RemoveOneFile(destination);
     return ok ? seconds : -1;
 }
 
@@ -106,8 +106,8 @@ bool BuildBigItem(const CBenchOptions& options, CBigItem* item)
     std::wstring root = JoinPath(options.work, L"big");
     std::wstring master = JoinPath(root, L"master");
     std::wstring out = JoinPath(root, L"out");
-    if (!MakeFolder(root) || !MakeFolder(master) || !MakeFolder(out) ||
-        !MakeFolder(JoinPath(root, L"quar")))
+    if (!CreateFolderTree(root) || !CreateFolderTree(master) || !CreateFolderTree(out) ||
+        !CreateFolderTree(JoinPath(root, L"quar")))
         return false;
     item->masterBase = JoinPath(master, L"item");
     item->name = L"restored.bin";
@@ -156,7 +156,7 @@ void MeasureBigRestore(const CBenchOptions& options, const CBigItem& item, CBenc
             bool restoreNow = (side == 0) == (run % 2 == 1);
             double s = restoreNow ? TimeRestore(item, JoinPath(quarFolder, L"item"))
                                   : TimeYardstick(item.masterBase + L".cvq", copy, item.qhash);
-            DeleteIfThere(copy);
+            RemoveOneFile(copy);
             failed = s < 0;
             (restoreNow ? restores : yardsticks).push_back(s);
             fprintf(stderr, "restore_bench: %s %s: %.2f s\n", label.c_str(),
@@ -186,6 +186,6 @@ void RemoveBigItem(const CBigItem& item)
 {
     if (item.masterBase.empty())
         return;
-    DeleteIfThere(item.masterBase + L".cvq");
-    DeleteIfThere(item.masterBase + L".xml");
+    RemoveOneFile(item.masterBase + L".cvq");
+    RemoveOneFile(item.masterBase + L".xml");
 }

@@ -76,15 +76,15 @@ bool StageSet(const CBenchOptions& options, const CItemSet& set)
 {
     std::wstring root = RootOf(options, set);
     std::wstring stage = JoinPath(root, L"stage");
-    if (!MakeFolder(root) || !MakeFolder(stage) || !MakeFolder(QuarantineOf(options, set)) ||
-        !MakeFolder(JoinPath(root, L"out")))
+    if (!CreateFolderTree(root) || !CreateFolderTree(stage) || !CreateFolderTree(QuarantineOf(options, set)) ||
+        !CreateFolderTree(JoinPath(root, L"out")))
         return false;
     CStopwatch watch;
     std::wstring group;
     for (unsigned i = 0; i < set.count; ++i) {
         if (i % kPerFolder == 0) {
             group = JoinPath(stage, NumberedName(L"g", i / kPerFolder, L""));
-            if (!MakeFolder(group) || !MakeFolder(DestinationOf(options, set, i)))
+            if (!CreateFolderTree(group) || !CreateFolderTree(DestinationOf(options, set, i)))
                 return false;
         }
         if (!StageItem(options, set, i, group))

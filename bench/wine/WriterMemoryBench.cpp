@@ -83,7 +83,7 @@ int64_t PeakOfChildRestore(const CChildRestore& restore)
     unsigned long long peak = 0;
     std::wstring destination = restore.folder + restore.name;
     int64_t restored = FileSizeOf(destination);
-    DeleteIfThere(destination);
+    RemoveOneFile(destination);
     if (exitCode != 0 || sscanf(report.c_str(), "result=%d peak=%llu", &result, &peak) != 2 ||
         result != 0 || restored != restore.size) {
         fprintf(stderr, "restore_bench: child restore: exit %lu, report \"%s\", size %lld\n",
@@ -97,7 +97,7 @@ bool BuildSmallItem(const CBenchOptions& options, CChildRestore* restore)
 {
     std::wstring root = JoinPath(options.work, L"memory");
     std::wstring out = JoinPath(root, L"out");
-    if (!MakeFolder(root) || !MakeFolder(out))
+    if (!CreateFolderTree(root) || !CreateFolderTree(out))
         return false;
     restore->name = L"small.bin";
     restore->folder = out + L"\\";
@@ -120,7 +120,7 @@ bool PlaceBigItem(const CBenchOptions& options, const CBigItem& big, CChildResto
     restore->folder = big.outFolder;
     restore->index = JoinPath(root, L"big.xml");
     restore->size = big.size;
-    return MakeFolder(root) && PlaceQuarantineCopy(big.masterBase, JoinPath(root, L"big"));
+    return CreateFolderTree(root) && PlaceQuarantineCopy(big.masterBase, JoinPath(root, L"big"));
 }
 
 std::string MiBText(int64_t bytes)

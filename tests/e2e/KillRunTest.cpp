@@ -9,25 +9,22 @@
 // fresh products and the most kills per product (defaults: time-based, 1, 4); a product's
 // kills end early once a killed run got to the end of the restore.
 #include "platform/Utf8.h"
-#include "tests/e2e/E2ePaths.h"
-#include "tests/e2e/KillRun.h"
-#include "tests/e2e/ProductChecks.h"
-#include "tests/e2e/RepairRun.h"
-#include "tools/product/FileTools.h"
-#include "tools/product/ProductSetup.h"
+#include "tests/e2e/ProductState.h"
+#include "tools/common/FileTools.h"
+#include "tools/logreader/LogAnalysis.h"
+#include "tools/product/Outcome.h"
 #include <gtest/gtest.h>
-#include <algorithm>
-#include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <random>
 
 namespace {
 
 const unsigned long kKillTimeoutMs = 120000;
 const unsigned long kFinalRunTimeoutMs = 240000;
-const unsigned long kMaxDelayMs = 40;  // about the time an 8 MiB location takes
-const int64_t kDay = 864000000000;
+const unsigned long kMaxDelayMs = 40; // about the time an 8 MiB location takes
+const char* const kPhases[] = {"not started", "before the restore", "inside a location",
+                               "between locations", "after the restore", "ended by itself"};
+enum EPhase { NotStarted, BeforeRestore, InsideLocation, BetweenLocations, AfterRestore, EndedByItself };
 
 unsigned long EnvNumber(const char* name, unsigned long fallback)
 {
@@ -35,118 +32,86 @@ unsigned long EnvNumber(const char* name, unsigned long fallback)
     return text && *text ? std::strtoul(text, nullptr, 10) : fallback;
 }
 
-// Eight items of 8 MiB with three locations each, and a dozen small ones: most of a run's
-// time goes into writing large files, where a kill leaves the most behind.
-void AddLargeItems(const CProductLayout& layout, CProductPlan& plan)
+// How far the restore got, as the log reader reads the run's log so far.
+struct CProgress
 {
-    const CPlannedLocation model = plan.m_Items.front().m_Locations.front();
-    auto location = [&](const std::wstring& folder, const std::wstring& name, uint32_t attr,
-                        int day) {
-        CPlannedLocation at = model;
-        at.m_sFolder = layout.m_sVictims + folder;
-        at.m_sName = name;
-        at.m_dwAttributes = attr;
-        at.m_llCreation += day * kDay;
-        at.m_llWrite += day * kDay;
-        at.m_llAccess += day * kDay;
-        at.m_eFate = ELocationFate::Restored;
-        at.m_sExisting.clear();
-        return at;
-    };
-    const uint32_t attributes[] = {FILE_ATTRIBUTE_ARCHIVE, FILE_ATTRIBUTE_READONLY,
-                                   FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE};
-    for (int i = 0; i < 20; ++i) {
-        bool large = i < 8;
-        CPlannedItem item;
-        item.m_sBaseName = L"K" + std::to_wstring(i);
-        item.m_sThreat = kTargetThreat;
-        item.m_sContent = PlannedContent(100 + i, large ? (8u << 20) + 777 * i : 65536 + i);
-        std::wstring name = L"part" + std::to_wstring(i) + L".bin";
-        for (int j = 0; j < (large ? 3 : 1); ++j)
-            item.m_Locations.push_back(location(L"large\\" + std::wstring(1, L'a' + j) + L"\\",
-                                                name, attributes[j], i + j));
-        plan.m_Items.push_back(item);
+    EPhase m_ePhase = BeforeRestore;
+    int m_nBegun = 0; // locations whose restore began
+    int m_nEnded = 0; // of those, the ones with their outcome logged
+};
+
+CProgress ReadProgress(const CProductLayout& layout)
+{
+    CProgress progress;
+    std::string log;
+    ReadWholeFile(layout.DebugLog(), log);
+    CLogAnalysis analysis = AnalyseLog(log, false);
+    if (analysis.m_runs.empty())
+        return progress;
+    const CRunSummary& run = analysis.m_runs.back();
+    progress.m_nBegun = run.m_nRestoreAttempts;
+    progress.m_nEnded = run.m_nRestored + run.m_nRestoreFailed + run.m_nKept;
+    EStepState restore = run.m_steps[STEP_RESTORE];
+    if (restore == EStepState::Ok || restore == EStepState::Fail)
+        progress.m_ePhase = AfterRestore;
+    else if (run.m_bRestoreBegun)
+        progress.m_ePhase = progress.m_nBegun > progress.m_nEnded ? InsideLocation : BetweenLocations;
+    return progress;
+}
+
+// Starts sanarix.exe, follows its log until location number `location` (from 1) has begun
+// (or the restore is over, or timeoutMs have passed), waits delayMs more and terminates it.
+CProgress KillDuringLocation(const CProductLayout& layout, int location, unsigned long delayMs)
+{
+    RemoveOneFile(layout.DebugLog());
+    CProcessInfo process;
+    std::wstring exe = SanarixExe();
+    if (!StartProgram(exe, L"\"" + exe + L"\"", process))
+        return CProgress{NotStarted};
+    HANDLE h = process.m_hProcess.get();
+    ULONGLONG deadline = GetTickCount64() + kKillTimeoutMs;
+    bool ended = false;
+    for (;;) {
+        CProgress now = ReadProgress(layout);
+        if (now.m_ePhase == AfterRestore || now.m_nBegun >= location || GetTickCount64() > deadline)
+            break;
+        if ((ended = WaitForSingleObject(h, 2) == WAIT_OBJECT_0))
+            break;
     }
+    ended = ended || WaitForSingleObject(h, delayMs) == WAIT_OBJECT_0;
+    if (!ended) {
+        TerminateProcess(h, 9);
+        WaitForSingleObject(h, INFINITE);
+    }
+    CProgress progress = ReadProgress(layout);
+    progress.m_ePhase = ended ? EndedByItself : progress.m_ePhase;
+    return progress;
 }
 
-int RestorableLocations(const CProductPlan& plan)
+// Removes what a kill may leave in the quarantine that holds nothing of value: the copy of
+// an index being saved (the item's next save removes it, but after its last location there
+// is none), and the payload of an item whose last location was retired (its index deleted)
+// just before the kill. Returns how many it removed.
+int RemoveQuarantineLitter(const CProductLayout& layout, const CProductPlan& plan)
 {
-    int count = 0;
-    for (const CPlannedItem& item : plan.m_Items)
-        if (item.Matches() && !item.m_bCorruptIndex)
-            count += static_cast<int>(item.m_Locations.size());
-    return count;
-}
-
-// Files under folder (recursively) whose name starts with prefix.
-void FindNamed(const std::wstring& folder, const std::wstring& prefix,
-               std::vector<std::wstring>& found)
-{
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((folder + L"*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::wstring name = fd.cFileName;
-        if (name == L"." || name == L"..")
-            continue;
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            FindNamed(folder + name + L"\\", prefix, found);
-        else if (name.compare(0, prefix.size(), prefix) == 0)
-            found.push_back(folder + name);
-    } while (FindNextFileW(h, &fd));
-    FindClose(h);
-}
-
-std::vector<std::wstring> StagingFiles(const CProductLayout& layout)
-{
-    std::vector<std::wstring> found;
-    FindNamed(layout.m_sVictims, L"~vk", found);
-    return found;
-}
-
-// Removes what a kill may leave in the quarantine that holds nothing of value: the copy
-// of an index being saved, and the payload of an item whose last location was retired
-// (its index deleted) just before the kill. Returns what it removed.
-std::vector<std::wstring> RemoveQuarantineLitter(const CProductLayout& layout,
-                                                 const CProductPlan& plan)
-{
-    std::vector<std::wstring> litter;
+    int removed = 0;
     for (const CPlannedItem& item : plan.m_Items) {
         std::wstring base = layout.m_sQuarantine + item.m_sBaseName;
-        // The save's temporary file has one fixed name; the item's next save removes it,
-        // but after its last location there is no next save.
-        if (PathExists(base + L".xml.tmp"))
-            litter.push_back(base + L".xml.tmp");
-        if (!item.Remains() && !PathExists(base + L".xml") && PathExists(base + L".cvq"))
+        std::vector<std::wstring> litter = {base + L".xml.tmp"};
+        if (!item.Remains() && !PathExists(base + L".xml"))
             litter.push_back(base + L".cvq");
+        for (const std::wstring& path : litter) {
+            if (!PathExists(path) || !RemoveOneFile(path))
+                continue;
+            printf("removed litter %s\n", WideToUtf8(path).c_str());
+            ++removed;
+        }
     }
-    for (const std::wstring& path : litter)
-        RemoveOneFile(path);
-    return litter;
+    return removed;
 }
 
-// A fresh product, installed and running. Under load Wine now and then fails to start one
-// of the product's programs; that is the simulation's trouble, not the run's, so the
-// set-up is tried once more before the test gives up.
-bool FreshProduct(const CProductLayout& layout, const CProductPlan& plan,
-                  const CInstallOptions& install)
-{
-    for (int attempt = 1;; ++attempt) {
-        CSetupReport report;
-        UninstallProduct(layout, report);
-        InstallProduct(layout, plan, install, report);
-        StartProduct(layout, CStartOptions(), report);
-        if (report.Ok())
-            return true;
-        std::printf("product set-up, attempt %d: %s\n", attempt, WideToUtf8(report.Text()).c_str());
-        if (attempt == 2)
-            return false;
-    }
-}
-
-// The product goes again whatever the test's outcome: its running programs would keep
-// the test runner's output open.
+// The product goes again whatever the test's outcome: its running programs would keep the
+// test runner's output open.
 class KillRun : public ::testing::Test
 {
 protected:
@@ -164,61 +129,60 @@ TEST_F(KillRun, KilledAtRandomMomentsThenRunToTheEndLosesNothing)
     const unsigned long seed = EnvNumber("SANARIX_KILL_SEED", GetTickCount());
     const unsigned long rounds = EnvNumber("SANARIX_KILL_ROUNDS", 1);
     const unsigned long kills = EnvNumber("SANARIX_KILLS", 4);
-    std::printf("kill test: seed %lu, %lu round(s) of %lu kills\n", seed, rounds, kills);
+    printf("kill test: seed %lu, %lu round(s) of %lu kills\n", seed, rounds, kills);
     std::mt19937 random(seed);
 
+    // Eight items of 8 MiB with three locations each, and a dozen small ones: most of a
+    // run's time goes into writing large files, where a kill leaves the most behind.
     CProductLayout layout = GetProductLayout();
     CProductPlan plan = GetProductPlan(layout);
-    AddLargeItems(layout, plan);
-    const int locations = RestorableLocations(plan);
+    AddLargeItems(layout, plan, L"K", 8, 8u << 20, 3);
+    AddLargeItems(layout, plan, L"S", 12, 65536, 1);
+    int locations = 0;
+    for (const CPlannedItem& item : plan.m_Items)
+        locations += item.Matches() && !item.m_bCorruptIndex ? int(item.m_Locations.size()) : 0;
     CInstallOptions install;
     install.m_sBinFolder = ProductBinFolder();
 
-    std::map<std::string, int> phases;
-    int leftStaging = 0;
-    int litterRemoved = 0;
-    for (unsigned long round = 0; round < rounds; ++round) {
-        ASSERT_TRUE(FreshProduct(layout, plan, install)) << "the product could not be set up";
-        std::map<std::wstring, std::string> before = ReadQuarantine(layout);
-
+    int phases[EndedByItself + 1] = {}, leftStaging = 0, litter = 0;
+    for (unsigned long round = 1; round <= rounds; ++round) {
+        CFaults setUp = FreshProduct(layout, plan, install);
+        ASSERT_TRUE(setUp.empty()) << JoinFaults(setUp);
+        CSnapshot before;
+        SnapshotTree(layout.m_sQuarantine, before);
         // Each kill aims at a location among those the previous runs left, so that the
         // kills spread over the whole restore rather than piling up after its end.
         int remaining = locations;
-        for (unsigned long k = 0; k < kills; ++k) {
+        for (unsigned long k = 1; k <= kills; ++k) {
             int at = std::uniform_int_distribution<int>(1, std::max(remaining, 1))(random);
             unsigned long delay = std::uniform_int_distribution<unsigned long>(0, kMaxDelayMs)(random);
-            CKillRun run = KillRepairDuringLocation(layout, at, delay, kKillTimeoutMs);
-            ASSERT_NE(run.m_ePhase, EKillPhase::NotStarted) << "sanarix.exe did not start";
-            remaining -= run.m_nLocationsEnded;
-            size_t staging = StagingFiles(layout).size();
+            CProgress run = KillDuringLocation(layout, at, delay);
+            ASSERT_NE(run.m_ePhase, NotStarted) << "sanarix.exe did not start";
+            remaining -= run.m_nEnded;
+            size_t staging = StagingFiles(layout.m_sVictims).size();
             leftStaging += staging > 0;
-            ++phases[KillPhaseName(run.m_ePhase)];
-            std::printf("round %lu kill %lu: location %d + %lu ms: %s, %d begun, %d ended, "
-                        "exit %lu, %zu staging file(s)\n",
-                        round + 1, k + 1, at, delay, KillPhaseName(run.m_ePhase),
-                        run.m_nLocationsBegun, run.m_nLocationsEnded, run.m_dwExitCode, staging);
-            if (run.m_ePhase == EKillPhase::AfterRestore)
-                break;  // nothing left to interrupt
+            ++phases[run.m_ePhase];
+            printf("round %lu kill %lu: location %d + %lu ms: %s, %d begun, %d ended, %zu staging file(s)\n",
+                   round, k, at, delay, kPhases[run.m_ePhase], run.m_nBegun, run.m_nEnded, staging);
+            if (run.m_ePhase == AfterRestore)
+                break; // nothing left to interrupt
         }
 
         CRepairRun last = RunRepair(layout, kFinalRunTimeoutMs);
         ASSERT_TRUE(last.m_Result.m_bEnded) << "the final run did not end in time";
         EXPECT_EQ(last.m_Result.m_dwExitCode, 0u);
-        for (const std::wstring& path : RemoveQuarantineLitter(layout, plan)) {
-            std::printf("round %lu: removed litter %s\n", round + 1, WideToUtf8(path).c_str());
-            ++litterRemoved;
-        }
-        CFaults faults = CheckDestinations(plan);
-        CFaults quarantine = CheckQuarantine(layout, plan, before);
-        faults.insert(faults.end(), quarantine.begin(), quarantine.end());
-        for (const std::wstring& path : StagingFiles(layout))
+        litter += RemoveQuarantineLitter(layout, plan);
+        CFaults faults = CheckOutcome(layout, plan);
+        CSnapshot now;
+        SnapshotTree(layout.m_sQuarantine, now);
+        for (const std::string& changed : CompareSnapshots(before, now, /*onlyKept=*/true))
+            faults.push_back(changed);
+        for (const std::wstring& path : StagingFiles(layout.m_sVictims))
             faults.push_back("unfinished file left: " + WideToUtf8(path));
-        EXPECT_TRUE(faults.empty()) << "round " << round + 1 << ":\n" << JoinFaults(faults);
+        EXPECT_TRUE(faults.empty()) << "round " << round << ":\n" << JoinFaults(faults);
     }
-
-    std::printf("kills by phase:\n");
-    for (const auto& p : phases)
-        std::printf("  %-20s %d\n", p.first.c_str(), p.second);
-    std::printf("kills that left an unfinished staging file: %d; litter removed: %d\n",
-                leftStaging, litterRemoved);
+    printf("kills by phase:\n");
+    for (int phase = NotStarted; phase <= EndedByItself; ++phase)
+        printf("  %-20s %d\n", kPhases[phase], phases[phase]);
+    printf("kills that left an unfinished staging file: %d; litter removed: %d\n", leftStaging, litter);
 }

@@ -1,6 +1,3 @@
-// Security data for the tests, written the readable way.
+// Security data for the tests, written the readable way: the tools' own (see there).
 #pragma once
-#include <string>
-
-// The self-relative security descriptor an SDDL text describes; empty when it is invalid.
-std::string SecurityDescriptorBytes(const wchar_t* sddl);
+#include "tools/common/SecurityText.h"

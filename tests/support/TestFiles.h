@@ -1,6 +1,8 @@
-// File helpers for the Windows tests: a private temporary folder per test and whole-file
-// reads and writes (through the C runtime, not the table, so hooks do not disturb them).
+// File helpers for the Windows tests: a private temporary folder per test, and the names the
+// tests use for the tools' file helpers (tools/common/FileTools.h), which call Windows
+// directly, so hooks on the table of calls do not disturb them.
 #pragma once
+#include "tools/common/FileTools.h"
 #include <string>
 #include <vector>
 
@@ -12,15 +14,22 @@ public:
     CTempDir(const CTempDir&) = delete;
     CTempDir& operator=(const CTempDir&) = delete;
     const std::wstring& Path() const { return m_sPath; } // ends without a backslash
-    std::wstring Join(const std::wstring& name) const { return m_sPath + L"\\" + name; }
+    std::wstring Join(const std::wstring& name) const { return JoinPath(m_sPath, name); }
 
 private:
     std::wstring m_sPath;
 };
 
 std::string ReadFileBytes(const std::wstring& path, bool* ok = nullptr);
-bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
-bool FileExists(const std::wstring& path);
+inline bool WriteFileBytes(const std::wstring& path, const std::string& bytes)
+{
+    return WriteWholeFile(path, bytes);
+}
+inline bool FileExists(const std::wstring& path)
+{
+    return PathExists(path);
+}
+// Removes the folder with everything below it; links go by themselves, as Unix links.
 void RemoveTree(const std::wstring& path);
 // The names in a folder (files and folders, without "." and ".."), sorted.
 std::vector<std::wstring> FilesIn(const std::wstring& folder);

@@ -5,7 +5,8 @@
 #include "tools/itembuilder/ItemTime.h"
 #include "platform/Utf8.h"
 #include "platform/WinHeaders.h"
-#include <sddl.h>
+#include "tools/common/FileTools.h"
+#include "tools/common/SecurityText.h"
 #include <cerrno>
 #include <cstdio>
 #include <cwchar>
@@ -69,31 +70,9 @@ bool ParseStream(const std::wstring& text, CStreamFileArg* stream)
 // The self-relative security descriptor of an SDDL text; its error code when it is none.
 bool ParseSddl(const std::wstring& text, std::string* descriptor, DWORD* error)
 {
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    ULONG size = 0;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1, &sd,
-                                                              &size)) {
-        *error = GetLastError();
-        return false;
-    }
-    descriptor->assign(static_cast<const char*>(sd), size);
-    LocalFree(sd);
-    return true;
-}
-
-bool ReadWholeFile(const std::wstring& path, std::string* bytes)
-{
-    FILE* f = _wfopen(path.c_str(), L"rb");
-    if (!f)
-        return false;
-    bytes->clear();
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
-        bytes->append(buf, n);
-    bool ok = !ferror(f);
-    fclose(f);
-    return ok;
+    *descriptor = SecurityDescriptorBytes(text.c_str());
+    *error = GetLastError();
+    return !descriptor->empty();
 }
 
 template <class T>
@@ -307,7 +286,7 @@ bool ParseItemBuilderArgs(const std::vector<std::wstring>& args, CItemBuilderArg
 bool LoadItemFiles(CItemBuilderArgs* out, std::wstring* error)
 {
     CItemDescription& s = out->desc;
-    if (out->contentFile && !ReadWholeFile(*out->contentFile, &s.content)) {
+    if (out->contentFile && !ReadWholeFile(*out->contentFile, s.content)) {
         *error = L"cannot read " + *out->contentFile;
         return false;
     }
@@ -315,7 +294,7 @@ bool LoadItemFiles(CItemBuilderArgs* out, std::wstring* error)
         CItemStream stream;
         stream.id = arg.id;
         stream.name = arg.name;
-        if (!ReadWholeFile(arg.file, &stream.data)) {
+        if (!ReadWholeFile(arg.file, stream.data)) {
             *error = L"cannot read " + arg.file;
             return false;
         }
@@ -323,7 +302,7 @@ bool LoadItemFiles(CItemBuilderArgs* out, std::wstring* error)
     }
     if (out->securityFile) {
         std::string sd;
-        if (!ReadWholeFile(*out->securityFile, &sd)) {
+        if (!ReadWholeFile(*out->securityFile, sd)) {
             *error = L"cannot read " + *out->securityFile;
             return false;
         }

@@ -2,7 +2,7 @@
 #include "tools/product/ProductSetup.h"
 #include "platform/Owners.h"
 #include "platform/Utf8.h"
-#include "tools/product/FileTools.h"
+#include "tools/common/FileTools.h"
 #include "tools/product/ProcessTools.h"
 #include "tools/product/RegistryTools.h"
 #include "tools/product/ServiceTools.h"

@@ -1,35 +1,35 @@
-// The table of "product_setup report" (see Report.h). Everything in it is read back from
-// the disk; the plan only says where to look and what the original content was.
+// The status and the report (see Report.h). Everything in them is read back from the
+// machine; the plan only says where to look and what should be there.
 #include "tools/product/Report.h"
 #include "platform/Utf8.h"
-#include "restore/codecs/Md5Text.h"
-#include "tools/product/FileTools.h"
-#include "tools/product/Manifest.h"
+#include "tools/common/FileTools.h"
+#include "tools/product/Outcome.h"
+#include "tools/product/ProcessTools.h"
+#include "tools/product/ServiceTools.h"
 #include <algorithm>
-#include <cstdio>
 
 namespace {
 
-struct CRow
-{
-    std::string item, threat, location, result, digest;
-};
+const size_t kColumns = 5;
+using CRow = std::vector<std::string>;
 
-std::string Observe(const CPlannedItem& item, const CPlannedLocation& location,
-                    std::string& digest)
+std::string Observe(const CPlannedLocation& location)
 {
     std::string bytes;
-    if (!ReadWholeFile(location.FullPath(), bytes)) {
-        digest = "-";
+    if (!ReadWholeFile(location.FullPath(), bytes))
         return "not restored";
-    }
-    if (location.m_eFate == ELocationFate::ExistingKept && bytes == location.m_sExisting) {
-        digest = "-";
+    if (location.m_eFate == ELocationFate::ExistingKept && bytes == location.m_sExisting)
         return "already there, kept";
-    }
-    bool same = Md5Text(bytes) == Md5Text(item.m_sContent);
-    digest = same ? "equal" : "DIFFERENT";
     return "restored";
+}
+
+CRow Row(const CProductLayout& layout, const CPlannedItem& item, const CPlannedLocation& location)
+{
+    std::wstring index = layout.m_sQuarantine + item.m_sBaseName + L".xml";
+    std::string fault = CheckLocation(item, location);
+    return {WideToUtf8(item.m_sBaseName) + (PathExists(index) ? " (index kept)" : ""),
+            WideToUtf8(item.m_sThreat) + (item.m_bCorruptIndex ? " (corrupt index)" : ""),
+            WideToUtf8(location.FullPath()), Observe(location), fault.empty() ? "yes" : fault};
 }
 
 std::string Pad(const std::string& text, size_t width)
@@ -37,33 +37,47 @@ std::string Pad(const std::string& text, size_t width)
     return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
 }
 
+std::string Table(const std::vector<CRow>& rows)
+{
+    size_t widths[kColumns] = {};
+    for (const CRow& row : rows)
+        for (size_t i = 0; i < kColumns; ++i)
+            widths[i] = std::max(widths[i], row[i].size());
+    std::string out;
+    for (const CRow& row : rows) {
+        for (size_t i = 0; i + 1 < kColumns; ++i)
+            out += Pad(row[i], widths[i]) + "  ";
+        out += row[kColumns - 1] + "\n";
+    }
+    return out;
+}
+
 } // namespace
+
+std::string RenderStatus()
+{
+    std::string out;
+    for (const CProductService& service : ProductServices())
+        out += WideToUtf8(service.m_szName) + "\tstate=" +
+               std::to_string(QueryServiceState(service.m_szName)) + "\t" +
+               WideToUtf8(service.m_szExe) + " x" +
+               std::to_string(CountProcesses(service.m_szExe)) + "\n";
+    for (const std::wstring& app : ProductApps())
+        out += WideToUtf8(app) + "\tx" + std::to_string(CountProcesses(app)) + "\n";
+    return out;
+}
 
 std::string RenderReport(const CProductLayout& layout, const CProductPlan& plan)
 {
-    std::vector<CRow> rows = {{"item", "threat", "location", "result", "digest = original"}};
-    for (const CPlannedItem& item : plan.m_Items) {
-        std::wstring index = layout.m_sQuarantine + item.m_sBaseName + L".xml";
-        std::string inQuarantine = PathExists(index) ? " (index kept)" : "";
-        for (const CPlannedLocation& location : item.m_Locations) {
-            CRow row;
-            row.item = WideToUtf8(item.m_sBaseName) + inQuarantine;
-            row.threat = WideToUtf8(item.m_sThreat) + (item.m_bCorruptIndex ? " (corrupt index)" : "");
-            row.location = WideToUtf8(location.FullPath());
-            row.result = Observe(item, location, row.digest);
-            rows.push_back(row);
-        }
-    }
-    size_t w[4] = {};
-    for (const CRow& r : rows) {
-        w[0] = std::max(w[0], r.item.size());
-        w[1] = std::max(w[1], r.threat.size());
-        w[2] = std::max(w[2], r.location.size());
-        w[3] = std::max(w[3], r.result.size());
-    }
-    std::string out;
-    for (const CRow& r : rows)
-        out += Pad(r.item, w[0]) + "  " + Pad(r.threat, w[1]) + "  " + Pad(r.location, w[2]) +
-               "  " + Pad(r.result, w[3]) + "  " + r.digest + "\n";
+    std::vector<CRow> rows = {{"item", "threat", "location", "result", "as planned"}};
+    for (const CPlannedItem& item : plan.m_Items)
+        for (const CPlannedLocation& location : item.m_Locations)
+            rows.push_back(Row(layout, item, location));
+    std::string out = Table(rows) + "\n";
+    std::vector<std::string> faults = CheckOutcome(layout, plan);
+    if (faults.empty())
+        return out + "outcome: as planned\n";
+    for (const std::string& fault : faults)
+        out += "outcome: " + fault + "\n";
     return out;
 }

@@ -6,16 +6,15 @@
 //   product_setup expect [<file>]    manifest to stdout and to the file
 //                                    (default <ProgramData>\Corvanta\product-manifest.txt)
 //   product_setup status             services' states and product processes
-//   product_setup report             every planned location: what stands there now
+//   product_setup report             every planned location: what stands there now, and
+//                                    every difference from what the plan expects of a run
 //   product_setup --version
 // Exit code 0 on success, 1 when something failed (the problems go to stderr), 2 on bad use.
 #include "platform/Utf8.h"
-#include "tools/product/FileTools.h"
+#include "tools/common/FileTools.h"
 #include "tools/product/Manifest.h"
-#include "tools/product/ProcessTools.h"
 #include "tools/product/ProductSetup.h"
 #include "tools/product/Report.h"
-#include "tools/product/ServiceTools.h"
 #include "SanarixVersion.h"
 #include <cstdio>
 #include <cwchar>
@@ -119,15 +118,10 @@ int Expect(int argc, wchar_t** argv)
     return 0;
 }
 
-int Status()
+// The text as it is (UTF-8) on standard output.
+int Show(const std::string& text)
 {
-    for (const CProductService& service : ProductServices())
-        Print(stdout, std::wstring(service.m_szName) + L"\tstate=" +
-                          std::to_wstring(QueryServiceState(service.m_szName)) + L"\t" +
-                          service.m_szExe + L" x" +
-                          std::to_wstring(CountProcesses(service.m_szExe)) + L"\n");
-    for (const std::wstring& app : ProductApps())
-        Print(stdout, app + L"\tx" + std::to_wstring(CountProcesses(app)) + L"\n");
+    fwrite(text.data(), 1, text.size(), stdout);
     return 0;
 }
 
@@ -148,16 +142,14 @@ int wmain(int argc, wchar_t** argv)
     if (wcscmp(mode, L"expect") == 0 && argc <= 3)
         return Expect(argc, argv);
     if (wcscmp(mode, L"status") == 0 && argc == 2)
-        return Status();
+        return Show(RenderStatus());
     if (wcscmp(mode, L"--version") == 0 && argc == 2) {
         Print(stdout, L"product_setup " + Utf8ToWide(SANARIX_VERSION) + L"\n");
         return 0;
     }
     if (wcscmp(mode, L"report") == 0 && argc == 2) {
         CProductLayout layout = GetProductLayout();
-        std::string text = RenderReport(layout, GetProductPlan(layout));
-        fwrite(text.data(), 1, text.size(), stdout);
-        return 0;
+        return Show(RenderReport(layout, GetProductPlan(layout)));
     }
     Print(stderr, L"usage: product_setup install|start|uninstall|expect|status|report [options]"
                   L" | --version\n");

@@ -3,27 +3,15 @@
 // times, which the builder gives every location alike.
 #include "tools/product/SetupQuarantine.h"
 #include "tools/itembuilder/ItemBuilder.h"
-#include "tools/product/FileTools.h"
+#include "tools/common/FileTools.h"
+#include "tools/common/SecurityText.h"
 #include "tools/product/RegistryTools.h"
-#include <sddl.h>
 
 namespace {
 
 // Everyone may do everything: a descriptor that any file system, Wine's included, can
 // take back without locking the tests out of the restored file.
 const wchar_t kSecurity[] = L"D:(A;;FA;;;WD)";
-
-std::string SecurityDescriptorBytes()
-{
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ULONG size = 0;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kSecurity, SDDL_REVISION_1,
-                                                              &descriptor, &size))
-        return std::string();
-    std::string bytes(static_cast<const char*>(descriptor), size);
-    LocalFree(descriptor);
-    return bytes;
-}
 
 CItemDescription DescribeItem(const CPlannedItem& item, bool withSecurity)
 {
@@ -33,7 +21,7 @@ CItemDescription DescribeItem(const CPlannedItem& item, bool withSecurity)
     description.qname = item.m_sBaseName + L".cvq";
     description.dtime = item.m_Locations.empty() ? 0 : item.m_Locations[0].m_llWrite;
     if (withSecurity)
-        description.security = SecurityDescriptorBytes();
+        description.security = SecurityDescriptorBytes(kSecurity);
     for (const CPlannedLocation& location : item.m_Locations)
         description.locations.push_back({location.m_sName, location.m_sFolder});
     return description;

@@ -1,5 +1,5 @@
-// Security data for the tests (see SecurityText.h).
-#include "tests/support/SecurityText.h"
+// Security data from SDDL text (see SecurityText.h).
+#include "tools/common/SecurityText.h"
 #include <windows.h>
 #include <sddl.h>
 

@@ -1,0 +1,128 @@
+// The product as the scenarios see it (see ProductState.h).
+#include "tests/e2e/ProductState.h"
+#include "platform/Utf8.h"
+#include "restore/codecs/Md5Text.h"
+#include "tools/common/FileTools.h"
+#include "tools/product/RegistryTools.h"
+#include "tools/product/Report.h"
+#include <algorithm>
+
+namespace {
+
+const int64_t kDay = 864000000000;
+
+std::string RegistryText(const std::wstring& key, const std::wstring& value)
+{
+    DWORD type = 0;
+    std::wstring data;
+    LSTATUS rc = ReadHklmValue(key, value, type, data);
+    std::replace(data.begin(), data.end(), L'\0', L'|');
+    return rc != ERROR_SUCCESS ? "error " + std::to_string(rc)
+                               : "type " + std::to_string(type) + ": " + WideToUtf8(data);
+}
+
+} // namespace
+
+CFaults FreshProduct(const CProductLayout& layout, const CProductPlan& plan,
+                     const CInstallOptions& install, const CStartOptions& start)
+{
+    CSetupReport report;
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+        report = CSetupReport();
+        UninstallProduct(layout, report);
+        InstallProduct(layout, plan, install, report);
+        StartProduct(layout, start, report);
+        if (report.Ok())
+            return {};
+        printf("product set-up, attempt %d:\n%s", attempt, WideToUtf8(report.Text()).c_str());
+    }
+    return {WideToUtf8(report.Text())};
+}
+
+void AddLargeItems(const CProductLayout& layout, CProductPlan& plan, const wchar_t* prefix,
+                   int count, size_t size, int locations)
+{
+    const CPlannedLocation model = plan.m_Items.front().m_Locations.front();
+    const uint32_t attributes[] = {FILE_ATTRIBUTE_ARCHIVE, FILE_ATTRIBUTE_READONLY,
+                                   FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE};
+    for (int i = 0; i < count; ++i) {
+        CPlannedItem item;
+        item.m_sBaseName = prefix + std::to_wstring(i);
+        item.m_sThreat = kTargetThreat;
+        item.m_sContent = PlannedContent(100 + i, size + 4099 * i);
+        for (int j = 0; j < locations; ++j) {
+            CPlannedLocation at = model;
+            at.m_sFolder = layout.m_sVictims + prefix + L"\\" + std::wstring(1, L'a' + j) + L"\\";
+            at.m_sName = L"part" + std::to_wstring(i) + L".bin";
+            at.m_dwAttributes = attributes[j % 3];
+            at.m_llCreation += (i + j) * kDay;
+            at.m_llWrite += (i + j) * kDay;
+            at.m_llAccess += (i + j) * kDay;
+            at.m_eFate = ELocationFate::Restored;
+            at.m_sExisting.clear();
+            item.m_Locations.push_back(at);
+        }
+        plan.m_Items.push_back(item);
+    }
+}
+
+void SnapshotTree(const std::wstring& folder, CSnapshot& out)
+{
+    for (const std::wstring& name : ListFolder(folder)) {
+        std::wstring path = folder + name;
+        if (name.back() == L'\\') {
+            out[path] = "folder";
+            SnapshotTree(path, out);
+            continue;
+        }
+        CFileFacts facts;
+        std::string bytes;
+        ReadFileFacts(path, facts);
+        ReadWholeFile(path, bytes);
+        out[path] = "attr=" + std::to_string(facts.m_dwAttributes) + " lwt=" +
+                    std::to_string(facts.m_llWrite) + " size=" + std::to_string(bytes.size()) +
+                    " md5=" + Md5Text(bytes);
+    }
+}
+
+CSnapshot SnapshotProduct(const CProductLayout& layout)
+{
+    CSnapshot snapshot;
+    for (const std::wstring* folder : {&layout.m_sVendor, &layout.m_sEngineVendor,
+                                       &layout.m_sQuarantine, &layout.m_sVictims})
+        SnapshotTree(*folder, snapshot);
+    snapshot[L"registry: pending renames"] = RegistryText(kSessionManagerKeyPath, kPendingRenamesValue);
+    snapshot[L"registry: quarantine folder"] = RegistryText(kProductQuarantineKey, kProductQuarantineValue);
+    snapshot[L"services and processes"] = RenderStatus();
+    return snapshot;
+}
+
+CFaults CompareSnapshots(const CSnapshot& before, const CSnapshot& after, bool onlyKept)
+{
+    CFaults faults;
+    for (const auto& [what, facts] : before) {
+        auto now = after.find(what);
+        if (now == after.end() && !onlyKept)
+            faults.push_back(WideToUtf8(what) + " is gone");
+        else if (now != after.end() && now->second != facts)
+            faults.push_back(WideToUtf8(what) + ": " + now->second + ", was " + facts);
+    }
+    for (const auto& [what, facts] : after)
+        if (!onlyKept && !before.count(what))
+            faults.push_back(WideToUtf8(what) + " appeared: " + facts);
+    return faults;
+}
+
+std::vector<std::wstring> StagingFiles(const std::wstring& folder)
+{
+    std::vector<std::wstring> found;
+    for (const std::wstring& name : ListFolder(folder)) {
+        if (name.back() == L'\\') {
+            std::vector<std::wstring> below = StagingFiles(folder + name);
+            found.insert(found.end(), below.begin(), below.end());
+        } else if (name.compare(0, 3, L"~vk") == 0) {
+            found.push_back(folder + name);
+        }
+    }
+    return found;
+}
