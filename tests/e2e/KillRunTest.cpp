@@ -3,13 +3,10 @@
 // holds its complete original, every item that stays is byte for byte as it was, and no
 // unfinished file is left anywhere. What a kill may leave in the quarantine folder that
 // costs nothing (a payload whose index is already gone, an index copy that was being
-// written) is reported and removed before the quarantine is compared.
-//
-// SANARIX_KILL_SEED, SANARIX_KILL_ROUNDS and SANARIX_KILLS change the seed, the number of
-// fresh products and the most kills per product (defaults: time-based, 1, 4); a product's
-// kills end early once a killed run got to the end of the restore.
+// written) is reported and removed before the quarantine is compared. The kills end early
+// once a killed run got to the end of the restore.
 #include "platform/Utf8.h"
-#include "tests/e2e/ProductState.h"
+#include "tests/e2e/E2e.h"
 #include "tools/common/FileTools.h"
 #include "tools/logreader/LogAnalysis.h"
 #include "tools/product/Outcome.h"
@@ -21,16 +18,11 @@ namespace {
 
 const unsigned long kKillTimeoutMs = 120000;
 const unsigned long kFinalRunTimeoutMs = 240000;
+const int kKills = 4;
 const unsigned long kMaxDelayMs = 40; // about the time an 8 MiB location takes
 const char* const kPhases[] = {"not started", "before the restore", "inside a location",
                                "between locations", "after the restore", "ended by itself"};
 enum EPhase { NotStarted, BeforeRestore, InsideLocation, BetweenLocations, AfterRestore, EndedByItself };
-
-unsigned long EnvNumber(const char* name, unsigned long fallback)
-{
-    const char* text = std::getenv(name);
-    return text && *text ? std::strtoul(text, nullptr, 10) : fallback;
-}
 
 // How far the restore got, as the log reader reads the run's log so far.
 struct CProgress
@@ -91,23 +83,18 @@ CProgress KillDuringLocation(const CProductLayout& layout, int location, unsigne
 // Removes what a kill may leave in the quarantine that holds nothing of value: the copy of
 // an index being saved (the item's next save removes it, but after its last location there
 // is none), and the payload of an item whose last location was retired (its index deleted)
-// just before the kill. Returns how many it removed.
-int RemoveQuarantineLitter(const CProductLayout& layout, const CProductPlan& plan)
+// just before the kill.
+void RemoveQuarantineLitter(const CProductLayout& layout, const CProductPlan& plan)
 {
-    int removed = 0;
     for (const CPlannedItem& item : plan.m_Items) {
         std::wstring base = layout.m_sQuarantine + item.m_sBaseName;
         std::vector<std::wstring> litter = {base + L".xml.tmp"};
         if (!item.Remains() && !PathExists(base + L".xml"))
             litter.push_back(base + L".cvq");
-        for (const std::wstring& path : litter) {
-            if (!PathExists(path) || !RemoveOneFile(path))
-                continue;
-            printf("removed litter %s\n", WideToUtf8(path).c_str());
-            ++removed;
-        }
+        for (const std::wstring& path : litter)
+            if (PathExists(path) && RemoveOneFile(path))
+                printf("removed litter %s\n", WideToUtf8(path).c_str());
     }
-    return removed;
 }
 
 // The product goes again whatever the test's outcome: its running programs would keep the
@@ -126,10 +113,9 @@ protected:
 
 TEST_F(KillRun, KilledAtRandomMomentsThenRunToTheEndLosesNothing)
 {
-    const unsigned long seed = EnvNumber("SANARIX_KILL_SEED", GetTickCount());
-    const unsigned long rounds = EnvNumber("SANARIX_KILL_ROUNDS", 1);
-    const unsigned long kills = EnvNumber("SANARIX_KILLS", 4);
-    printf("kill test: seed %lu, %lu round(s) of %lu kills\n", seed, rounds, kills);
+    const char* seedText = std::getenv("SANARIX_KILL_SEED");
+    const unsigned long seed = seedText && *seedText ? std::strtoul(seedText, nullptr, 10) : GetTickCount();
+    printf("kill test: seed %lu (SANARIX_KILL_SEED repeats it)\n", seed);
     std::mt19937 random(seed);
 
     // Eight items of 8 MiB with three locations each, and a dozen small ones: most of a
@@ -138,51 +124,39 @@ TEST_F(KillRun, KilledAtRandomMomentsThenRunToTheEndLosesNothing)
     CProductPlan plan = GetProductPlan(layout);
     AddLargeItems(layout, plan, L"K", 8, 8u << 20, 3);
     AddLargeItems(layout, plan, L"S", 12, 65536, 1);
-    int locations = 0;
+    int remaining = 0;
     for (const CPlannedItem& item : plan.m_Items)
-        locations += item.Matches() && !item.m_bCorruptIndex ? int(item.m_Locations.size()) : 0;
-    CInstallOptions install;
-    install.m_sBinFolder = ProductBinFolder();
+        remaining += item.Matches() && !item.m_bCorruptIndex ? int(item.m_Locations.size()) : 0;
+    CFaults setUp = FreshProduct(layout, plan, InstallFromBuildTree());
+    ASSERT_TRUE(setUp.empty()) << JoinFaults(setUp);
+    CSnapshot before;
+    SnapshotTree(layout.m_sQuarantine, before);
 
-    int phases[EndedByItself + 1] = {}, leftStaging = 0, litter = 0;
-    for (unsigned long round = 1; round <= rounds; ++round) {
-        CFaults setUp = FreshProduct(layout, plan, install);
-        ASSERT_TRUE(setUp.empty()) << JoinFaults(setUp);
-        CSnapshot before;
-        SnapshotTree(layout.m_sQuarantine, before);
-        // Each kill aims at a location among those the previous runs left, so that the
-        // kills spread over the whole restore rather than piling up after its end.
-        int remaining = locations;
-        for (unsigned long k = 1; k <= kills; ++k) {
-            int at = std::uniform_int_distribution<int>(1, std::max(remaining, 1))(random);
-            unsigned long delay = std::uniform_int_distribution<unsigned long>(0, kMaxDelayMs)(random);
-            CProgress run = KillDuringLocation(layout, at, delay);
-            ASSERT_NE(run.m_ePhase, NotStarted) << "sanarix.exe did not start";
-            remaining -= run.m_nEnded;
-            size_t staging = StagingFiles(layout.m_sVictims).size();
-            leftStaging += staging > 0;
-            ++phases[run.m_ePhase];
-            printf("round %lu kill %lu: location %d + %lu ms: %s, %d begun, %d ended, %zu staging file(s)\n",
-                   round, k, at, delay, kPhases[run.m_ePhase], run.m_nBegun, run.m_nEnded, staging);
-            if (run.m_ePhase == AfterRestore)
-                break; // nothing left to interrupt
-        }
-
-        CRepairRun last = RunRepair(layout, kFinalRunTimeoutMs);
-        ASSERT_TRUE(last.m_Result.m_bEnded) << "the final run did not end in time";
-        EXPECT_EQ(last.m_Result.m_dwExitCode, 0u);
-        litter += RemoveQuarantineLitter(layout, plan);
-        CFaults faults = CheckOutcome(layout, plan);
-        CSnapshot now;
-        SnapshotTree(layout.m_sQuarantine, now);
-        for (const std::string& changed : CompareSnapshots(before, now, /*onlyKept=*/true))
-            faults.push_back(changed);
-        for (const std::wstring& path : StagingFiles(layout.m_sVictims))
-            faults.push_back("unfinished file left: " + WideToUtf8(path));
-        EXPECT_TRUE(faults.empty()) << "round " << round << ":\n" << JoinFaults(faults);
+    // Each kill aims at a location among those the previous runs left, so that the kills
+    // spread over the whole restore rather than piling up after its end.
+    for (int kill = 1; kill <= kKills; ++kill) {
+        int at = std::uniform_int_distribution<int>(1, std::max(remaining, 1))(random);
+        unsigned long delay = std::uniform_int_distribution<unsigned long>(0, kMaxDelayMs)(random);
+        CProgress run = KillDuringLocation(layout, at, delay);
+        ASSERT_NE(run.m_ePhase, NotStarted) << "sanarix.exe did not start";
+        remaining -= run.m_nEnded;
+        printf("kill %d: location %d + %lu ms: %s, %d begun, %d ended, %zu staging file(s)\n", kill,
+               at, delay, kPhases[run.m_ePhase], run.m_nBegun, run.m_nEnded,
+               StagingFiles(layout.m_sVictims).size());
+        if (run.m_ePhase == AfterRestore)
+            break; // nothing left to interrupt
     }
-    printf("kills by phase:\n");
-    for (int phase = NotStarted; phase <= EndedByItself; ++phase)
-        printf("  %-20s %d\n", kPhases[phase], phases[phase]);
-    printf("kills that left an unfinished staging file: %d; litter removed: %d\n", leftStaging, litter);
+
+    CRepairRun last = RunRepair(layout, kFinalRunTimeoutMs);
+    ASSERT_TRUE(last.m_Result.m_bEnded) << "the final run did not end in time";
+    EXPECT_EQ(last.m_Result.m_dwExitCode, 0u);
+    RemoveQuarantineLitter(layout, plan);
+    CFaults faults = CheckOutcome(layout, plan);
+    CSnapshot now;
+    SnapshotTree(layout.m_sQuarantine, now);
+    for (const std::string& changed : CompareSnapshots(before, now, /*onlyKept=*/true))
+        faults.push_back(changed);
+    for (const std::wstring& path : StagingFiles(layout.m_sVictims))
+        faults.push_back("unfinished file left: " + WideToUtf8(path));
+    EXPECT_EQ("", JoinFaults(faults));
 }

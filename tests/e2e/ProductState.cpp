@@ -1,5 +1,5 @@
-// The product as the scenarios see it (see ProductState.h).
-#include "tests/e2e/ProductState.h"
+// The product as the scenarios set it up and compare it (see E2e.h).
+#include "tests/e2e/E2e.h"
 #include "platform/Utf8.h"
 #include "restore/codecs/Md5Text.h"
 #include "tools/common/FileTools.h"

@@ -1,18 +1,182 @@
 // End-to-end: the real sanarix.exe against the simulated product, in the e2e Wine prefix.
-// The scenarios run in the order written here, one after another. Each starts from a fresh
-// product, except the second run, which follows the first on purpose. The program really
-// waits: two pauses of 10 s per run, and 60 s for a service that ignores the stop. Each
-// scenario's log and trace must be exactly its column of expected-runs.txt.
+// The scenarios run in the order written, each from a fresh product, except the second run,
+// which follows the first on purpose. Each scenario's log and trace must be exactly its
+// column of expected-runs.txt.
 #include "platform/Utf8.h"
-#include "tests/e2e/HostileQuarantine.h"
-#include "tests/e2e/ProductState.h"
-#include "tests/e2e/RunOutput.h"
+#include "restore/StagingPath.h"
+#include "restore/codecs/Md5Text.h"
+#include "tests/e2e/E2e.h"
+#include "tests/support/UnixLinks.h"
 #include "tools/common/FileTools.h"
+#include "tools/itembuilder/ItemBuilder.h"
 #include "tools/product/Outcome.h"
 #include "tools/product/Report.h"
 #include <gtest/gtest.h>
 
 namespace {
+
+std::wstring WindowsFolder()
+{
+    wchar_t folder[MAX_PATH] = {};
+    GetWindowsDirectoryW(folder, MAX_PATH);
+    return folder;
+}
+
+std::string Names(const std::wstring& folder)
+{
+    std::string names;
+    for (const std::wstring& name : ListFolder(folder))
+        names += WideToUtf8(name) + "|";
+    return names;
+}
+
+DWORD LinkCount(const std::wstring& path)
+{
+    HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, 7, nullptr, OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (h != INVALID_HANDLE_VALUE) {
+        GetFileInformationByHandle(h, &info);
+        CloseHandle(h);
+    }
+    return info.nNumberOfLinks;
+}
+
+// Quarantine items that would turn the restore against the machine, as an ordinary user of
+// it could prepare them: a folder on an item's path made a link to the system folder (T1),
+// links under the staging name to protected files, a Unix symbolic link in the prefix that
+// Wine follows like a Windows link and a hard link (T2), names that are paths, an empty and
+// a relative folder (T3), device names (T4), a declared size smaller than the payload (T5).
+// Every location is refused (its reason is in the run's trace) and every item kept.
+class CHostileQuarantine
+{
+public:
+    explicit CHostileQuarantine(const CProductLayout& layout)
+        : m_sRoot(layout.m_sSystemDrive + L"sanarix-attack\\"), m_sSystem(WindowsFolder() + L"\\system32"),
+          m_sProtected(WindowsFolder() + L"\\sanarix-protected.txt"),
+          m_sHardTarget(WindowsFolder() + L"\\sanarix-hardlinked.txt"), m_sQuarantine(layout.m_sQuarantine)
+    {
+        wchar_t staging[2][kStagingPathChars] = {};
+        MakeStagingPath((m_sRoot + L"staged\\").c_str(), L"report.pdf", staging[0], kStagingPathChars);
+        MakeStagingPath((m_sRoot + L"staged2\\").c_str(), L"report.pdf", staging[1], kStagingPathChars);
+        m_sStagingLink = staging[0];
+        m_sStagingHard = staging[1];
+        const std::wstring linked = m_sRoot + L"victim\\linked\\", dots = m_sRoot + L"dots\\";
+        Add(L"T1", 3000, {Refused(linked, L"sanarix-attack.dll"), Refused(linked, L"kernel32.dll")});
+        ReadWholeFile(m_sSystem + L"\\kernel32.dll", m_Items.back().m_Locations[1].m_sExisting);
+        Add(L"T2", 2000, {Refused(m_sRoot + L"staged\\", L"report.pdf"),
+                          Refused(m_sRoot + L"staged2\\", L"report.pdf")});
+        Add(L"T3", 1500, {Refused(dots, L"..\\..\\windows\\dotdot.dll"), Refused(dots, L"sub/evil.dll"),
+                          Refused(L"", L"rootwrite.dll"), Refused(L"..\\..\\windows", L"relwrite.dll")});
+        std::wstring devices = m_sRoot + L"devices\\";
+        Add(L"T4", 1200, {Refused(devices, L"CON"), Refused(devices, L"NUL"), Refused(devices, L"COM1"),
+                          Refused(devices, L"lpt1.txt")});
+        Add(L"T5", 300 * 1024, {Refused(m_sRoot + L"size\\", L"big.bin")}); // declares 1,000 bytes
+    }
+    ~CHostileQuarantine() { Clear(); }
+
+    // Writes the items into the quarantine and lays the traps; one line per failure.
+    CFaults Prepare()
+    {
+        Clear(); // what an interrupted test may have left
+        CFaults faults;
+        for (const wchar_t* folder :
+             {L"victim", L"staged", L"staged2", L"dots\\sub", L"devices", L"size", L"cwd"})
+            if (!CreateFolderTree(m_sRoot + folder))
+                faults.push_back("cannot make " + WideToUtf8(m_sRoot + folder));
+        for (const auto& [file, text] : {std::pair{m_sProtected, "a protected file\r\n"},
+                                         std::pair{m_sHardTarget, "another protected file\r\n"}})
+            if (!WriteWholeFile(file, text) || !SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY))
+                faults.push_back("cannot write " + WideToUtf8(file));
+        for (const CPlannedItem& planned : m_Items) {
+            CItemDescription description;
+            description.content = planned.m_sContent;
+            for (const CPlannedLocation& at : planned.m_Locations)
+                description.locations.push_back({at.m_sName, at.m_sFolder});
+            if (planned.m_sBaseName == L"T5")
+                description.damages.push_back({EItemDamage::WrongSize, 1000});
+            if (!BuildQuarItem(description, m_sQuarantine + planned.m_sBaseName))
+                faults.push_back("cannot build " + WideToUtf8(planned.m_sBaseName));
+        }
+        if (!MakeUnixSymlink(m_sRoot + L"victim\\linked", m_sSystem) ||
+            !MakeUnixSymlink(m_sStagingLink, m_sProtected) ||
+            !CreateHardLinkW(m_sStagingHard.c_str(), m_sHardTarget.c_str(), nullptr))
+            faults.push_back("cannot lay the links");
+        m_Before = Outside();
+        return faults;
+    }
+
+    // After the run: the files the traps lead to and the system folders' names as they were,
+    // nothing new in the folders the items name, the traps in place.
+    CFaults Check() const
+    {
+        CFaults faults = CompareSnapshots(m_Before, Outside());
+        const std::pair<const wchar_t*, std::string> named[] = {
+            {L"victim", "linked\\|"},
+            {L"staged", WideToUtf8(m_sStagingLink.substr(m_sStagingLink.rfind(L'\\') + 1)) + "|"},
+            {L"staged2", WideToUtf8(m_sStagingHard.substr(m_sStagingHard.rfind(L'\\') + 1)) + "|"},
+            {L"dots", "sub\\|"}, {L"dots\\sub", ""}, {L"devices", ""}, {L"size", ""}, {L"cwd", ""}};
+        for (const auto& [folder, names] : named)
+            if (Names(m_sRoot + folder) != names)
+                faults.push_back(WideToUtf8(m_sRoot + folder) + " holds " + Names(m_sRoot + folder));
+        return faults;
+    }
+
+    const std::vector<CPlannedItem>& Items() const { return m_Items; }
+    // The run starts here, for the relative folder "..\\..\\windows" to aim at the system.
+    std::wstring WorkingFolder() const { return m_sRoot + L"cwd"; }
+
+private:
+    static CPlannedLocation Refused(const std::wstring& folder, const std::wstring& name)
+    {
+        CPlannedLocation location;
+        location.m_sFolder = folder;
+        location.m_sName = name;
+        location.m_dwAttributes = FILE_ATTRIBUTE_ARCHIVE;
+        location.m_eFate = ELocationFate::Refused;
+        return location;
+    }
+
+    void Add(const wchar_t* base, size_t size, std::vector<CPlannedLocation> locations)
+    {
+        uint32_t seed = 200 + uint32_t(m_Items.size() + 1);
+        m_Items.push_back(CPlannedItem{base, kTargetThreat, PlannedContent(seed, size), locations, false});
+    }
+
+    // The links go first and by themselves: deleting through one would reach the system
+    // folder or the protected files. While one stays, nothing below the root is touched.
+    void Clear()
+    {
+        bool unlinked = RemoveUnixLink(m_sRoot + L"victim\\linked") && RemoveUnixLink(m_sStagingLink);
+        RemoveOneFile(m_sProtected);
+        RemoveOneFile(m_sHardTarget);
+        if (unlinked)
+            RemoveFolderTree(m_sRoot, RemoveUnixLink);
+        else
+            printf("hostile quarantine: links left in %s\n", WideToUtf8(m_sRoot).c_str());
+    }
+
+    // The files the traps lead to, and the names in the folders an attack aims at.
+    CSnapshot Outside() const
+    {
+        CSnapshot outside;
+        for (const std::wstring& file : {m_sProtected, m_sHardTarget, m_sSystem + L"\\kernel32.dll"}) {
+            std::string bytes;
+            ReadWholeFile(file, bytes);
+            outside[file] = "attr=" + std::to_string(GetFileAttributesW(file.c_str())) +
+                            " links=" + std::to_string(LinkCount(file)) + " md5=" + Md5Text(bytes);
+        }
+        for (const std::wstring& folder : {m_sRoot.substr(0, 3), WindowsFolder(), m_sSystem})
+            outside[folder + L" names"] = Names(folder);
+        return outside;
+    }
+
+    std::wstring m_sRoot, m_sSystem;           // C:\sanarix-attack\ (what the items name), system32
+    std::wstring m_sStagingLink, m_sStagingHard; // staging names made links
+    std::wstring m_sProtected, m_sHardTarget;  // the read-only files they lead to, in C:\windows
+    std::wstring m_sQuarantine;
+    std::vector<CPlannedItem> m_Items;
+    CSnapshot m_Before;
+};
 
 const unsigned long kRunTimeoutMs = 240000;
 
@@ -45,7 +209,8 @@ protected:
 
     // The product as a user has it, running; cvconsole.exe does not listen to "stop", so
     // only the run's kill can end it.
-    static void FreshProduct(const CProductPlan& plan, const CInstallOptions& install = Install())
+    static void FreshProduct(const CProductPlan& plan,
+                             const CInstallOptions& install = InstallFromBuildTree())
     {
         CStartOptions start;
         start.m_StubbornApps = {L"cvconsole.exe"};
@@ -55,28 +220,15 @@ protected:
         SnapshotTree(s_Layout.m_sQuarantine, s_QuarantineBefore);
     }
 
-    static CInstallOptions Install()
-    {
-        CInstallOptions options;
-        options.m_sBinFolder = ProductBinFolder();
-        return options;
-    }
-
-    static void ExpectNoFaults(const CFaults& faults, const char* what)
-    {
-        EXPECT_TRUE(faults.empty()) << what << ":\n" << JoinFaults(faults);
-    }
-
-    // Started, ended with 0, after the two pauses of 10 s; its log and trace as the table says;
-    // no decoy started in place of a product program.
+    // Started, ended with 0, its log and trace as the table says; no decoy started in place
+    // of a product program.
     static void ExpectRun(const CRepairRun& run, char scenario)
     {
         ASSERT_TRUE(run.m_Result.m_bStarted) << "sanarix.exe did not start, error "
                                              << run.m_Result.m_dwError;
         ASSERT_TRUE(run.m_Result.m_bEnded) << "sanarix.exe did not end in time";
         EXPECT_EQ(0u, run.m_Result.m_dwExitCode);
-        EXPECT_GE(run.m_ullMs, 20000u);
-        ExpectNoFaults(CheckRunOutput(run, s_Layout, scenario), "log and trace");
+        EXPECT_EQ("", JoinFaults(CheckRunOutput(run, s_Layout, scenario))) << "log and trace";
         std::string decoy;
         EXPECT_FALSE(ReadWholeFile(s_Layout.DecoyRecord(), decoy)) << "a decoy ran: " << decoy;
     }
@@ -84,10 +236,10 @@ protected:
     // What a first run leaves: the plan's outcome, and the items that stay unchanged.
     static void ExpectRepaired(const CProductPlan& plan)
     {
-        ExpectNoFaults(CheckOutcome(s_Layout, plan), "outcome");
+        EXPECT_EQ("", JoinFaults(CheckOutcome(s_Layout, plan))) << "outcome";
         CSnapshot now;
         SnapshotTree(s_Layout.m_sQuarantine, now);
-        ExpectNoFaults(CompareSnapshots(s_QuarantineBefore, now, /*onlyKept=*/true), "quarantine");
+        EXPECT_EQ("", JoinFaults(CompareSnapshots(s_QuarantineBefore, now, true))) << "quarantine";
     }
 
     static CProductLayout s_Layout;
@@ -126,7 +278,7 @@ TEST_F(RepairRunTest, SecondRunFindsNothingToRestoreAndChangesNothing)
     CRepairRun run = RunRepair(s_Layout, kRunTimeoutMs);
     ExpectRun(run, 'A');
     KeepRunLog(run, L"E2E-SECOND-RUN");
-    ExpectNoFaults(CompareSnapshots(before, SnapshotProduct(s_Layout)), "product state");
+    EXPECT_EQ("", JoinFaults(CompareSnapshots(before, SnapshotProduct(s_Layout))));
 }
 
 TEST_F(RepairRunTest, NothingInstalledLogsEveryFailureAndEndsWell)
@@ -140,7 +292,6 @@ TEST_F(RepairRunTest, NothingInstalledLogsEveryFailureAndEndsWell)
     CRepairRun run = RunRepair(s_Layout, kRunTimeoutMs);
     ExpectRun(run, 'N');
     KeepRunLog(run, L"E2E-NOTHING-INSTALLED");
-    EXPECT_LT(run.m_ullMs, 40000u) << "nothing to wait for but the two pauses";
     EXPECT_EQ(kNothingInstalled, RenderStatus());
     EXPECT_FALSE(PathExists(s_Layout.m_sInstall)) << "the run created the install folder";
     EXPECT_FALSE(PathExists(s_Layout.m_sQuarantine)) << "the run created the quarantine folder";
@@ -148,7 +299,7 @@ TEST_F(RepairRunTest, NothingInstalledLogsEveryFailureAndEndsWell)
 
 TEST_F(RepairRunTest, ServiceIgnoringStopIsKilledAfterTheTimeOut)
 {
-    CInstallOptions install = Install();
+    CInstallOptions install = InstallFromBuildTree();
     install.m_ServiceWords[L"CVPROBE"] = L"ignore-stop";
     FreshProduct(s_Plan, install);
     if (HasFatalFailure())
@@ -156,7 +307,6 @@ TEST_F(RepairRunTest, ServiceIgnoringStopIsKilledAfterTheTimeOut)
     CRepairRun run = RunRepair(s_Layout, kRunTimeoutMs);
     ExpectRun(run, 'K');
     KeepRunLog(run, L"E2E-IGNORED-STOP");
-    EXPECT_GE(run.m_ullMs, 80000u) << "60 s of polling the stop, then the two pauses";
     // Windows reports the killed service as stopped; Wine's manager keeps the last state
     // the service reported (running), so either is accepted here.
     std::string status = RenderStatus();
@@ -192,7 +342,7 @@ TEST_F(RepairRunTest, HostileItemsAreRefusedWhileTheOthersAreRestored)
     SetCurrentDirectoryW(previous);
     ExpectRun(run, 'H');
     ExpectRepaired(plan);
-    ExpectNoFaults(hostile.Check(), "traps");
+    EXPECT_EQ("", JoinFaults(hostile.Check())) << "traps";
 }
 
 } // namespace

@@ -77,13 +77,6 @@ public:
     static Fn Next() { return &Thunk::CallNext; }
 };
 
-// Calls f with a tuple's elements.
-template <class F, class Tuple>
-decltype(auto) SysApply(F&& f, Tuple&& t)
-{
-    return std::apply(std::forward<F>(f), std::forward<Tuple>(t));
-}
-
 // Fails the n-th call (counting from 1) with a last-error value and a failure result;
 // with persist, every call from the n-th on fails. Other calls go through.
 template <auto Slot>

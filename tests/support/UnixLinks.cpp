@@ -1,5 +1,6 @@
 // Unix symbolic links from inside Wine (see UnixLinks.h).
 #include "tests/support/UnixLinks.h"
+#include "platform/Utf8.h"
 #include <windows.h>
 
 namespace {
@@ -22,11 +23,7 @@ std::string UnixNameOf(const std::wstring& path)
 
 std::wstring Quoted(const std::string& utf8)
 {
-    std::wstring wide(utf8.size(), L'\0');
-    int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                     &wide[0], static_cast<int>(wide.size()));
-    wide.resize(length > 0 ? length : 0);
-    return L"\"" + wide + L"\"";
+    return L"\"" + Utf8ToWide(utf8) + L"\"";
 }
 
 // Wine hands a Unix program to the system and gives no handle worth waiting on; the
@@ -76,13 +73,7 @@ std::string UnixNameOfNew(const std::wstring& path)
     if (slash == std::wstring::npos)
         return std::string();
     std::string folder = UnixNameOf(path.substr(0, slash));
-    std::wstring leaf = path.substr(slash + 1);
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, leaf.c_str(), static_cast<int>(leaf.size()),
-                                    nullptr, 0, nullptr, nullptr);
-    std::string utf8(bytes > 0 ? bytes : 0, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, leaf.c_str(), static_cast<int>(leaf.size()), &utf8[0], bytes,
-                        nullptr, nullptr);
-    return folder.empty() ? folder : folder + "/" + utf8;
+    return folder.empty() ? folder : folder + "/" + WideToUtf8(path.substr(slash + 1));
 }
 
 } // namespace
