@@ -111,19 +111,27 @@ std::string CheckLocation(const CPlannedItem& item, const CPlannedLocation& loca
     return "unknown fate";
 }
 
-std::vector<std::string> CheckOutcome(const CProductLayout& layout, const CProductPlan& plan)
+std::vector<std::string> CheckBesideLocations(const CProductLayout& layout, const CProductPlan& plan)
 {
     std::vector<std::string> faults;
     CheckCleanup(layout, plan, faults);
+    CheckQuarantine(layout, plan, faults);
+    std::string decoy;
+    if (ReadWholeFile(layout.DecoyRecord(), decoy))
+        faults.push_back("a decoy ran: " + decoy);
+    return faults;
+}
+
+std::vector<std::string> CheckOutcome(const CProductLayout& layout, const CProductPlan& plan)
+{
+    std::vector<std::string> faults;
     for (const CPlannedItem& item : plan.m_Items)
         for (const CPlannedLocation& location : item.m_Locations) {
             std::string fault = CheckLocation(item, location);
             if (!fault.empty())
                 faults.push_back(WideToUtf8(location.FullPath()) + ": " + fault);
         }
-    CheckQuarantine(layout, plan, faults);
-    std::string decoy;
-    if (ReadWholeFile(layout.DecoyRecord(), decoy))
-        faults.push_back("a decoy ran: " + decoy);
+    std::vector<std::string> beside = CheckBesideLocations(layout, plan);
+    faults.insert(faults.end(), beside.begin(), beside.end());
     return faults;
 }

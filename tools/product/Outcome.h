@@ -8,8 +8,14 @@
 #include <string>
 #include <vector>
 
-// How one location differs from its fate; empty when it is as planned.
+// How one location differs from its fate; empty when it is as planned. Its attributes and
+// times are read before its content, and the first read after a restore moves the access
+// time: a location can be checked once only.
 std::string CheckLocation(const CPlannedItem& item, const CPlannedLocation& location);
+
+// The differences outside the locations: engine files, pending renames, the quarantine
+// folder, a decoy that ran. One line each.
+std::vector<std::string> CheckBesideLocations(const CProductLayout& layout, const CProductPlan& plan);
 
 // Every difference from the plan, one line each; empty after a run that did all it should.
 std::vector<std::string> CheckOutcome(const CProductLayout& layout, const CProductPlan& plan);

@@ -23,10 +23,14 @@ std::string Observe(const CPlannedLocation& location)
     return "restored";
 }
 
-CRow Row(const CProductLayout& layout, const CPlannedItem& item, const CPlannedLocation& location)
+// The location is checked before anything else reads it (see CheckLocation).
+CRow Row(const CProductLayout& layout, const CPlannedItem& item, const CPlannedLocation& location,
+         std::vector<std::string>& faults)
 {
     std::wstring index = layout.m_sQuarantine + item.m_sBaseName + L".xml";
     std::string fault = CheckLocation(item, location);
+    if (!fault.empty())
+        faults.push_back(WideToUtf8(location.FullPath()) + ": " + fault);
     return {WideToUtf8(item.m_sBaseName) + (PathExists(index) ? " (index kept)" : ""),
             WideToUtf8(item.m_sThreat) + (item.m_bCorruptIndex ? " (corrupt index)" : ""),
             WideToUtf8(location.FullPath()), Observe(location), fault.empty() ? "yes" : fault};
@@ -70,11 +74,13 @@ std::string RenderStatus()
 std::string RenderReport(const CProductLayout& layout, const CProductPlan& plan)
 {
     std::vector<CRow> rows = {{"item", "threat", "location", "result", "as planned"}};
+    std::vector<std::string> faults;
     for (const CPlannedItem& item : plan.m_Items)
         for (const CPlannedLocation& location : item.m_Locations)
-            rows.push_back(Row(layout, item, location));
+            rows.push_back(Row(layout, item, location, faults));
     std::string out = Table(rows) + "\n";
-    std::vector<std::string> faults = CheckOutcome(layout, plan);
+    std::vector<std::string> beside = CheckBesideLocations(layout, plan);
+    faults.insert(faults.end(), beside.begin(), beside.end());
     if (faults.empty())
         return out + "outcome: as planned\n";
     for (const std::string& fault : faults)
