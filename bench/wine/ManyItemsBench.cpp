@@ -76,8 +76,8 @@ bool StageSet(const CBenchOptions& options, const CItemSet& set)
 {
     std::wstring root = RootOf(options, set);
     std::wstring stage = JoinPath(root, L"stage");
-    if (!CreateFolderTree(root) || !CreateFolderTree(stage) || !CreateFolderTree(QuarantineOf(options, set)) ||
-        !CreateFolderTree(JoinPath(root, L"out")))
+    if (!CreateFolderTree(root) || !CreateFolderTree(stage) ||
+        !CreateFolderTree(QuarantineOf(options, set)) || !CreateFolderTree(JoinPath(root, L"out")))
         return false;
     CStopwatch watch;
     std::wstring group;

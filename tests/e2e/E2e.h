@@ -47,6 +47,9 @@ std::vector<std::string> MessagesOfProcess(const std::string& log, unsigned long
 // letter of the table's first column).
 CFaults CheckRunOutput(const CRepairRun& run, const CProductLayout& layout, char scenario);
 
+// Every difference from the plan after a run (tools/product/Outcome.h), one line each.
+CFaults CheckOutcome(const CProductLayout& layout, const CProductPlan& plan);
+
 // Uninstalls, installs and starts the product. Under load Wine now and then fails to start
 // one of its programs; that is the simulation's trouble, not the run's, so it is tried once
 // more. The problems of the last attempt, or none.

@@ -9,7 +9,6 @@
 #include "tests/e2e/E2e.h"
 #include "tools/common/FileTools.h"
 #include "tools/logreader/LogAnalysis.h"
-#include "tools/product/Outcome.h"
 #include <gtest/gtest.h>
 #include <cstdlib>
 #include <random>

@@ -3,6 +3,7 @@
 #include "platform/Utf8.h"
 #include "restore/codecs/Md5Text.h"
 #include "tools/common/FileTools.h"
+#include "tools/product/Outcome.h"
 #include "tools/product/RegistryTools.h"
 #include "tools/product/Report.h"
 #include <algorithm>
@@ -22,6 +23,20 @@ std::string RegistryText(const std::wstring& key, const std::wstring& value)
 }
 
 } // namespace
+
+CFaults CheckOutcome(const CProductLayout& layout, const CProductPlan& plan)
+{
+    CFaults faults;
+    for (const CPlannedItem& item : plan.m_Items)
+        for (const CPlannedLocation& location : item.m_Locations) {
+            std::string fault = CheckLocation(item, location);
+            if (!fault.empty())
+                faults.push_back(WideToUtf8(location.FullPath()) + ": " + fault);
+        }
+    CFaults beside = CheckBesideLocations(layout, plan);
+    faults.insert(faults.end(), beside.begin(), beside.end());
+    return faults;
+}
 
 CFaults FreshProduct(const CProductLayout& layout, const CProductPlan& plan,
                      const CInstallOptions& install, const CStartOptions& start)

@@ -9,7 +9,6 @@
 #include "tests/support/UnixLinks.h"
 #include "tools/common/FileTools.h"
 #include "tools/itembuilder/ItemBuilder.h"
-#include "tools/product/Outcome.h"
 #include "tools/product/Report.h"
 #include <gtest/gtest.h>
 

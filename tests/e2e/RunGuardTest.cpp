@@ -6,7 +6,6 @@
 #include "tests/e2e/E2e.h"
 #include "tests/support/UnixLinks.h"
 #include "tools/common/FileTools.h"
-#include "tools/product/Outcome.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 

@@ -121,17 +121,3 @@ std::vector<std::string> CheckBesideLocations(const CProductLayout& layout, cons
         faults.push_back("a decoy ran: " + decoy);
     return faults;
 }
-
-std::vector<std::string> CheckOutcome(const CProductLayout& layout, const CProductPlan& plan)
-{
-    std::vector<std::string> faults;
-    for (const CPlannedItem& item : plan.m_Items)
-        for (const CPlannedLocation& location : item.m_Locations) {
-            std::string fault = CheckLocation(item, location);
-            if (!fault.empty())
-                faults.push_back(WideToUtf8(location.FullPath()) + ": " + fault);
-        }
-    std::vector<std::string> beside = CheckBesideLocations(layout, plan);
-    faults.insert(faults.end(), beside.begin(), beside.end());
-    return faults;
-}

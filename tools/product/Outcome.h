@@ -2,7 +2,7 @@
 // file deleted or kept, the pending renames gone, every location restored (content,
 // attributes, times), kept or left alone as its fate says, the quarantine folder holding
 // exactly what remains, and no decoy run. The report of "product_setup report" (the demo)
-// and the end-to-end tests judge a run by it.
+// and the end-to-end tests judge a run by these checks.
 #pragma once
 #include "tools/product/ProductPlan.h"
 #include <string>
@@ -17,5 +17,3 @@ std::string CheckLocation(const CPlannedItem& item, const CPlannedLocation& loca
 // folder, a decoy that ran. One line each.
 std::vector<std::string> CheckBesideLocations(const CProductLayout& layout, const CProductPlan& plan);
 
-// Every difference from the plan, one line each; empty after a run that did all it should.
-std::vector<std::string> CheckOutcome(const CProductLayout& layout, const CProductPlan& plan);
