@@ -1,213 +1,290 @@
-// The verdict rules, one change of a real or a written log at a time, and the verdicts on
-// files that are not logs: one table of what machines in the field leave behind. Each case
-// names the notes the verdict must give and the lines its evidence must cite.
-#include "tests/logreader/LogFixtures.h"
-#include "tools/logreader/LogVerdict.h"
-#include <gtest/gtest.h>
+// The verdict on one log, one table of what machines in the field leave behind: the logs in
+// data/ as they are, edited one fault at a time, damaged, trimmed, appended to, or no log at
+// all. Each case goes through the command line a deployment tool uses (--check --details,
+// --detect, --csv) and names the verdict, its exit code, the notes it must give and the lines
+// its evidence must cite.
+#include "tests/logreader/LogModel.h"
+#include "tools/logreader/LogFiles.h"
+#include "tools/logreader/LogReaderCommand.h"
 #include <functional>
 
 namespace {
 
+using namespace std::string_literals;
+
 const std::string kQuar = "C:\\ProgramData\\Corvanta\\Quarantine\\";
-const std::string kFields = "[PID:00004512][TID:00004516][2026-03-17-09:15:07][~][SANARIX]";
-const std::string kEngine = "C:\\Program Files\\Common Files\\Corvanta\\Corvanta Scan Kernel\\x64\\cvheur.xr0";
-const char kRestoreAnnounce[] = "DoSanarix - RestoreQuarantine(trojan.fakealert.5) ...";
-const char kRestoreResult[] = "DoSanarix - RestoreQuarantine(trojan.fakealert.5) result=ok";
+const std::string kEngine =
+    "C:\\Program Files\\Common Files\\Corvanta\\Corvanta Scan Kernel\\x64\\cvheur.xr0";
+const char kRestoreAnnounce[] = "RestoreQuarantine(trojan.fakealert.5) ...";
 
-std::string ReplaceAll(std::string text, const std::string& from, const std::string& to)
-{
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-    return text;
-}
+std::string R() { return Fixture("repaired.dbg"); }
+std::string N() { return Fixture("nothing-installed.dbg"); }
 
-std::string InsertAfterLine(const std::string& log, const std::string& part, const std::string& lines)
+std::string Pid(const std::string& log, const char* from, const char* to)
 {
-    size_t at = OffsetAfterLine(log, part);
-    EXPECT_NE(at, std::string::npos) << part;
-    return log.substr(0, at) + lines + log.substr(at);
-}
-
-// The log from the line after the one that contains part, as the trim leaves it.
-std::string TrimmedAfter(const std::string& log, const std::string& part)
-{
-    std::string body = WithoutBom(log);
-    return "\xEF\xBB\xBF" + body.substr(OffsetAfterLine(body, part));
-}
-
-std::string Repaired()
-{
-    return ReadFixture(kRepaired);
+    return Replace(log, "[PID:"s + from, "[PID:"s + to);
 }
 
 std::string Failed(const std::string& log, const std::string& item)
 {
-    return ReplaceLine(log, "[ALL]:    RestoreQuarantine - Restoring: [" + kQuar + item + "] ok",
-                       "[ERROR]:  RestoreQuarantine - Restoring: [" + kQuar + item + "] failed");
+    return Replace(log, "[ALL]:    RestoreQuarantine - Restoring: [" + kQuar + item + "] ok",
+                   "[ERROR]:  RestoreQuarantine - Restoring: [" + kQuar + item + "] failed");
 }
 
-std::string StartFailed(const std::string& log, const std::string& step)
+std::string Fail(const std::string& log, const std::string& step)
 {
-    return ReplaceLine(log, step + " result=ok", step + " result=fail");
+    return Replace(log, step + " result=ok", step + " result=fail");
 }
 
-struct CCitation
+std::string Insert(const std::string& log, const std::string& after, const std::string& lines)
 {
-    std::string m_evidence; // part of one evidence entry
-    std::string m_line;     // part of the log line that entry must name by number
-};
+    size_t at = After(log, after);
+    return log.substr(0, at) + lines + log.substr(at);
+}
 
-struct CVerdictCase
+// The log from the line after the one that holds part, as the log's trim leaves it.
+std::string Trimmed(const std::string& log, const std::string& part)
+{
+    std::string body = WithoutBom(log);
+    return "\xEF\xBB\xBF" + body.substr(After(body, part));
+}
+
+std::string WithHole(const std::string& log, size_t zeros)
+{
+    size_t at = After(log, kRestoreAnnounce);
+    return log.substr(0, at) + std::string(zeros, '\0') + log.substr(at);
+}
+
+// Two runs started at the same moment write their lines in turns.
+std::string Interleaved(const std::string& a, const std::string& b)
+{
+    std::string mixed;
+    for (size_t i = 0, j = 0; i < a.size() || j < b.size();) {
+        for (auto [text, pos] : {std::pair{&a, &i}, std::pair{&b, &j}}) {
+            size_t end = std::min(text->find('\n', *pos), text->size() - 1) + 1;
+            mixed += text->substr(*pos, end - *pos);
+            *pos = end;
+        }
+    }
+    return mixed;
+}
+
+struct CCase
 {
     const char* m_name;
-    std::function<std::string()> m_log;
-    EVerdict m_verdict;
-    std::vector<std::string> m_notes;
-    std::vector<CCitation> m_cited;
+    std::function<std::string()> m_log; // null: there is no log
+    const char* m_verdict;
+    int m_code;
+    std::vector<std::string> m_notes;                        // each part of a note
+    std::vector<std::pair<std::string, std::string>> m_cited; // evidence, part of the line cited
+    std::pair<std::string, std::string> m_csv = {};          // a column of --csv and its value
 };
 
-const CVerdictCase kCases[] = {
-    {"repaired", Repaired, EVerdict::Repaired, {}, {{"lines 3-88: run of process 4512", "=====started====="}}},
-    {"nothing to restore", [] { return DropLines(Repaired(), "Restoring: ["); },
-     EVerdict::Repaired, {"nothing to restore"}, {}},
+const CCase kCases[] = {
+    {"repaired", R, "repaired", 0, {}, {{"lines 3-88: run of process 4512", "=====started====="}},
+     {"restored", "3"}},
+    {"nothing to restore", [] { return DropLines(R(), "Restoring: ["); }, "repaired", 0,
+     {"nothing to restore"}, {}},
     {"no renames pending and failed stops are harmless",
      [] {
-         std::string log = ReplaceLine(Repaired(), "DeleteRegistryKey - Delete registry key ok",
-                                       "DeleteRegistryKey - Cannot delete registry key, error=2");
-         log = ReplaceLine(log, "RemovePendingFileROp() result=ok", "RemovePendingFileROp() result=fail");
-         return ReplaceAll(log, "StopCVApp(cvhost.exe) result=ok", "StopCVApp(cvhost.exe) result=fail");
+         std::string log = Replace(R(), "Delete registry key ok", "Cannot delete registry key, error=2");
+         return Fail(Fail(log, "RemovePendingFileROp()"), "StopCVApp(cvhost.exe)");
      },
-     EVerdict::Repaired, {}, {}},
+     "repaired", 0, {}, {}, {"pending_renames", "none"}},
     {"a file already there is kept, not failed",
      [] {
-         return InsertAfterLine(Failed(Repaired(), "C3.xml"), "C3.xml] failed",
-                                kFields + "[INFO]:   RestoreQuarantine - File already there, kept: "
-                                          "name=budget.xls path=C:\\Users\\Public\\\r\n");
+         return Insert(Failed(R(), "C3.xml"), "C3.xml] failed",
+                       Line("[INFO]:   RestoreQuarantine - File already there, kept: name=b.xls"));
      },
-     EVerdict::Repaired, {"1 already there, kept"},
-     {{"already there, kept: " + kQuar + "C3.xml (File already there, kept: name=budget.xls", "C3.xml] failed"}}},
-    {"some restores failed", [] { return Failed(Repaired(), "C3.xml"); }, EVerdict::PartlyRepaired,
+     "repaired", 0, {"1 already there, kept"},
+     {{"already there, kept: " + kQuar + "C3.xml (File already there", "C3.xml] failed"}}, {"kept", "1"}},
+    {"the refusal of another run counts only as an error line",
+     [] {
+         return Insert(R(), "InitGlobals() ok",
+                       Line("[INFO]:   DoSanarix - Another run is in progress, nothing done"));
+     },
+     "repaired", 0, {}, {}},
+    {"engine file search failed",
+     [] { return Replace(R(), "(cvheur.xr0) result=2", "(cvheur.xr0) result=-1"); }, "repaired", 0, {}, {},
+     {"files_found", "fail"}},
+    {"some restores failed", [] { return Failed(R(), "C3.xml"); }, "partly repaired", 20,
      {"1 restore(s) failed"}, {{"restore failed: " + kQuar + "C3.xml", "C3.xml] failed"}}},
     {"engine file left",
-     [] { return ReplaceLine(Repaired(), "Delete file " + kEngine + " ok", "Cannot delete file " + kEngine); },
-     EVerdict::PartlyRepaired, {"engine file not deleted: 1"},
-     {{"engine file not deleted: " + kEngine, "Cannot delete file"}}},
+     [] { return Replace(R(), "Delete file " + kEngine + " ok", "Cannot delete file " + kEngine); },
+     "partly repaired", 20, {"engine file not deleted: 1"},
+     {{"engine file not deleted: " + kEngine, "Cannot delete"}}},
     {"pending renames kept by a denied key",
      [] {
-         std::string log = ReplaceLine(Repaired(), "[ERROR]:  DeleteRegistryKey - Delete registry key ok",
-                                       "[ERROR]:  DeleteRegistryKey - Cannot open registry key, error=5");
-         return ReplaceLine(log, "RemovePendingFileROp() result=ok", "RemovePendingFileROp() result=fail");
+         std::string log = Replace(R(), "Delete registry key ok", "Cannot open registry key, error=5");
+         return Fail(log, "RemovePendingFileROp()");
      },
-     EVerdict::PartlyRepaired, {"pending renames not removed (error 5)"},
+     "partly repaired", 20, {"pending renames not removed (error 5)"},
      {{"Cannot open registry key, error=5", "Cannot open registry key"}}},
     {"unexpected restore error",
-     [] {
-         return InsertAfterLine(Repaired(), "Skipping: [",
-                                kFields + "[ERROR]:  RestoreQuarantine - Index path too long: C:\\x\r\n");
-     },
-     EVerdict::PartlyRepaired, {"1 restore error line(s)"}, {{"Index path too long", "Index path too long"}}},
-    {"product not started again",
-     [] { return StartFailed(Repaired(), "MyStartService(CVMSG)"); }, EVerdict::ProductLeftStopped,
+     [] { return Insert(R(), "Skipping: [", Line("[ERROR]:  RestoreQuarantine - Index path too long: x")); },
+     "partly repaired", 20, {"1 restore error line(s)"}, {{"Index path too long", "Index path too long"}}},
+    {"product not started again", [] { return Fail(R(), "MyStartService(CVMSG)"); }, "product left stopped",
+     21,
      {"not started again: CVMSG"}, {{"MyStartService(CVMSG) result=fail", "MyStartService(CVMSG) result="}}},
     {"a product left stopped outranks failed restores",
-     [] { return StartFailed(Failed(Repaired(), "C3.xml"), "StartCVApp(cvtray.exe)"); },
-     EVerdict::ProductLeftStopped, {"not started again: cvtray.exe", "1 restore(s) failed"}, {}},
-    {"every restore failed", [] { return ReplaceAll(Repaired(), "] ok\r\n", "] failed\r\n"); },
-     EVerdict::NotRepaired, {"3 restore(s) failed"}, {}},
+     [] { return Fail(Failed(R(), "C3.xml"), "StartCVApp(cvtray.exe)"); }, "product left stopped", 21,
+     {"not started again: cvtray.exe", "1 restore(s) failed"}, {}},
+    {"every restore failed", [] { return Replace(R(), "] ok\r\n", "] failed\r\n"); }, "not repaired", 22,
+     {"3 restore(s) failed"}, {}},
     {"nothing restored outranks the product left stopped",
-     [] { return StartFailed(ReplaceAll(Repaired(), "] ok\r\n", "] failed\r\n"), "StartCVApp(cvtray.exe)"); },
-     EVerdict::NotRepaired, {"not started again: cvtray.exe"}, {}},
+     [] { return Fail(Replace(R(), "] ok\r\n", "] failed\r\n"), "StartCVApp(cvtray.exe)"); }, "not repaired",
+     22,
+     {"not started again: cvtray.exe"}, {}},
     {"quarantine unreachable",
      [] {
-         std::string log = DropLines(Repaired(), "RestoreQuarantine - ");
-         return InsertAfterLine(log, kRestoreAnnounce,
-             kFields + "[ERROR]:  GetQuarFolderPath - Cannot open registry path: SOFTWARE\\Corvanta\\Corvanta Quarantine\\\r\n" +
-             kFields + "[ERROR]:  RestoreQuarantine - Could not init vaultkit!\r\n" +
-             kFields + "[ALL]:    RestoreQuarantine - ok\r\n");
+         return Insert(DropLines(R(), "RestoreQuarantine - "), kRestoreAnnounce,
+                       Line("[ERROR]:  GetQuarFolderPath - Cannot open registry path: SOFTWARE\\Corvanta\\") +
+                           Line("[ERROR]:  RestoreQuarantine - Could not init vaultkit!") +
+                           Line("[ALL]:    RestoreQuarantine - ok"));
      },
-     EVerdict::NotRepaired, {"quarantine library did not start", "quarantine folder not found in the registry"},
-     {{"Could not init vaultkit!", "Could not init vaultkit!"}, {"Cannot open registry path", "GetQuarFolderPath"}}},
-    {"nothing installed, a real run", [] { return ReadFixture(kNothingInstalled); }, EVerdict::NotRepaired,
+     "not repaired", 22, {"quarantine library did not start", "quarantine folder not found in the registry"},
+     {{"Could not init vaultkit!", "Could not init vaultkit!"}, {"registry path", "GetQuarFolder"}}},
+    {"nothing installed, a real run", N, "not repaired", 22,
      {"quarantine library did not start", "not started again: CVMSG, CVUPDATE, cvhost.exe, cvtray.exe"}, {}},
-    {"another run in progress", [] { return ReadFixture(kAnotherRun); }, EVerdict::AnotherRunInProgress,
+    {"several runs: the last counts",
+     [] { return N() + WithoutBom(R()) + WithoutBom(Pid(N(), "00000880", "00000300")); }, "not repaired", 22,
+     {}, {{"lines 161-228: run of process 300", "=====started====="}}},
+    {"a process id reused after a run that died",
+     [] { return N().substr(0, After(N(), "RemoveFileRec(cvheur.xr0) ...")) + WithoutBom(N()); },
+     "not repaired", 22, {}, {{"lines 41-108: run of process 880", "=====started====="}}},
+    {"two runs at once come apart by process id",
+     [] {
+         std::string run = WithoutBom(R());
+         return Interleaved(run, Failed(Pid(run, "00004512", "00007000"), "C3.xml"));
+     },
+     "partly repaired", 20, {"1 restore(s) failed"}, {{"run of process 7000", "[PID:00007000]"}}},
+    {"zero bytes in an older run only", [] { return WithHole(R(), 4096) + WithoutBom(N()); }, "not repaired",
+     22, {"4096 zero bytes at byte"}, {}},
+    {"another run in progress", [] { return Fixture("another-run.dbg"); }, "another run in progress", 23,
      {"has not finished"}, {{"Another run is in progress, nothing done", "DoSanarix - Another run"}}},
     {"the run found in progress has finished since",
      [] {
-         std::string idle = ReadFixture(kAnotherRun);
-         std::string rest = WithoutBom(Repaired());
-         return idle + rest.substr(OffsetAfterLine(rest, "MyStartService(CVMSG) result=ok"));
+         std::string rest = WithoutBom(R());
+         return Fixture("another-run.dbg") + rest.substr(After(rest, "MyStartService(CVMSG) result=ok"));
      },
-     EVerdict::Repaired, {"found this one in progress and did nothing"},
-     {{"Another run is in progress, nothing done (process 4620)", "DoSanarix - Another run"}}},
-    {"last run cut off",
+     "repaired", 0, {"found this one in progress and did nothing"},
+     {{"nothing done (process 4620)", "DoSanarix - Another run"}}},
+    {"last run cut off in the middle of a line",
      [] {
-         std::string cut = Repaired().substr(0, OffsetAfterLine(Repaired(), kRestoreAnnounce));
-         return Repaired() + WithoutBom(WithPid(cut, "00004512", "00004600"));
+         std::string next = WithoutBom(Pid(R(), "00004512", "00004600"));
+         return R() + next.substr(0, After(next, kRestoreAnnounce) + 40);
      },
-     EVerdict::RunIncomplete, {"ended during RestoreQuarantine", "previous run 2026-03-17 09:14:02: repaired"}, {}},
-    {"a result line missing", [] { return DropLines(Repaired(), "MyStartService(CVUPDATE) result"); },
-     EVerdict::RunIncomplete, {"step lines missing"}, {}},
-    {"zero bytes inside the run",
-     [] {
-         size_t hole = OffsetAfterLine(Repaired(), kRestoreAnnounce);
-         return Repaired().substr(0, hole) + std::string(100, '\0') + Repaired().substr(hole);
-     },
-     EVerdict::RunIncomplete, {"100 zero bytes at byte"}, {}},
-    {"start trimmed away, judged from what is left", [] { return TrimmedAfter(Repaired(), kRestoreAnnounce); },
-     EVerdict::Repaired, {"start of the run trimmed away: judged from line 1 on", "trimmed"}, {}},
+     "run incomplete", 24,
+     {"ended during RestoreQuarantine", "previous run 2026-03-17 09:14:02: repaired", "1 foreign line"}, {},
+     {"restore", "cut"}},
+    {"a result line missing", [] { return DropLines(R(), "MyStartService(CVUPDATE) result"); },
+     "run incomplete", 24, {"step lines missing"}, {}},
+    {"zero bytes inside the run", [] { return WithHole(R(), 100); }, "run incomplete", 24,
+     {"run damaged", "100 zero bytes at byte 6730"}, {}},
+    {"power lost while the run wrote",
+     [] { return R().substr(0, After(R(), kRestoreAnnounce)) + std::string(512, '\0'); }, "run incomplete",
+     24,
+     {"ended during RestoreQuarantine", "512 zero bytes"}, {}},
+    {"start marker trimmed away, judged from what is left", [] { return Trimmed(R(), kRestoreAnnounce); },
+     "repaired", 0, {"start of the run trimmed away: judged from line 1 on", "trimmed"}, {}},
     {"trimmed inside the restore, a failure left",
-     [] { return TrimmedAfter(Failed(Repaired(), "C3.xml"), "Skipping: ["); }, EVerdict::PartlyRepaired,
+     [] { return Trimmed(Failed(R(), "C3.xml"), "Skipping: ["); }, "partly repaired", 20,
      {"1 restore(s) failed"}, {{"restore failed: " + kQuar + "C3.xml", "C3.xml] failed"}}},
-    {"trimmed past the restore", [] { return TrimmedAfter(Repaired(), kRestoreResult); },
-     EVerdict::RunIncomplete, {"restore lines lost"}, {}},
+    {"trimmed past the restore", [] { return Trimmed(R(), "RestoreQuarantine(trojan.fakealert.5) result"); },
+     "run incomplete", 24, {"restore lines lost"}, {}},
     {"a trimmed older run and a complete last run",
-     [] { return TrimmedAfter(Repaired(), kRestoreAnnounce) + WithoutBom(WithPid(Repaired(), "00004512", "00004600")); },
-     EVerdict::Repaired, {"trimmed"}, {}},
-    {"fields only, no run",
-     [] { return "\xEF\xBB\xBF" + kFields + "\r\n" + kFields + "\r\n"; }, EVerdict::RunIncomplete,
+     [] { return Trimmed(R(), kRestoreAnnounce) + WithoutBom(Pid(R(), "00004512", "00004600")); }, "repaired",
+     0, {"trimmed"}, {{"run of process 4600", "=====started====="}}},
+    {"fields only, no run", [] { return "\xEF\xBB\xBF" + Line("") + Line(""); }, "run incomplete", 24,
      {"no run in the log"}, {}},
-    {"a copy without byte-order mark", [] { return WithoutBom(Repaired()); }, EVerdict::Repaired,
-     {"no byte-order mark"}, {}},
-    {"empty file", [] { return std::string(); }, EVerdict::NotALog, {"empty file"}, {}},
-    {"a spreadsheet", [] { return std::string("name,verdict\r\nPC1,ok\r\n"); }, EVerdict::NotALog,
+    {"a copy without byte-order mark", [] { return WithoutBom(R()); }, "repaired", 0, {"no byte-order mark"},
+     {}},
+    {"a huge foreign head before the log", [] { return std::string(6 << 20, 'j') + "\r\n" + R(); },
+     "repaired", 0, {"only the last 6 MiB read"}, {}},
+    {"no log", nullptr, "no log", 25, {"not found"}, {}},
+    {"empty file", [] { return ""s; }, "not a debug log", 26, {"empty file"}, {}},
+    {"a spreadsheet", [] { return "name,verdict\r\nPC1,ok\r\n"s; }, "not a debug log", 26,
      {"no debug log lines"}, {}},
-    {"another program's log",
-     [] { return std::string("[PID:00000010][TID:00000011][2011-04-02-14:05:33][~][CVHOST][ALL]:    x\r\n"); },
-     EVerdict::NotALog, {"[CVHOST]"}, {}},
-    {"re-encoded as UTF-16", [] { return std::string("\xFF\xFE[\0P\0I\0D\0", 10); }, EVerdict::Unreadable,
-     {"UTF-16"}, {}},
-    {"binary data",
-     [] { return std::string("\x7F" "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0\x03\0\x3E\0\xFF", 21); },
-     EVerdict::Unreadable, {"binary data"}, {}},
+    {"another program's log", [] { return Replace(Line("[ALL]:    x"), "[SANARIX]", "[CVHOST]"); },
+     "not a debug log", 26, {"log of another program [CVHOST]"}, {}},
+    {"re-encoded as UTF-16", [] { return "\xFF\xFE[\0P\0I\0D\0"s; }, "unreadable", 27, {"UTF-16"}, {}},
+    {"UTF-16 without byte-order mark",
+     [] {
+         std::string utf16;
+         for (char c : Line("[ALL]:    x") + Line(""))
+             utf16 += {c, '\0'};
+         return utf16;
+     },
+     "unreadable", 27, {"UTF-16"}, {}},
+    {"a path in Latin-1", [] { return Line("[ALL]:    x C:\\J\xFCrgen"); }, "unreadable", 27,
+     {"invalid UTF-8 at byte 77"}, {}},
+    {"binary data", [] { return "\x7F" "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0\x03\0\x3E\0\xFF"s; }, "unreadable",
+     27, {"binary data"}, {}},
 };
 
-TEST(Verdict, EveryCaseGivesItsVerdictNotesAndEvidence)
+std::vector<std::string> Lines(const std::string& text)
 {
-    for (const CVerdictCase& c : kCases) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+std::string Csv(const fs::path& log, const std::string& column)
+{
+    std::ostringstream out, err;
+    RunLogReader({"--csv", log}, out, err);
+    std::vector<std::string> records = Lines(out.str());
+    std::istringstream header(records.at(0)), row(records.at(1));
+    for (std::string name, value; std::getline(header, name, ',') && std::getline(row, value, ',');) {
+        if (name == column)
+            return value;
+    }
+    return "no column " + column;
+}
+
+TEST(Verdict, EveryCaseGivesItsVerdictCodeNotesAndEvidence)
+{
+    CTempFolder temp;
+    for (const CCase& c : kCases) {
         SCOPED_TRACE(c.m_name);
-        const std::string log = c.m_log();
-        CLogReport report = JudgeLog(AnalyseLog(log, false));
-        EXPECT_EQ(VerdictText(report.m_verdict), std::string(VerdictText(c.m_verdict)));
+        const fs::path path = temp.Path() / "case.dbg";
+        const std::string log = c.m_log ? c.m_log() : "";
+        fs::remove(path);
+        if (c.m_log)
+            WriteBytes(path, log);
+        std::ostringstream out, err, detected;
+        EXPECT_EQ(RunLogReader({"--check", path, "--details"}, out, err), c.m_code);
+        std::vector<std::string> lines = Lines(out.str());
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines[0], c.m_verdict);
+        EXPECT_EQ(RunLogReader({"--detect", path}, detected, err), 0);
+        EXPECT_EQ(detected.str(), c.m_code == 0 ? "repaired\n" : "");
+
         std::string notes;
-        for (const std::string& note : report.m_notes)
-            notes += note + "\n";
+        for (size_t i = 1; i < lines.size(); ++i)
+            notes += lines[i].rfind("  line", 0) == 0 ? "" : lines[i] + "\n";
         for (const std::string& part : c.m_notes)
             EXPECT_NE(notes.find(part), std::string::npos) << part << " not in\n" << notes;
-        if (c.m_notes.empty() && c.m_verdict == EVerdict::Repaired) {
+        if (c.m_notes.empty() && c.m_code == 0) {
             EXPECT_EQ(notes, "") << "a clean run needs no note";
         }
-        for (const CCitation& cited : c.m_cited) {
+        for (const auto& [evidence, cited] : c.m_cited) {
             size_t line = 0;
-            for (const std::string& entry : report.m_evidence) {
-                if (entry.find(cited.m_evidence) != std::string::npos)
-                    line = std::stoul(entry.substr(entry.find(' ') + 1));
+            for (const std::string& entry : lines) {
+                if (entry.find(evidence) != std::string::npos && entry.rfind("  line", 0) == 0)
+                    line = std::stoul(entry.substr(entry.find(' ', 2) + 1));
             }
-            ASSERT_NE(line, 0u) << cited.m_evidence << " not cited";
+            ASSERT_NE(line, 0u) << evidence << " not cited in\n" << out.str();
             size_t start = 0;
             for (size_t n = 1; n < line; ++n)
                 start = log.find('\n', start) + 1;
-            std::string text = log.substr(start, log.find('\n', start) - start);
-            EXPECT_NE(text.find(cited.m_line), std::string::npos) << "line " << line << ": " << text;
+            EXPECT_NE(log.substr(start, log.find('\n', start) - start).find(cited), std::string::npos)
+                << "line " << line << " is not the one of " << evidence;
+        }
+        if (!c.m_csv.first.empty()) {
+            EXPECT_EQ(Csv(path, c.m_csv.first), c.m_csv.second);
         }
     }
 }
