@@ -1,8 +1,7 @@
-// A stand-in for sanarix.exe beside the wrapper in the fleet tests: a windowless program like
-// it that, after a pause (a wrapper that does not wait reads the log before it is written),
-// appends the bytes of the file named by FLEET_RUN_LOG to the debug log, as a run appends its
-// lines, and ends with 0. Like the real program it creates no folder, and without
-// FLEET_RUN_LOG it writes nothing.
+// The stand-in for sanarix.exe beside the wrapper in the fleet tests: windowless like it, and
+// after a pause (a wrapper that does not wait would read the log before it is written) it
+// appends the file named by FLEET_RUN_LOG to the debug log, as a run appends its lines. Like
+// the real program it creates no folder, writes nothing without FLEET_RUN_LOG, and ends with 0.
 #include <windows.h>
 #include <cstdio>
 #include <string>
@@ -10,8 +9,7 @@
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     Sleep(1000);
-    wchar_t source[MAX_PATH] = {};
-    wchar_t data[MAX_PATH] = {};
+    wchar_t source[MAX_PATH] = {}, data[MAX_PATH] = {};
     if (!GetEnvironmentVariableW(L"FLEET_RUN_LOG", source, MAX_PATH) ||
         !GetEnvironmentVariableW(L"ProgramData", data, MAX_PATH))
         return 0;
@@ -20,9 +18,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     char buffer[65536];
     for (size_t n; in && out && (n = fread(buffer, 1, sizeof buffer, in)) > 0;)
         fwrite(buffer, 1, n, out);
-    if (in)
-        fclose(in);
-    if (out)
-        fclose(out);
+    for (FILE* file : {in, out})
+        if (file)
+            fclose(file);
     return 0;
 }

@@ -1,13 +1,16 @@
 // The wrapper sanarix-run.cmd as a deployment tool runs it under Wine's cmd, with a stand-in
 // for sanarix.exe that appends a given log after a pause: it must create the log's folder,
-// wait for the run, pass the verdict's exit code through, keep the pending renames, and never
-// judge a log an older run left. The logs are the real runs' logs of the end-to-end
-// scenarios, as they are and with one fault each; logreader.exe --detect is run on each too.
+// wait for the run, exit with the code of the verdict on that run's log, keep the pending
+// renames and logreader.exe, and never judge a log an older run left. The logs are the real
+// runs' logs of the end-to-end scenarios.
 #include "tests/logreader/LogModel.h"
+#include "tools/logreader/LogReaderCommand.h"
 #include <windows.h>
 #include <functional>
 
 namespace {
+
+using namespace std::string_literals;
 
 std::wstring FromHost(const char* hostPath)
 {
@@ -65,79 +68,33 @@ std::string RealLog(const char* machine)
     return ReadBytes(fs::path(FromHost(FLEET_E2E_LOGS)) / machine / "sanarix.dbg");
 }
 
-std::string FirstRun()
-{
-    return RealLog("E2E-FIRST-RUN");
-}
-
-struct CWrapperCase
-{
-    std::function<std::string()> m_log; // null: the run writes no log
-    const char* m_verdict;
-    DWORD m_code;
+const std::pair<std::function<std::string()>, const char*> kRuns[] = {
+    {[] { return RealLog("E2E-FIRST-RUN"); }, "repaired"},
+    {[] { return RealLog("E2E-SECOND-RUN"); }, "repaired"},
+    {[] { return RealLog("E2E-IGNORED-STOP"); }, "repaired"},
+    {[] { return RealLog("E2E-NOTHING-INSTALLED"); }, "not repaired"},
+    {[] {
+         return Replace(RealLog("E2E-FIRST-RUN"), "StartService(CVUPDATE) result=ok",
+                        "StartService(CVUPDATE) result=fail");
+     },
+     "product left stopped"},
+    {nullptr, "no log"}, // the run writes nothing
 };
 
-const CWrapperCase kCases[] = {
-    {FirstRun, "repaired", 0},
-    {[] { return RealLog("E2E-SECOND-RUN"); }, "repaired", 0},
-    {[] { return RealLog("E2E-IGNORED-STOP"); }, "repaired", 0},
-    {[] { return RealLog("E2E-NOTHING-INSTALLED"); }, "not repaired", 22},
-    {[] {
-         std::string log = FirstRun();
-         size_t ok = log.find("] ok\r\n");
-         return log.substr(0, ok) + "] failed" + log.substr(ok + 4);
-     },
-     "partly repaired", 20},
-    {[] {
-         return Replace(FirstRun(), "StartService(CVUPDATE) result=ok", "StartService(CVUPDATE) result=fail");
-     },
-     "product left stopped", 21},
-    {[] { return Fixture("another-run.dbg"); }, "another run in progress", 23},
-    {[] { return FirstRun().substr(0, After(FirstRun(), "RestoreQuarantine(trojan.fakealert.5) ...")); },
-     "run incomplete", 24},
-    {nullptr, "no log", 25},
-    {[] { return Replace(Line("[ALL]:    x"), "[SANARIX]", "[CVHOST]"); }, "not a debug log", 26},
-    {[] {
-         std::string utf16 = "\xFF\xFE";
-         for (char c : WithoutBom(FirstRun()))
-             utf16 += {c, '\0'};
-         return utf16;
-     },
-     "unreadable", 27},
-};
-
-class FleetTest : public ::testing::Test
+TEST(Fleet, TheWrapperPassesTheVerdictOfItsOwnRunThrough)
 {
-protected:
-    void SetUp() override
-    {
-        wchar_t data[MAX_PATH] = {};
-        ASSERT_TRUE(GetEnvironmentVariableW(L"ProgramData", data, MAX_PATH));
-        m_logFolder = fs::path(data) / "Corvanta" / "DTrace";
-        ASSERT_TRUE(GetEnvironmentVariableW(L"ProgramFiles", data, MAX_PATH));
-        m_installed = fs::path(data) / "Sanarix";
-        std::error_code ec;
-        fs::remove_all(m_installed, ec);
-        m_package = m_temp.Path() / "package";
-        fs::create_directories(m_package);
-        fs::copy_file(FromHost(FLEET_SOURCE_DIR "/tools/sanarix-run.cmd"), m_package / "sanarix-run.cmd");
-        fs::copy_file(FromHost(FLEET_LOGREADER_EXE), m_package / "logreader.exe");
-        fs::copy_file(FromHost(FLEET_FAKE_RUN_EXE), m_package / "sanarix.exe");
-    }
-
-    CRunResult Wrapper(const std::wstring& runLog = L"")
-    {
-        return RunCaptured(L"cmd.exe /c \"" + (m_package / "sanarix-run.cmd").wstring() + L"\"", runLog);
-    }
-
-    CTempFolder m_temp;
-    fs::path m_logFolder;
-    fs::path m_installed;
-    fs::path m_package;
-};
-
-TEST_F(FleetTest, TheWrapperPassesTheVerdictOfItsOwnRunThrough)
-{
+    wchar_t data[MAX_PATH] = {}, programFiles[MAX_PATH] = {};
+    ASSERT_TRUE(GetEnvironmentVariableW(L"ProgramData", data, MAX_PATH));
+    ASSERT_TRUE(GetEnvironmentVariableW(L"ProgramFiles", programFiles, MAX_PATH));
+    const fs::path logFolder = fs::path(data) / "Corvanta" / "DTrace";
+    const fs::path installed = fs::path(programFiles) / "Sanarix" / "logreader.exe";
+    CTempFolder temp;
+    const fs::path package = temp.Path() / "package", runLog = temp.Path() / "run.dbg";
+    fs::create_directories(package);
+    fs::copy_file(FromHost(FLEET_SOURCE_DIR "/tools/sanarix-run.cmd"), package / "sanarix-run.cmd");
+    fs::copy_file(FromHost(FLEET_LOGREADER_EXE), package / "logreader.exe");
+    fs::copy_file(FromHost(FLEET_FAKE_RUN_EXE), package / "sanarix.exe");
+    const std::wstring wrapper = L"cmd.exe /c \"" + (package / "sanarix-run.cmd").wstring() + L"\"";
     // Renames pending, which the wrapper saves before the run deletes them.
     HKEY sessionManager = nullptr;
     ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
@@ -148,37 +105,33 @@ TEST_F(FleetTest, TheWrapperPassesTheVerdictOfItsOwnRunThrough)
     std::string savedName;
     for (char c : std::string("\"PendingFileRenameOperations\"=hex(7):5c,00,3f,00"))
         savedName += {c, '\0'};
-    for (const CWrapperCase& c : kCases) {
-        SCOPED_TRACE(c.m_verdict);
-        const fs::path log = m_temp.Path() / "case.dbg";
-        fs::remove(log);
-        if (c.m_log)
-            WriteBytes(log, c.m_log());
+    for (const auto& [log, verdict] : kRuns) {
+        SCOPED_TRACE(verdict);
+        std::error_code ec;
+        fs::remove(installed, ec);
         // A machine without the log's folder: the wrapper makes it, the run appends to the log.
-        fs::remove_all(m_logFolder);
-        CRunResult wrapped = Wrapper(c.m_log ? log.wstring() : L"");
-        EXPECT_EQ(wrapped.m_out, c.m_verdict);
-        EXPECT_EQ(wrapped.m_code, c.m_code);
-        EXPECT_TRUE(fs::is_regular_file(m_installed / "logreader.exe"));
-        EXPECT_NE(ReadBytes(m_logFolder / "pending-renames-before.reg").find(savedName), std::string::npos);
-        // A detection rule later: "repaired" or nothing, and 0 either way.
-        const std::wstring reader = (m_installed / "logreader.exe").wstring();
-        const std::wstring written = (m_logFolder / "sanarix.dbg").wstring();
-        CRunResult detected = RunCaptured(L"\"" + reader + L"\" --detect \"" + written + L"\"");
-        EXPECT_EQ(detected.m_out, c.m_code == 0 ? "repaired" : "");
-        EXPECT_EQ(detected.m_code, 0u);
+        fs::remove_all(logFolder, ec);
+        if (log)
+            WriteBytes(runLog, log());
+        CRunResult wrapped = RunCaptured(wrapper, log ? runLog.wstring() : L"");
+        EXPECT_EQ(wrapped.m_out, verdict);
+        std::ostringstream checked, err;
+        EXPECT_EQ(wrapped.m_code, DWORD(RunLogReader({"--check", logFolder / "sanarix.dbg"}, checked, err)));
+        EXPECT_EQ(checked.str(), verdict + "\n"s);
+        EXPECT_TRUE(fs::is_regular_file(installed));
+        EXPECT_NE(ReadBytes(logFolder / "pending-renames-before.reg").find(savedName), std::string::npos);
     }
     RegDeleteValueW(sessionManager, L"PendingFileRenameOperations");
     RegCloseKey(sessionManager);
 
     // A run that writes nothing leaves an older run's log, which the wrapper does not judge.
-    WriteBytes(m_logFolder / "sanarix.dbg", FirstRun());
-    CRunResult silent = Wrapper();
+    WriteBytes(logFolder / "sanarix.dbg", RealLog("E2E-FIRST-RUN"));
+    CRunResult silent = RunCaptured(wrapper);
     EXPECT_EQ(silent.m_out, "no log");
     EXPECT_EQ(silent.m_code, 25u);
     // Nor when its sanarix.exe cannot be started.
-    fs::remove(m_package / "sanarix.exe");
-    EXPECT_EQ(Wrapper().m_code, 28u);
+    fs::remove(package / "sanarix.exe");
+    EXPECT_EQ(RunCaptured(wrapper).m_code, 28u);
 }
 
 } // namespace

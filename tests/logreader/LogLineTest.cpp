@@ -1,5 +1,5 @@
 // Below the verdicts: one line taken apart into its fields, the bytes of a file recognised as
-// text or not, the text split into lines, and differences of the log's local times.
+// text or not, and differences of the log's local times.
 #include "tools/logreader/LogLine.h"
 #include "tools/logreader/LogText.h"
 #include <gtest/gtest.h>
@@ -80,7 +80,8 @@ TEST(LogText, WhatTheBytesAre)
         {"a\xED\xA0\x80", false, ETextProblem::None, 0}, // a lone surrogate as the C runtime writes it
         {"\xBC" "rgen\r\nabc", true, ETextProblem::None, 0}, // the cut fell inside a character
         {"", false, ETextProblem::Empty, 0},
-        {"[\0P\0I\0D\0"s.substr(1), true, ETextProblem::Utf16, 0}, // a UTF-16 tail cut at an odd byte
+        {"[\0P\0I\0D\0"s, false, ETextProblem::Utf16, 0},           // UTF-16 without byte-order mark
+        {"[\0P\0I\0D\0"s.substr(1), true, ETextProblem::Utf16, 0}, // its tail cut at an odd byte
         {"C:\\J\xFCrgen\r\n", false, ETextProblem::InvalidUtf8, 4},
         {"a\xC0\xAF", false, ETextProblem::InvalidUtf8, 1},        // overlong
         {"ab\xE0\x80\xAF", false, ETextProblem::InvalidUtf8, 2},   // overlong
@@ -95,38 +96,14 @@ TEST(LogText, WhatTheBytesAre)
     }
 }
 
-TEST(LogText, LinesSplitAtLineEndsBomsAndZeroBytes)
-{
-    std::string text = "\xEF\xBB\xBF" "one\r\ntwo\n\r\n\xEF\xBB\xBF" "three\r\nfo"s + std::string(5, '\0') +
-                       "ur\r\nlast";
-    std::vector<CNulRegion> regions;
-    std::vector<std::string> texts;
-    std::vector<size_t> offsets;
-    for (const CTextLine& line : SplitLogLines(text, false, regions)) {
-        texts.emplace_back(line.m_text);
-        offsets.push_back(line.m_offset);
-    }
-    EXPECT_EQ(texts, (std::vector<std::string>{"one", "two", "", "three", "fo", "ur", "last"}));
-    EXPECT_EQ(offsets, (std::vector<size_t>{3, 8, 12, 17, 24, 31, 35}));
-    ASSERT_EQ(regions.size(), 1u);
-    EXPECT_EQ(regions[0].m_offset, 26u);
-    EXPECT_EQ(regions[0].m_length, 5u);
-    // The tail of a longer file begins inside a line, which is dropped.
-    std::vector<CTextLine> tail = SplitLogLines("rgen\r\nabc\r\n", true, regions);
-    ASSERT_EQ(tail.size(), 1u);
-    EXPECT_EQ(tail[0].m_text, "abc");
-    EXPECT_EQ(tail[0].m_offset, 6u);
-}
-
 TEST(LogTime, DifferencesAcrossDaysMonthsYearsAndLeapDays)
 {
-    EXPECT_EQ(CLogTime({2024, 3, 1, 0, 0, 10}).ToSeconds() - CLogTime({2024, 2, 28, 23, 59, 50}).ToSeconds(),
-              86400 + 20);
-    EXPECT_EQ(CLogTime({2024, 1, 1, 0, 0, 0}).ToSeconds() - CLogTime({2023, 12, 31, 23, 59, 59}).ToSeconds(),
-              1);
-    EXPECT_EQ(CLogTime({1970, 1, 1, 0, 0, 0}).ToSeconds(), 0);
-    EXPECT_TRUE(CLogTime({2024, 2, 28, 23, 0, 0}).SameDay(CLogTime{2024, 2, 28, 0, 0, 0}));
-    EXPECT_FALSE(CLogTime({2024, 2, 28, 23, 0, 0}).SameDay(CLogTime{2024, 3, 28, 23, 0, 0}));
+    auto seconds = [](int year, int month, int day, int hour, int minute, int second) {
+        return CLogTime{year, month, day, hour, minute, second}.ToSeconds();
+    };
+    EXPECT_EQ(seconds(2024, 3, 1, 0, 0, 10) - seconds(2024, 2, 28, 23, 59, 50), 86400 + 20);
+    EXPECT_EQ(seconds(2024, 1, 1, 0, 0, 0) - seconds(2023, 12, 31, 23, 59, 59), 1);
+    EXPECT_EQ(seconds(1970, 1, 1, 0, 0, 0), 0);
 }
 
 } // namespace

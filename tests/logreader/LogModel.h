@@ -9,6 +9,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -28,12 +29,10 @@ inline void WriteBytes(const fs::path& path, const std::string& bytes)
 // "another-run.dbg" (4512 unfinished, 4620 found it in progress).
 inline std::string Fixture(const char* name)
 {
-    std::string bytes = ReadBytes(fs::path(LOGREADER_DATA_DIR) / name);
-    EXPECT_FALSE(bytes.empty()) << "missing fixture " << name;
-    return bytes;
+    return ReadBytes(fs::path(LOGREADER_DATA_DIR) / name);
 }
 
-// One line of process 4512 in the log's format: fields, then tag, level, function and text.
+// One line of process 4512: the fields, then the line tag and what follows it.
 inline std::string Line(const std::string& rest)
 {
     return "[PID:00004512][TID:00004516][2026-03-17-09:15:07][~][SANARIX]" + rest + "\r\n";
@@ -49,7 +48,7 @@ inline std::string Replace(std::string log, const std::string& from, const std::
     return log;
 }
 
-// Byte offset just after the line that contains part.
+// Byte offset just after the line that holds part.
 inline size_t After(const std::string& log, const std::string& part)
 {
     size_t at = log.find(part);
@@ -68,6 +67,15 @@ inline std::string DropLines(const std::string& log, const std::string& part)
     return kept;
 }
 
+inline std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
 // What a later run appends: the text without its byte-order mark.
 inline std::string WithoutBom(const std::string& log)
 {
@@ -77,27 +85,17 @@ inline std::string WithoutBom(const std::string& log)
 class CTempFolder
 {
 public:
-    CTempFolder()
-    {
-        std::random_device random;
-        m_path = fs::temp_directory_path() / ("logreader-test-" + std::to_string(random()));
-        fs::create_directories(m_path);
-    }
-    ~CTempFolder()
-    {
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
+    CTempFolder() { fs::create_directories(m_path); }
+    ~CTempFolder() { std::error_code ec; fs::remove_all(m_path, ec); }
     const fs::path& Path() const { return m_path; }
     // Writes bytes to a file below the folder, creating its folders.
     fs::path Put(const std::string& relative, const std::string& bytes) const
     {
-        fs::path path = m_path / fs::u8path(relative);
-        fs::create_directories(path.parent_path());
-        WriteBytes(path, bytes);
-        return path;
+        fs::create_directories((m_path / fs::u8path(relative)).parent_path());
+        WriteBytes(m_path / fs::u8path(relative), bytes);
+        return m_path / fs::u8path(relative);
     }
 
 private:
-    fs::path m_path;
+    fs::path m_path = fs::temp_directory_path() / ("logreader-" + std::to_string(std::random_device()()));
 };

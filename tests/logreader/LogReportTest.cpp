@@ -65,19 +65,19 @@ std::vector<std::string> CsvFields(const std::string& record, char separator)
 TEST(LogReaderCommand, ReportOnACollectionAndTheMachineList)
 {
     CTempFolder temp;
-    const std::string repaired = Fixture("repaired.dbg");
+    const std::string repaired = Fixture("repaired.dbg"), nothing = Fixture("nothing-installed.dbg");
     temp.Put("share/PC-1/sanarix.dbg", repaired);
     temp.Put("share/PC-1/notes.dbg", "not read: only sanarix.dbg is");
     // Dated copies: the later run counts (nothing installed, in December), whatever the folders say.
-    temp.Put("share/PC-2/2026-12-01/sanarix.dbg", Fixture("nothing-installed.dbg"));
+    temp.Put("share/PC-2/2026-12-01/sanarix.dbg", nothing);
     temp.Put("share/PC-2/2026-12-02/sanarix.dbg", repaired);
     temp.Put("share/PC-6/2026-12-01/sanarix.dbg", repaired);
-    temp.Put("share/PC-6/2026-12-02/sanarix.dbg", Fixture("nothing-installed.dbg"));
+    temp.Put("share/PC-6/2026-12-02/sanarix.dbg", nothing);
     fs::create_directories(temp.Path() / "share" / "PC-3");
     temp.Put("share/K\xC3\x96LN-5/C/ProgramData/Corvanta/DTrace/sanarix.dbg", repaired);
-    fs::path list =
-        temp.Put("machines.txt", "\xEF\xBB\xBF# roll-out 7\r\nPC-1\r\n  pc-2 \r\n\r\nPC-3\r\nPC-4\r\nPC-1\n");
     const fs::path share = temp.Path() / "share";
+    const fs::path list =
+        temp.Put("list.txt", "\xEF\xBB\xBF# roll-out\r\nPC-1\r\n pc-2 \r\n\r\nPC-3\r\nPC-4\r\nPC-1\n");
     std::ostringstream out, err;
     ASSERT_EQ(RunLogReader({"--csv-bom", "--sep", ";", "--expect", list, share}, out, err), 0);
     EXPECT_EQ(err.str(), "");
@@ -85,57 +85,49 @@ TEST(LogReaderCommand, ReportOnACollectionAndTheMachineList)
     // The notes are joined by "; ": quoted for this separator.
     EXPECT_NE(out.str().find(";\"quarantine library did not start; "), std::string::npos) << out.str();
     std::vector<std::vector<std::string>> rows;
-    std::istringstream records(WithoutBom(out.str()));
-    for (std::string record; std::getline(records, record, '\n');) {
+    for (const std::string& record : Lines(WithoutBom(out.str()))) {
         EXPECT_EQ(record.back(), '\r');
         rows.push_back(CsvFields(record.substr(0, record.size() - 1), ';'));
     }
-    const std::vector<std::string>& header = rows.at(0);
-    auto cell = [&](size_t row, const std::string& column) {
-        size_t at = std::find(header.begin(), header.end(), column) - header.begin();
-        return at < rows.at(row).size() ? rows[row][at] : "no column " + column;
-    };
     const std::string older = (share / "PC-2" / "2026-12-02" / "sanarix.dbg").u8string();
-    const std::vector<std::vector<std::string>> expected = {
-        // machine, verdict, part of the note, restored, skipped, duration_s, pid
-        {"K\xC3\x96LN-5", "repaired", "not in the machine list", "3", "1", "89", "4512"},
-        {"PC-1", "repaired", "", "3", "1", "89", "4512"},
-        {"PC-2", "not repaired", "older log " + older + ": repaired, run 2026-03-17 09:14:02", "0", "0", "20",
-         "880"},
-        {"PC-3", "no log", "no sanarix.dbg in", "", "", "", ""},
-        {"PC-6", "not repaired", "not in the machine list", "0", "0", "20", "880"},
-        {"PC-4", "no log", "no log collected", "", "", "", ""},
+    const std::pair<std::string, std::string> expected[] = {
+        // machine|verdict|restored|skipped|duration_s|pid, and part of the note
+        {"K\xC3\x96LN-5|repaired|3|1|89|4512", "not in the machine list"},
+        {"PC-1|repaired|3|1|89|4512", ""},
+        {"PC-2|not repaired|0|0|20|880", "older log " + older + ": repaired, run 2026-03-17 09:14:02"},
+        {"PC-3|no log||||", "no sanarix.dbg in"},
+        {"PC-6|not repaired|0|0|20|880", "not in the machine list"},
+        {"PC-4|no log||||", "no log collected"},
     };
-    ASSERT_EQ(rows.size(), expected.size() + 1);
-    for (size_t i = 0; i < expected.size(); ++i) {
-        const std::vector<std::string>& want = expected[i];
-        EXPECT_EQ(rows[i + 1].size(), header.size());
-        EXPECT_EQ(cell(i + 1, "machine"), want[0]);
-        EXPECT_EQ(cell(i + 1, "verdict"), want[1]) << want[0];
-        const std::string note = cell(i + 1, "note");
-        EXPECT_TRUE(want[2].empty() ? note.empty() : note.find(want[2]) != std::string::npos) << note;
-        std::string counts;
-        for (const char* column : {"restored", "skipped", "duration_s", "pid"})
-            counts += cell(i + 1, column) + "|";
-        EXPECT_EQ(counts, want[3] + "|" + want[4] + "|" + want[5] + "|" + want[6] + "|") << want[0];
+    ASSERT_EQ(rows.size(), std::size(expected) + 1);
+    for (size_t i = 1; i < rows.size(); ++i) {
+        auto cell = [&](const std::string& column) {
+            size_t at = std::find(rows[0].begin(), rows[0].end(), column) - rows[0].begin();
+            return at < rows[i].size() ? rows[i][at] : "no column " + column;
+        };
+        std::string cells = cell("machine");
+        for (const char* column : {"verdict", "restored", "skipped", "duration_s", "pid"})
+            cells += "|" + cell(column);
+        EXPECT_EQ(cells, expected[i - 1].first);
+        EXPECT_EQ(rows[i].size(), rows[0].size());
+        const std::string& note = expected[i - 1].second;
+        EXPECT_TRUE(note.empty() ? cell("note").empty() : cell("note").find(note) != std::string::npos)
+            << cell("note");
     }
 
     // The table: the columns line up in characters, not bytes, the verdicts are counted, and
     // the details name each machine's file and notes.
     std::ostringstream table;
     ASSERT_EQ(RunLogReader({"--details", "--expect", list, share}, table, err), 0);
-    std::vector<std::string> lines;
-    std::istringstream text(table.str());
-    for (std::string line; std::getline(text, line);)
-        lines.push_back(line);
+    const std::vector<std::string> lines = Lines(table.str());
     ASSERT_GE(lines.size(), 9u);
     auto column = [](const std::string& line, const std::string& word) {
         size_t at = line.find(word);
         return at == std::string::npos ? at : at - std::count(line.begin(), line.begin() + at, '\xC3');
     };
     EXPECT_EQ(column(lines[1], "1m29s"), column(lines[0], "took"));
-    for (size_t i = 1; i <= expected.size(); ++i)
-        EXPECT_EQ(column(lines[i], expected[i - 1][1]), column(lines[0], "verdict")) << lines[i];
+    for (size_t i = 1; i < rows.size(); ++i)
+        EXPECT_EQ(column(lines[i], rows[i][2]), column(lines[0], "verdict")) << lines[i];
     EXPECT_EQ(lines[8], "6 machines: 2 repaired, 2 not repaired, 2 no log");
     EXPECT_NE(table.str().find("\nPC-2: not repaired\n  file "), std::string::npos) << table.str();
 }
@@ -147,13 +139,8 @@ TEST(LogReaderCommand, QuotingAndCommandLineMistakes)
     EXPECT_EQ(CsvField("a,b", '\t'), "a,b");
     CTempFolder temp;
     const fs::path none = temp.Path() / "none.txt";
-    const struct
-    {
-        std::vector<fs::path> m_arguments;
-        int m_code;
-        const char* m_out; // the start of the output
-        const char* m_err; // part of the error output
-    } cases[] = {
+    // Arguments, exit code, the start of the output, part of the error output.
+    const std::tuple<std::vector<fs::path>, int, const char*, const char*> cases[] = {
         {{}, 2, "", "name at least one log"},
         {{"--tsv", temp.Path()}, 2, "", "unknown option --tsv"},
         {{temp.Path()}, 1, "", "no sanarix.dbg file"},
@@ -169,12 +156,12 @@ TEST(LogReaderCommand, QuotingAndCommandLineMistakes)
         {{"--sep", "|", "a.dbg"}, 2, "", "--sep takes , or ; or tab"},
         {{"--expect", none, temp.Path()}, 2, "", "cannot read the machine list"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [arguments, code, start, complaint] : cases) {
         std::ostringstream out, err;
-        EXPECT_EQ(RunLogReader(c.m_arguments, out, err), c.m_code) << err.str();
-        EXPECT_EQ(out.str().rfind(c.m_out, 0), 0u) << out.str();
-        EXPECT_TRUE(c.m_code != 2 || out.str().empty()) << out.str();
-        EXPECT_NE(err.str().find(c.m_err), std::string::npos) << err.str();
+        EXPECT_EQ(RunLogReader(arguments, out, err), code) << err.str();
+        EXPECT_EQ(out.str().rfind(start, 0), 0u) << out.str();
+        EXPECT_TRUE(code != 2 || out.str().empty()) << out.str();
+        EXPECT_NE(err.str().find(complaint), std::string::npos) << err.str();
     }
 }
 
