@@ -6,19 +6,11 @@
 #include "tests/logreader/LogModel.h"
 #include "tools/logreader/LogReaderCommand.h"
 #include <windows.h>
-#include <functional>
+#include <optional>
 
 namespace {
 
 using namespace std::string_literals;
-
-std::wstring FromHost(const char* hostPath)
-{
-    std::wstring path = L"Z:";
-    for (const char* c = hostPath; *c; ++c)
-        path += *c == '/' ? L'\\' : wchar_t(static_cast<unsigned char>(*c));
-    return path;
-}
 
 struct CRunResult
 {
@@ -37,52 +29,47 @@ CRunResult RunCaptured(std::wstring command, const std::wstring& runLog = L"")
     if (!CreatePipe(&read, &write, &inherit, 0))
         return result;
     SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
-    HANDLE nul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdOutput = write;
-    si.hStdError = si.hStdInput = nul;
+    si.hStdError = si.hStdInput =
+        CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
     PROCESS_INFORMATION pi = {};
     BOOL started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                                   nullptr, &si, &pi);
     CloseHandle(write);
-    CloseHandle(nul);
+    CloseHandle(si.hStdError);
     char buffer[4096];
-    DWORD got = 0;
-    while (started && ReadFile(read, buffer, sizeof buffer, &got, nullptr) && got > 0)
+    for (DWORD got = 0; started && ReadFile(read, buffer, sizeof buffer, &got, nullptr) && got > 0;)
         result.m_out.append(buffer, got);
     CloseHandle(read);
-    if (!started)
-        return result;
-    WaitForSingleObject(pi.hProcess, 60000);
-    GetExitCodeProcess(pi.hProcess, &result.m_code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
     result.m_out.erase(result.m_out.find_last_not_of("\r\n") + 1);
+    if (started) {
+        WaitForSingleObject(pi.hProcess, 60000);
+        GetExitCodeProcess(pi.hProcess, &result.m_code);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
     return result;
 }
 
 std::string RealLog(const char* machine)
 {
-    return ReadBytes(fs::path(FromHost(FLEET_E2E_LOGS)) / machine / "sanarix.dbg");
+    return ReadBytes(fs::u8path(FLEET_E2E_LOGS "/"s + machine + "/sanarix.dbg"));
 }
-
-const std::pair<std::function<std::string()>, const char*> kRuns[] = {
-    {[] { return RealLog("E2E-FIRST-RUN"); }, "repaired"},
-    {[] { return RealLog("E2E-SECOND-RUN"); }, "repaired"},
-    {[] { return RealLog("E2E-IGNORED-STOP"); }, "repaired"},
-    {[] { return RealLog("E2E-NOTHING-INSTALLED"); }, "not repaired"},
-    {[] {
-         return Replace(RealLog("E2E-FIRST-RUN"), "StartService(CVUPDATE) result=ok",
-                        "StartService(CVUPDATE) result=fail");
-     },
-     "product left stopped"},
-    {nullptr, "no log"}, // the run writes nothing
-};
 
 TEST(Fleet, TheWrapperPassesTheVerdictOfItsOwnRunThrough)
 {
+    const std::pair<std::optional<std::string>, const char*> runs[] = {
+        {RealLog("E2E-FIRST-RUN"), "repaired"},
+        {RealLog("E2E-SECOND-RUN"), "repaired"},
+        {RealLog("E2E-IGNORED-STOP"), "repaired"},
+        {RealLog("E2E-NOTHING-INSTALLED"), "not repaired"},
+        {Replace(RealLog("E2E-FIRST-RUN"), "StartService(CVUPDATE) result=ok",
+                 "StartService(CVUPDATE) result=fail"), "product left stopped"},
+        {std::nullopt, "no log"}, // the run writes nothing
+    };
     wchar_t data[MAX_PATH] = {}, programFiles[MAX_PATH] = {};
     ASSERT_TRUE(GetEnvironmentVariableW(L"ProgramData", data, MAX_PATH));
     ASSERT_TRUE(GetEnvironmentVariableW(L"ProgramFiles", programFiles, MAX_PATH));
@@ -91,9 +78,9 @@ TEST(Fleet, TheWrapperPassesTheVerdictOfItsOwnRunThrough)
     CTempFolder temp;
     const fs::path package = temp.Path() / "package", runLog = temp.Path() / "run.dbg";
     fs::create_directories(package);
-    fs::copy_file(FromHost(FLEET_SOURCE_DIR "/tools/sanarix-run.cmd"), package / "sanarix-run.cmd");
-    fs::copy_file(FromHost(FLEET_LOGREADER_EXE), package / "logreader.exe");
-    fs::copy_file(FromHost(FLEET_FAKE_RUN_EXE), package / "sanarix.exe");
+    fs::copy_file(fs::u8path(FLEET_SOURCE_DIR "/tools/sanarix-run.cmd"), package / "sanarix-run.cmd");
+    fs::copy_file(fs::u8path(FLEET_LOGREADER_EXE), package / "logreader.exe");
+    fs::copy_file(fs::u8path(FLEET_FAKE_RUN_EXE), package / "sanarix.exe");
     const std::wstring wrapper = L"cmd.exe /c \"" + (package / "sanarix-run.cmd").wstring() + L"\"";
     // Renames pending, which the wrapper saves before the run deletes them.
     HKEY sessionManager = nullptr;
@@ -102,17 +89,17 @@ TEST(Fleet, TheWrapperPassesTheVerdictOfItsOwnRunThrough)
     const wchar_t renames[] = L"\\??\\C:\\fleet-test.tmp\0\0";
     RegSetValueExW(sessionManager, L"PendingFileRenameOperations", 0, REG_MULTI_SZ,
                    reinterpret_cast<const BYTE*>(renames), sizeof renames);
-    std::string savedName;
-    for (char c : std::string("\"PendingFileRenameOperations\"=hex(7):5c,00,3f,00"))
+    std::string savedName; // as reg export writes it, in UTF-16
+    for (char c : "\"PendingFileRenameOperations\"=hex(7):5c,00,3f,00"s)
         savedName += {c, '\0'};
-    for (const auto& [log, verdict] : kRuns) {
+    for (const auto& [log, verdict] : runs) {
         SCOPED_TRACE(verdict);
         std::error_code ec;
         fs::remove(installed, ec);
         // A machine without the log's folder: the wrapper makes it, the run appends to the log.
         fs::remove_all(logFolder, ec);
         if (log)
-            WriteBytes(runLog, log());
+            WriteBytes(runLog, *log);
         CRunResult wrapped = RunCaptured(wrapper, log ? runLog.wstring() : L"");
         EXPECT_EQ(wrapped.m_out, verdict);
         std::ostringstream checked, err;

@@ -57,9 +57,8 @@ TEST(LogLine, EveryKindOfLineGivesItsFields)
         EXPECT_EQ(line.m_level, c.m_level) << c.m_line;
         EXPECT_EQ(line.m_function, c.m_function) << c.m_line;
         EXPECT_EQ(line.m_text, c.m_text) << c.m_line;
-        EXPECT_EQ(line.m_pid, 1234u);
-        EXPECT_EQ(line.m_tid, 5678u);
-        EXPECT_EQ(line.m_time.FormatDateTime(), "2011-04-02 14:05:33");
+        EXPECT_EQ(std::to_string(line.m_pid) + " " + std::to_string(line.m_tid) + " " +
+                      line.m_time.FormatDateTime(), "1234 5678 2011-04-02 14:05:33");
     }
     // Ids are padded to eight digits, but a longer one is read whole.
     EXPECT_EQ(ParseLogLine("[PID:4294967295][TID:00000004][2011-04-02-14:05:33][~][SANARIX]").m_pid,
@@ -68,13 +67,8 @@ TEST(LogLine, EveryKindOfLineGivesItsFields)
 
 TEST(LogText, WhatTheBytesAre)
 {
-    const struct
-    {
-        std::string m_bytes;
-        bool m_bHeadCut;
-        ETextProblem m_problem;
-        size_t m_offset;
-    } cases[] = {
+    // Bytes, whether they are the tail of a longer file, what they are, where the first fault is.
+    const std::tuple<std::string, bool, ETextProblem, size_t> cases[] = {
         {"\xEF\xBB\xBF" "a\r\n", false, ETextProblem::None, 0},
         {"C:\\J\xC3\xBCrgen\\\xE6\x97\xA5\xF0\x9F\x98\x80", false, ETextProblem::None, 0},
         {"a\xED\xA0\x80", false, ETextProblem::None, 0}, // a lone surrogate as the C runtime writes it
@@ -88,11 +82,11 @@ TEST(LogText, WhatTheBytesAre)
         {"abc\xE6\x97", false, ETextProblem::InvalidUtf8, 3},      // truncated at the end
         {"a\xF4\x90\x80\x80", false, ETextProblem::InvalidUtf8, 1}, // past U+10FFFF
     };
-    for (const auto& c : cases) {
-        CTextCheck check = CheckLogText(c.m_bytes, c.m_bHeadCut);
-        EXPECT_EQ(check.m_problem, c.m_problem) << c.m_bytes;
-        EXPECT_EQ(check.m_offset, c.m_offset) << c.m_bytes;
-        EXPECT_EQ(check.m_bBom, c.m_bytes.rfind("\xEF\xBB\xBF", 0) == 0) << c.m_bytes;
+    for (const auto& [bytes, headCut, problem, offset] : cases) {
+        CTextCheck check = CheckLogText(bytes, headCut);
+        EXPECT_EQ(check.m_problem, problem) << bytes;
+        EXPECT_EQ(check.m_offset, offset) << bytes;
+        EXPECT_EQ(check.m_bBom, bytes.rfind("\xEF\xBB\xBF", 0) == 0) << bytes;
     }
 }
 

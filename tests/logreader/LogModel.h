@@ -56,17 +56,6 @@ inline size_t After(const std::string& log, const std::string& part)
     return at == std::string::npos ? log.size() : log.find('\n', at) + 1;
 }
 
-inline std::string DropLines(const std::string& log, const std::string& part)
-{
-    std::string kept;
-    for (size_t pos = 0, end; pos < log.size(); pos = end) {
-        end = std::min(log.find('\n', pos), log.size() - 1) + 1;
-        if (log.substr(pos, end - pos).find(part) == std::string::npos)
-            kept += log.substr(pos, end - pos);
-    }
-    return kept;
-}
-
 inline std::vector<std::string> Lines(const std::string& text)
 {
     std::vector<std::string> lines;
@@ -74,6 +63,14 @@ inline std::vector<std::string> Lines(const std::string& text)
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     return lines;
+}
+
+inline std::string DropLines(const std::string& log, const std::string& part)
+{
+    std::string kept;
+    for (const std::string& line : Lines(log))
+        kept += line.find(part) == std::string::npos ? line + "\n" : "";
+    return kept;
 }
 
 // What a later run appends: the text without its byte-order mark.
