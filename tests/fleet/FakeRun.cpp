@@ -1,7 +1,6 @@
-// The stand-in for sanarix.exe beside the wrapper in the fleet tests: windowless like it, and
-// after a pause (a wrapper that does not wait would read the log before it is written) it
-// appends the file named by FLEET_RUN_LOG to the debug log, as a run appends its lines. Like
-// the real program it creates no folder, writes nothing without FLEET_RUN_LOG, and ends with 0.
+// The stand-in for sanarix.exe in the fleet tests: windowless, and after a pause (a wrapper that
+// does not wait reads the log too early) it appends the file named by FLEET_RUN_LOG to the log.
+// Like the real program it creates no folder, writes nothing without a run log, and ends with 0.
 #include <windows.h>
 #include <cstdio>
 #include <string>

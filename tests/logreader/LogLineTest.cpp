@@ -3,7 +3,6 @@
 #include "tools/logreader/LogLine.h"
 #include "tools/logreader/LogText.h"
 #include <gtest/gtest.h>
-#include <string>
 
 namespace {
 
@@ -92,12 +91,10 @@ TEST(LogText, WhatTheBytesAre)
 
 TEST(LogTime, DifferencesAcrossDaysMonthsYearsAndLeapDays)
 {
-    auto seconds = [](int year, int month, int day, int hour, int minute, int second) {
-        return CLogTime{year, month, day, hour, minute, second}.ToSeconds();
-    };
-    EXPECT_EQ(seconds(2024, 3, 1, 0, 0, 10) - seconds(2024, 2, 28, 23, 59, 50), 86400 + 20);
-    EXPECT_EQ(seconds(2024, 1, 1, 0, 0, 0) - seconds(2023, 12, 31, 23, 59, 59), 1);
-    EXPECT_EQ(seconds(1970, 1, 1, 0, 0, 0), 0);
+    auto seconds = [](CLogTime time) { return time.ToSeconds(); };
+    EXPECT_EQ(seconds({2024, 3, 1, 0, 0, 10}) - seconds({2024, 2, 28, 23, 59, 50}), 86400 + 20);
+    EXPECT_EQ(seconds({2024, 1, 1, 0, 0, 0}) - seconds({2023, 12, 31, 23, 59, 59}), 1);
+    EXPECT_EQ(seconds({1970, 1, 1, 0, 0, 0}), 0);
 }
 
 } // namespace

@@ -25,8 +25,7 @@ inline void WriteBytes(const fs::path& path, const std::string& bytes)
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-// "repaired.dbg" (process 4512, three restores), "nothing-installed.dbg" (process 880),
-// "another-run.dbg" (4512 unfinished, 4620 found it in progress).
+// "repaired.dbg" (4512), "nothing-installed.dbg" (880), "another-run.dbg" (4512 unfinished, 4620).
 inline std::string Fixture(const char* name)
 {
     return ReadBytes(fs::path(LOGREADER_DATA_DIR) / name);

@@ -1,7 +1,6 @@
-// The verdict on one log: one table of what machines in the field leave behind, the logs in
-// data/ as they are, with one fault each, damaged, trimmed, appended to, or no log. Each goes
-// through the command line of a deployment tool (--check --details, --detect, --csv): the
-// verdict and its exit code, every note, and the lines its evidence cites.
+// The verdict on one log: a table of what machines leave behind, the logs in data/ as they are,
+// with one fault each, damaged, trimmed, appended to, or none, through --check --details,
+// --detect and --csv: the verdict and its exit code, every note, the lines evidence cites.
 #include "tests/logreader/LogModel.h"
 #include "tools/logreader/LogReaderCommand.h"
 #include <optional>
@@ -13,9 +12,6 @@ using namespace std::string_literals;
 const std::string kQuar = "C:\\ProgramData\\Corvanta\\Quarantine\\";
 const std::string kEngine = "C:\\Program Files\\Common Files\\Corvanta\\Corvanta Scan Kernel\\cvheur.xr0";
 const char kRestoreAnnounce[] = "RestoreQuarantine(trojan.fakealert.5) ...";
-
-std::string R() { return Fixture("repaired.dbg"); }
-std::string N() { return Fixture("nothing-installed.dbg"); }
 
 std::string Pid(const std::string& log, const char* from, const char* to)
 {
@@ -69,67 +65,68 @@ TEST(Verdict, EveryCaseGivesItsVerdictCodeNotesAndEvidence)
 {
     const std::vector<std::string> nothingDone = {"quarantine library did not start", "quarantine folder",
                                                   "not started again: CVMSG, CVUPDATE, cvhost.exe, cvtray"};
-    const std::string run = WithoutBom(R()), cut = WithoutBom(Pid(R(), "00004512", "00004600"));
+    const std::string r = Fixture("repaired.dbg"), n = Fixture("nothing-installed.dbg");
+    const std::string run = WithoutBom(r), cut = WithoutBom(Pid(r, "00004512", "00004600"));
     const CCase cases[] = {
-        {"repaired", R(), "repaired", 0, {}, {{"lines 3-88: run of process 4512", "=====started====="}},
+        {"repaired", r, "repaired", 0, {}, {{"lines 3-88: run of process 4512", "=====started====="}},
          {"restored", "3"}},
-        {"nothing to restore", DropLines(R(), "Restoring: ["), "repaired", 0, {"nothing to restore"}, {}},
+        {"nothing to restore", DropLines(r, "Restoring: ["), "repaired", 0, {"nothing to restore"}, {}},
         {"no renames pending and failed stops are harmless",
-         Fail(Fail(Replace(R(), "Delete registry key ok", "Cannot delete registry key, error=2"),
+         Fail(Fail(Replace(r, "Delete registry key ok", "Cannot delete registry key, error=2"),
                    "RemovePendingFileROp()"), "StopCVApp(cvhost.exe)"),
          "repaired", 0, {}, {}, {"pending_renames", "none"}},
         {"a file already there is kept, not failed",
-         Insert(Failed(R(), "C3.xml"), "C3.xml] failed",
+         Insert(Failed(r, "C3.xml"), "C3.xml] failed",
                 Line("[INFO]:   RestoreQuarantine - File already there, kept: name=b.xls")),
          "repaired", 0, {"1 already there, kept"},
          {{"already there, kept: " + kQuar + "C3.xml (File already there", "C3.xml] failed"}}, {"kept", "1"}},
         {"the refusal of another run counts only as an error line",
-         Insert(R(), "InitGlobals() ok",
+         Insert(r, "InitGlobals() ok",
                 Line("[INFO]:   DoSanarix - Another run is in progress, nothing done")),
          "repaired", 0, {}, {}},
-        {"engine file search failed", Replace(R(), "(cvheur.xr0) result=2", "(cvheur.xr0) result=-1"),
+        {"engine file search failed", Replace(r, "(cvheur.xr0) result=2", "(cvheur.xr0) result=-1"),
          "repaired", 0, {}, {}, {"files_found", "fail"}},
-        {"some restores failed", Failed(R(), "C3.xml"), "partly repaired", 20, {"1 restore(s) failed"},
+        {"some restores failed", Failed(r, "C3.xml"), "partly repaired", 20, {"1 restore(s) failed"},
          {{"restore failed: " + kQuar + "C3.xml", "C3.xml] failed"}}},
-        {"engine file left", Replace(R(), "Delete file " + kEngine + " ok", "Cannot delete file " + kEngine),
+        {"engine file left", Replace(r, "Delete file " + kEngine + " ok", "Cannot delete file " + kEngine),
          "partly repaired", 20, {"engine file not deleted: 1"},
          {{"engine file not deleted: " + kEngine, "Cannot delete"}}},
         {"pending renames kept by a denied key",
-         Fail(Replace(R(), "Delete registry key ok", "Cannot open registry key, error=5"),
+         Fail(Replace(r, "Delete registry key ok", "Cannot open registry key, error=5"),
               "RemovePendingFileROp()"),
          "partly repaired", 20, {"pending renames not removed (error 5)"},
          {{"Cannot open registry key, error=5", "Cannot open registry key"}}},
         {"unexpected restore error",
-         Insert(R(), "Skipping: [", Line("[ERROR]:  RestoreQuarantine - Index path too long: x")),
+         Insert(r, "Skipping: [", Line("[ERROR]:  RestoreQuarantine - Index path too long: x")),
          "partly repaired", 20, {"1 restore error line(s)"}, {{"Index path too long", "Index path"}}},
-        {"product not started again", Fail(R(), "MyStartService(CVMSG)"), "product left stopped", 21,
+        {"product not started again", Fail(r, "MyStartService(CVMSG)"), "product left stopped", 21,
          {"not started again: CVMSG"}, {{"MyStartService(CVMSG) result=fail", "(CVMSG) result=fail"}}},
         {"a product left stopped outranks failed restores",
-         Fail(Failed(R(), "C3.xml"), "StartCVApp(cvtray.exe)"), "product left stopped", 21,
+         Fail(Failed(r, "C3.xml"), "StartCVApp(cvtray.exe)"), "product left stopped", 21,
          {"not started again: cvtray.exe", "1 restore(s) failed"}, {}},
-        {"every restore failed", Replace(R(), "] ok\r\n", "] failed\r\n"), "not repaired", 22,
+        {"every restore failed", Replace(r, "] ok\r\n", "] failed\r\n"), "not repaired", 22,
          {"3 restore(s) failed"}, {}},
         {"nothing restored outranks the product left stopped",
-         Fail(Replace(R(), "] ok\r\n", "] failed\r\n"), "StartCVApp(cvtray.exe)"), "not repaired", 22,
+         Fail(Replace(r, "] ok\r\n", "] failed\r\n"), "StartCVApp(cvtray.exe)"), "not repaired", 22,
          {"not started again: cvtray.exe", "3 restore(s) failed"}, {}},
         {"quarantine unreachable",
-         Insert(DropLines(R(), "RestoreQuarantine - "), kRestoreAnnounce,
+         Insert(DropLines(r, "RestoreQuarantine - "), kRestoreAnnounce,
                 Line("[ERROR]:  GetQuarFolderPath - Cannot open registry path: SOFTWARE\\Corvanta\\") +
                     Line("[ERROR]:  RestoreQuarantine - Could not init vaultkit!") +
                     Line("[ALL]:    RestoreQuarantine - ok")),
          "not repaired", 22, {"quarantine library did not start", "quarantine folder not found in the regis"},
          {{"Could not init vaultkit!", "Could not init vaultkit!"}, {"registry path", "GetQuarFolder"}}},
-        {"nothing installed, a real run", N(), "not repaired", 22, nothingDone, {}},
-        {"several runs, copies appended whole: the last counts", N() + R() + Pid(N(), "00000880", "00000300"),
+        {"nothing installed, a real run", n, "not repaired", 22, nothingDone, {}},
+        {"several runs, copies appended whole: the last counts", n + r + Pid(n, "00000880", "00000300"),
          "not repaired", 22, nothingDone, {{"lines 161-228: run of process 300", "=====started====="}}},
         {"a process id reused after a run that died",
-         N().substr(0, After(N(), "RemoveFileRec(cvheur.xr0) ...")) + WithoutBom(N()), "not repaired", 22,
+         n.substr(0, After(n, "RemoveFileRec(cvheur.xr0) ...")) + WithoutBom(n), "not repaired", 22,
          nothingDone, {{"lines 41-108: run of process 880", "=====started====="}}},
         {"two runs at once come apart by process id",
          Interleaved(run, Failed(Pid(run, "00004512", "00007000"), "C3.xml")), "partly repaired", 20,
          {"1 restore(s) failed", "no byte-order mark"}, {{"run of process 7000", "[PID:00007000]"}}},
         {"zero bytes in an older run only",
-         Insert(R(), kRestoreAnnounce, std::string(4096, '\0')) + WithoutBom(N()), "not repaired", 22,
+         Insert(r, kRestoreAnnounce, std::string(4096, '\0')) + WithoutBom(n), "not repaired", 22,
          {"4096 zero bytes at byte 6730", "quarantine", "not started again"}, {}},
         {"another run in progress", Fixture("another-run.dbg"), "another run in progress", 23,
          {"this one did nothing", "has not finished"},
@@ -137,27 +134,27 @@ TEST(Verdict, EveryCaseGivesItsVerdictCodeNotesAndEvidence)
         {"the run found in progress has finished since",
          Fixture("another-run.dbg") + run.substr(After(run, "MyStartService(CVMSG) result=")), "repaired", 0,
          {"found this one in progress and did nothing"}, {{"done (process 4620)", "DoSanarix - Another"}}},
-        {"last run cut off in the middle of a line", R() + cut.substr(0, After(cut, kRestoreAnnounce) + 40),
+        {"last run cut off in the middle of a line", r + cut.substr(0, After(cut, kRestoreAnnounce) + 40),
          "run incomplete", 24,
          {"ended during RestoreQuarantine", "previous run 2026-03-17 09:14:02: repaired", "1 foreign"}, {},
          {"restore", "cut"}},
-        {"a result line missing", DropLines(R(), "MyStartService(CVUPDATE) result"), "run incomplete", 24,
+        {"a result line missing", DropLines(r, "MyStartService(CVUPDATE) result"), "run incomplete", 24,
          {"step lines missing"}, {}},
-        {"zero bytes inside the run", Insert(R(), kRestoreAnnounce, std::string(100, '\0')), "run incomplete",
+        {"zero bytes inside the run", Insert(r, kRestoreAnnounce, std::string(100, '\0')), "run incomplete",
          24, {"run damaged", "100 zero bytes at byte 6730"}, {}},
-        {"power lost while the run wrote", R().substr(0, After(R(), kRestoreAnnounce)) + std::string(99, 0),
+        {"power lost while the run wrote", r.substr(0, After(r, kRestoreAnnounce)) + std::string(99, 0),
          "run incomplete", 24, {"ended during RestoreQuarantine", "99 zero bytes"}, {}},
-        {"start marker trimmed away, judged from what is left", Trimmed(R(), kRestoreAnnounce), "repaired", 0,
+        {"start marker trimmed away, judged from what is left", Trimmed(r, kRestoreAnnounce), "repaired", 0,
          {"start of the run trimmed away: judged from line 1 on", "trimmed"}, {}},
-        {"trimmed inside the restore, a failure left", Trimmed(Failed(R(), "C3.xml"), "Skipping: ["),
+        {"trimmed inside the restore, a failure left", Trimmed(Failed(r, "C3.xml"), "Skipping: ["),
          "partly repaired", 20, {"1 restore(s) failed", "trimmed"},
          {{"restore failed: " + kQuar + "C3.xml", "C3.xml] failed"}}},
-        {"trimmed past the restore", Trimmed(R(), "RestoreQuarantine(trojan.fakealert.5) result"),
+        {"trimmed past the restore", Trimmed(r, "RestoreQuarantine(trojan.fakealert.5) result"),
          "run incomplete", 24, {"restore lines lost", "trimmed: oldest part dropped"}, {}},
         {"fields only, no run", "\xEF\xBB\xBF" + Line("") + Line(""), "run incomplete", 24,
          {"no run in the log"}, {}},
         {"a copy without byte-order mark", run, "repaired", 0, {"no byte-order mark"}, {}},
-        {"a huge foreign head before the log", std::string(6 << 20, 'j') + "\r\n" + R(), "repaired", 0,
+        {"a huge foreign head before the log", std::string(6 << 20, 'j') + "\r\n" + r, "repaired", 0,
          {"only the last 6 MiB read"}, {}},
         {"no log", std::nullopt, "no log", 25, {"not found"}, {}},
         {"empty file", ""s, "not a debug log", 26, {"empty file"}, {}},
