@@ -90,10 +90,9 @@ TEST(Fleet, TheWrapperPassesTheVerdictOfItsOwnRunThrough)
                    reinterpret_cast<const BYTE*>(renames), sizeof renames);
     for (const auto& [log, verdict] : runs) {
         SCOPED_TRACE(verdict);
-        std::error_code ec;
-        fs::remove(installed, ec);
+        fs::remove(installed);
         // A machine without the log's folder: the wrapper makes it, the run appends to the log.
-        fs::remove_all(logFolder, ec);
+        fs::remove_all(logFolder);
         if (log)
             WriteBytes(runLog, *log);
         CRunResult wrapped = RunCaptured(wrapper, log ? runLog.wstring() : L"");

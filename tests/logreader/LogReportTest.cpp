@@ -117,6 +117,7 @@ TEST(LogReaderCommand, QuotingAndCommandLineMistakes)
     EXPECT_EQ(CsvField("say \"hi\", twice"), "\"say \"\"hi\"\", twice\"");
     EXPECT_EQ(CsvField("two\r\nlines", ';'), "\"two\r\nlines\"");
     EXPECT_EQ(CsvField("a,b", '\t'), "a,b");
+    EXPECT_EQ(FormatDuration(185) + FormatDuration(3725) + FormatDuration(-1), "3m05s1h02m05s-");
     CTempFolder temp;
     const fs::path none = temp.Path() / "none.txt";
     // Arguments, exit code, the start of the output, part of the error output.

@@ -153,7 +153,6 @@ TEST(Verdict, EveryCaseGivesItsVerdictCodeNotesAndEvidence)
          "run incomplete", 24, {"restore lines lost", "trimmed: oldest part dropped"}, {}},
         {"fields only, no run", "\xEF\xBB\xBF" + Line("") + Line(""), "run incomplete", 24,
          {"no run in the log"}, {}},
-        {"a copy without byte-order mark", run, "repaired", 0, {"no byte-order mark"}, {}},
         {"a huge foreign head before the log", std::string(6 << 20, 'j') + "\r\n" + r, "repaired", 0,
          {"only the last 6 MiB read"}, {}},
         {"no log", std::nullopt, "no log", 25, {"not found"}, {}},
