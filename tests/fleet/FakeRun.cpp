@@ -1,8 +1,6 @@
-// A stand-in for sanarix.exe beside the wrapper in the fleet tests: a windowless program like
-// it that, after a pause (a wrapper that does not wait reads the log before it is written),
-// appends the bytes of the file named by FLEET_RUN_LOG to the debug log, as a run appends its
-// lines, and ends with 0. Like the real program it creates no folder, and without
-// FLEET_RUN_LOG it writes nothing.
+// The stand-in for sanarix.exe in the fleet tests: windowless, and after a pause (a wrapper that
+// does not wait reads the log too early) it appends the file named by FLEET_RUN_LOG to the log.
+// Like the real program it creates no folder, writes nothing without a run log, and ends with 0.
 #include <windows.h>
 #include <cstdio>
 #include <string>
@@ -10,8 +8,7 @@
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     Sleep(1000);
-    wchar_t source[MAX_PATH] = {};
-    wchar_t data[MAX_PATH] = {};
+    wchar_t source[MAX_PATH] = {}, data[MAX_PATH] = {};
     if (!GetEnvironmentVariableW(L"FLEET_RUN_LOG", source, MAX_PATH) ||
         !GetEnvironmentVariableW(L"ProgramData", data, MAX_PATH))
         return 0;
@@ -20,9 +17,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     char buffer[65536];
     for (size_t n; in && out && (n = fread(buffer, 1, sizeof buffer, in)) > 0;)
         fwrite(buffer, 1, n, out);
-    if (in)
-        fclose(in);
-    if (out)
-        fclose(out);
+    for (FILE* file : {in, out})
+        if (file)
+            fclose(file);
     return 0;
 }

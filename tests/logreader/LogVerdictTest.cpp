@@ -1,213 +1,209 @@
-// The verdict rules, one change of a real or a written log at a time, and the verdicts on
-// files that are not logs: one table of what machines in the field leave behind. Each case
-// names the notes the verdict must give and the lines its evidence must cite.
-#include "tests/logreader/LogFixtures.h"
-#include "tools/logreader/LogVerdict.h"
-#include <gtest/gtest.h>
-#include <functional>
+// The verdict on one log: a table of what machines leave behind, the logs in data/ as they are,
+// with one fault each, damaged, trimmed, appended to, or none, through --check --details,
+// --detect and --csv: the verdict and its exit code, every note, the lines evidence cites.
+#include "tests/logreader/LogModel.h"
+#include "tools/logreader/LogReaderCommand.h"
+#include <optional>
 
 namespace {
 
+using namespace std::string_literals;
+
 const std::string kQuar = "C:\\ProgramData\\Corvanta\\Quarantine\\";
-const std::string kFields = "[PID:00004512][TID:00004516][2026-03-17-09:15:07][~][SANARIX]";
-const std::string kEngine = "C:\\Program Files\\Common Files\\Corvanta\\Corvanta Scan Kernel\\x64\\cvheur.xr0";
-const char kRestoreAnnounce[] = "DoSanarix - RestoreQuarantine(trojan.fakealert.5) ...";
-const char kRestoreResult[] = "DoSanarix - RestoreQuarantine(trojan.fakealert.5) result=ok";
+const std::string kEngine = "C:\\Program Files\\Common Files\\Corvanta\\Corvanta Scan Kernel\\cvheur.xr0";
+const char kRestoreAnnounce[] = "RestoreQuarantine(trojan.fakealert.5) ...";
 
-std::string ReplaceAll(std::string text, const std::string& from, const std::string& to)
+std::string Pid(const std::string& log, const char* from, const char* to)
 {
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-    return text;
-}
-
-std::string InsertAfterLine(const std::string& log, const std::string& part, const std::string& lines)
-{
-    size_t at = OffsetAfterLine(log, part);
-    EXPECT_NE(at, std::string::npos) << part;
-    return log.substr(0, at) + lines + log.substr(at);
-}
-
-// The log from the line after the one that contains part, as the trim leaves it.
-std::string TrimmedAfter(const std::string& log, const std::string& part)
-{
-    std::string body = WithoutBom(log);
-    return "\xEF\xBB\xBF" + body.substr(OffsetAfterLine(body, part));
-}
-
-std::string Repaired()
-{
-    return ReadFixture(kRepaired);
+    return Replace(log, "[PID:"s + from, "[PID:"s + to);
 }
 
 std::string Failed(const std::string& log, const std::string& item)
 {
-    return ReplaceLine(log, "[ALL]:    RestoreQuarantine - Restoring: [" + kQuar + item + "] ok",
-                       "[ERROR]:  RestoreQuarantine - Restoring: [" + kQuar + item + "] failed");
+    return Replace(log, "[ALL]:    RestoreQuarantine - Restoring: [" + kQuar + item + "] ok",
+                   "[ERROR]:  RestoreQuarantine - Restoring: [" + kQuar + item + "] failed");
 }
 
-std::string StartFailed(const std::string& log, const std::string& step)
+std::string Fail(const std::string& log, const std::string& step)
 {
-    return ReplaceLine(log, step + " result=ok", step + " result=fail");
+    return Replace(log, step + " result=ok", step + " result=fail");
 }
 
-struct CCitation
+std::string Insert(const std::string& log, const std::string& after, const std::string& lines)
 {
-    std::string m_evidence; // part of one evidence entry
-    std::string m_line;     // part of the log line that entry must name by number
-};
+    return log.substr(0, After(log, after)) + lines + log.substr(After(log, after));
+}
 
-struct CVerdictCase
+// The log from the line after the one that holds part, as the log's trim leaves it.
+std::string Trimmed(const std::string& log, const std::string& part)
+{
+    return "\xEF\xBB\xBF" + WithoutBom(log).substr(After(WithoutBom(log), part));
+}
+
+// Two runs started at the same moment write their lines in turns.
+std::string Interleaved(const std::string& a, const std::string& b)
+{
+    const std::vector<std::string> x = Lines(a), y = Lines(b);
+    std::string mixed;
+    for (size_t i = 0; i < std::max(x.size(), y.size()); ++i)
+        mixed += (i < x.size() ? x[i] + "\n" : "") + (i < y.size() ? y[i] + "\n" : "");
+    return mixed;
+}
+
+struct CCase
 {
     const char* m_name;
-    std::function<std::string()> m_log;
-    EVerdict m_verdict;
-    std::vector<std::string> m_notes;
-    std::vector<CCitation> m_cited;
+    std::optional<std::string> m_log; // none: there is no file
+    const char* m_verdict;
+    int m_code;
+    std::vector<std::string> m_notes;                         // a part of each note, each in a note
+    std::vector<std::pair<std::string, std::string>> m_cited; // evidence, part of the line cited
+    std::pair<std::string, std::string> m_csv = {};           // a column of --csv and its value
 };
 
-const CVerdictCase kCases[] = {
-    {"repaired", Repaired, EVerdict::Repaired, {}, {{"lines 3-88: run of process 4512", "=====started====="}}},
-    {"nothing to restore", [] { return DropLines(Repaired(), "Restoring: ["); },
-     EVerdict::Repaired, {"nothing to restore"}, {}},
-    {"no renames pending and failed stops are harmless",
-     [] {
-         std::string log = ReplaceLine(Repaired(), "DeleteRegistryKey - Delete registry key ok",
-                                       "DeleteRegistryKey - Cannot delete registry key, error=2");
-         log = ReplaceLine(log, "RemovePendingFileROp() result=ok", "RemovePendingFileROp() result=fail");
-         return ReplaceAll(log, "StopCVApp(cvhost.exe) result=ok", "StopCVApp(cvhost.exe) result=fail");
-     },
-     EVerdict::Repaired, {}, {}},
-    {"a file already there is kept, not failed",
-     [] {
-         return InsertAfterLine(Failed(Repaired(), "C3.xml"), "C3.xml] failed",
-                                kFields + "[INFO]:   RestoreQuarantine - File already there, kept: "
-                                          "name=budget.xls path=C:\\Users\\Public\\\r\n");
-     },
-     EVerdict::Repaired, {"1 already there, kept"},
-     {{"already there, kept: " + kQuar + "C3.xml (File already there, kept: name=budget.xls", "C3.xml] failed"}}},
-    {"some restores failed", [] { return Failed(Repaired(), "C3.xml"); }, EVerdict::PartlyRepaired,
-     {"1 restore(s) failed"}, {{"restore failed: " + kQuar + "C3.xml", "C3.xml] failed"}}},
-    {"engine file left",
-     [] { return ReplaceLine(Repaired(), "Delete file " + kEngine + " ok", "Cannot delete file " + kEngine); },
-     EVerdict::PartlyRepaired, {"engine file not deleted: 1"},
-     {{"engine file not deleted: " + kEngine, "Cannot delete file"}}},
-    {"pending renames kept by a denied key",
-     [] {
-         std::string log = ReplaceLine(Repaired(), "[ERROR]:  DeleteRegistryKey - Delete registry key ok",
-                                       "[ERROR]:  DeleteRegistryKey - Cannot open registry key, error=5");
-         return ReplaceLine(log, "RemovePendingFileROp() result=ok", "RemovePendingFileROp() result=fail");
-     },
-     EVerdict::PartlyRepaired, {"pending renames not removed (error 5)"},
-     {{"Cannot open registry key, error=5", "Cannot open registry key"}}},
-    {"unexpected restore error",
-     [] {
-         return InsertAfterLine(Repaired(), "Skipping: [",
-                                kFields + "[ERROR]:  RestoreQuarantine - Index path too long: C:\\x\r\n");
-     },
-     EVerdict::PartlyRepaired, {"1 restore error line(s)"}, {{"Index path too long", "Index path too long"}}},
-    {"product not started again",
-     [] { return StartFailed(Repaired(), "MyStartService(CVMSG)"); }, EVerdict::ProductLeftStopped,
-     {"not started again: CVMSG"}, {{"MyStartService(CVMSG) result=fail", "MyStartService(CVMSG) result="}}},
-    {"a product left stopped outranks failed restores",
-     [] { return StartFailed(Failed(Repaired(), "C3.xml"), "StartCVApp(cvtray.exe)"); },
-     EVerdict::ProductLeftStopped, {"not started again: cvtray.exe", "1 restore(s) failed"}, {}},
-    {"every restore failed", [] { return ReplaceAll(Repaired(), "] ok\r\n", "] failed\r\n"); },
-     EVerdict::NotRepaired, {"3 restore(s) failed"}, {}},
-    {"nothing restored outranks the product left stopped",
-     [] { return StartFailed(ReplaceAll(Repaired(), "] ok\r\n", "] failed\r\n"), "StartCVApp(cvtray.exe)"); },
-     EVerdict::NotRepaired, {"not started again: cvtray.exe"}, {}},
-    {"quarantine unreachable",
-     [] {
-         std::string log = DropLines(Repaired(), "RestoreQuarantine - ");
-         return InsertAfterLine(log, kRestoreAnnounce,
-             kFields + "[ERROR]:  GetQuarFolderPath - Cannot open registry path: SOFTWARE\\Corvanta\\Corvanta Quarantine\\\r\n" +
-             kFields + "[ERROR]:  RestoreQuarantine - Could not init vaultkit!\r\n" +
-             kFields + "[ALL]:    RestoreQuarantine - ok\r\n");
-     },
-     EVerdict::NotRepaired, {"quarantine library did not start", "quarantine folder not found in the registry"},
-     {{"Could not init vaultkit!", "Could not init vaultkit!"}, {"Cannot open registry path", "GetQuarFolderPath"}}},
-    {"nothing installed, a real run", [] { return ReadFixture(kNothingInstalled); }, EVerdict::NotRepaired,
-     {"quarantine library did not start", "not started again: CVMSG, CVUPDATE, cvhost.exe, cvtray.exe"}, {}},
-    {"another run in progress", [] { return ReadFixture(kAnotherRun); }, EVerdict::AnotherRunInProgress,
-     {"has not finished"}, {{"Another run is in progress, nothing done", "DoSanarix - Another run"}}},
-    {"the run found in progress has finished since",
-     [] {
-         std::string idle = ReadFixture(kAnotherRun);
-         std::string rest = WithoutBom(Repaired());
-         return idle + rest.substr(OffsetAfterLine(rest, "MyStartService(CVMSG) result=ok"));
-     },
-     EVerdict::Repaired, {"found this one in progress and did nothing"},
-     {{"Another run is in progress, nothing done (process 4620)", "DoSanarix - Another run"}}},
-    {"last run cut off",
-     [] {
-         std::string cut = Repaired().substr(0, OffsetAfterLine(Repaired(), kRestoreAnnounce));
-         return Repaired() + WithoutBom(WithPid(cut, "00004512", "00004600"));
-     },
-     EVerdict::RunIncomplete, {"ended during RestoreQuarantine", "previous run 2026-03-17 09:14:02: repaired"}, {}},
-    {"a result line missing", [] { return DropLines(Repaired(), "MyStartService(CVUPDATE) result"); },
-     EVerdict::RunIncomplete, {"step lines missing"}, {}},
-    {"zero bytes inside the run",
-     [] {
-         size_t hole = OffsetAfterLine(Repaired(), kRestoreAnnounce);
-         return Repaired().substr(0, hole) + std::string(100, '\0') + Repaired().substr(hole);
-     },
-     EVerdict::RunIncomplete, {"100 zero bytes at byte"}, {}},
-    {"start trimmed away, judged from what is left", [] { return TrimmedAfter(Repaired(), kRestoreAnnounce); },
-     EVerdict::Repaired, {"start of the run trimmed away: judged from line 1 on", "trimmed"}, {}},
-    {"trimmed inside the restore, a failure left",
-     [] { return TrimmedAfter(Failed(Repaired(), "C3.xml"), "Skipping: ["); }, EVerdict::PartlyRepaired,
-     {"1 restore(s) failed"}, {{"restore failed: " + kQuar + "C3.xml", "C3.xml] failed"}}},
-    {"trimmed past the restore", [] { return TrimmedAfter(Repaired(), kRestoreResult); },
-     EVerdict::RunIncomplete, {"restore lines lost"}, {}},
-    {"a trimmed older run and a complete last run",
-     [] { return TrimmedAfter(Repaired(), kRestoreAnnounce) + WithoutBom(WithPid(Repaired(), "00004512", "00004600")); },
-     EVerdict::Repaired, {"trimmed"}, {}},
-    {"fields only, no run",
-     [] { return "\xEF\xBB\xBF" + kFields + "\r\n" + kFields + "\r\n"; }, EVerdict::RunIncomplete,
-     {"no run in the log"}, {}},
-    {"a copy without byte-order mark", [] { return WithoutBom(Repaired()); }, EVerdict::Repaired,
-     {"no byte-order mark"}, {}},
-    {"empty file", [] { return std::string(); }, EVerdict::NotALog, {"empty file"}, {}},
-    {"a spreadsheet", [] { return std::string("name,verdict\r\nPC1,ok\r\n"); }, EVerdict::NotALog,
-     {"no debug log lines"}, {}},
-    {"another program's log",
-     [] { return std::string("[PID:00000010][TID:00000011][2011-04-02-14:05:33][~][CVHOST][ALL]:    x\r\n"); },
-     EVerdict::NotALog, {"[CVHOST]"}, {}},
-    {"re-encoded as UTF-16", [] { return std::string("\xFF\xFE[\0P\0I\0D\0", 10); }, EVerdict::Unreadable,
-     {"UTF-16"}, {}},
-    {"binary data",
-     [] { return std::string("\x7F" "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0\x03\0\x3E\0\xFF", 21); },
-     EVerdict::Unreadable, {"binary data"}, {}},
-};
-
-TEST(Verdict, EveryCaseGivesItsVerdictNotesAndEvidence)
+TEST(Verdict, EveryCaseGivesItsVerdictCodeNotesAndEvidence)
 {
-    for (const CVerdictCase& c : kCases) {
+    const std::vector<std::string> nothingDone = {"quarantine library did not start", "quarantine folder",
+                                                  "not started again: CVMSG, CVUPDATE, cvhost.exe, cvtray"};
+    const std::string r = Fixture("repaired.dbg"), n = Fixture("nothing-installed.dbg");
+    const std::string run = WithoutBom(r), cut = WithoutBom(Pid(r, "00004512", "00004600"));
+    const CCase cases[] = {
+        {"repaired", r, "repaired", 0, {}, {{"lines 3-88: run of process 4512", "=====started====="}},
+         {"restored", "3"}},
+        {"nothing to restore", DropLines(r, "Restoring: ["), "repaired", 0, {"nothing to restore"}, {}},
+        {"no renames pending and failed stops are harmless",
+         Fail(Fail(Replace(r, "Delete registry key ok", "Cannot delete registry key, error=2"),
+                   "RemovePendingFileROp()"), "StopCVApp(cvhost.exe)"),
+         "repaired", 0, {}, {}, {"pending_renames", "none"}},
+        {"a file already there is kept, not failed",
+         Insert(Failed(r, "C3.xml"), "C3.xml] failed",
+                Line("[INFO]:   RestoreQuarantine - File already there, kept: name=b.xls")),
+         "repaired", 0, {"1 already there, kept"},
+         {{"already there, kept: " + kQuar + "C3.xml (File already there", "C3.xml] failed"}}, {"kept", "1"}},
+        {"the refusal of another run counts only as an error line",
+         Insert(r, "InitGlobals() ok",
+                Line("[INFO]:   DoSanarix - Another run is in progress, nothing done")),
+         "repaired", 0, {}, {}},
+        {"engine file search failed", Replace(r, "(cvheur.xr0) result=2", "(cvheur.xr0) result=-1"),
+         "repaired", 0, {}, {}, {"files_found", "fail"}},
+        {"some restores failed", Failed(r, "C3.xml"), "partly repaired", 20, {"1 restore(s) failed"},
+         {{"restore failed: " + kQuar + "C3.xml", "C3.xml] failed"}}},
+        {"engine file left", Replace(r, "Delete file " + kEngine + " ok", "Cannot delete file " + kEngine),
+         "partly repaired", 20, {"engine file not deleted: 1"},
+         {{"engine file not deleted: " + kEngine, "Cannot delete"}}},
+        {"pending renames kept by a denied key",
+         Fail(Replace(r, "Delete registry key ok", "Cannot open registry key, error=5"),
+              "RemovePendingFileROp()"),
+         "partly repaired", 20, {"pending renames not removed (error 5)"},
+         {{"Cannot open registry key, error=5", "Cannot open registry key"}}},
+        {"unexpected restore error",
+         Insert(r, "Skipping: [", Line("[ERROR]:  RestoreQuarantine - Index path too long: x")),
+         "partly repaired", 20, {"1 restore error line(s)"}, {{"Index path too long", "Index path"}}},
+        {"product not started again", Fail(r, "MyStartService(CVMSG)"), "product left stopped", 21,
+         {"not started again: CVMSG"}, {{"MyStartService(CVMSG) result=fail", "(CVMSG) result=fail"}}},
+        {"a product left stopped outranks failed restores",
+         Fail(Failed(r, "C3.xml"), "StartCVApp(cvtray.exe)"), "product left stopped", 21,
+         {"not started again: cvtray.exe", "1 restore(s) failed"}, {}},
+        {"every restore failed", Replace(r, "] ok\r\n", "] failed\r\n"), "not repaired", 22,
+         {"3 restore(s) failed"}, {}},
+        {"nothing restored outranks the product left stopped",
+         Fail(Replace(r, "] ok\r\n", "] failed\r\n"), "StartCVApp(cvtray.exe)"), "not repaired", 22,
+         {"not started again: cvtray.exe", "3 restore(s) failed"}, {}},
+        {"quarantine unreachable",
+         Insert(DropLines(r, "RestoreQuarantine - "), kRestoreAnnounce,
+                Line("[ERROR]:  GetQuarFolderPath - Cannot open registry path: SOFTWARE\\Corvanta\\") +
+                    Line("[ERROR]:  RestoreQuarantine - Could not init vaultkit!") +
+                    Line("[ALL]:    RestoreQuarantine - ok")),
+         "not repaired", 22, {"quarantine library did not start", "quarantine folder not found in the regis"},
+         {{"Could not init vaultkit!", "Could not init vaultkit!"}, {"registry path", "GetQuarFolder"}}},
+        {"nothing installed, a real run", n, "not repaired", 22, nothingDone, {}},
+        {"several runs, copies appended whole: the last counts", n + r + Pid(n, "00000880", "00000300"),
+         "not repaired", 22, nothingDone, {{"lines 161-228: run of process 300", "=====started====="}}},
+        {"a process id reused after a run that died",
+         n.substr(0, After(n, "RemoveFileRec(cvheur.xr0) ...")) + WithoutBom(n), "not repaired", 22,
+         nothingDone, {{"lines 41-108: run of process 880", "=====started====="}}},
+        {"two runs at once come apart by process id",
+         Interleaved(run, Failed(Pid(run, "00004512", "00007000"), "C3.xml")), "partly repaired", 20,
+         {"1 restore(s) failed", "no byte-order mark"}, {{"run of process 7000", "[PID:00007000]"}}},
+        {"zero bytes in an older run only",
+         Insert(r, kRestoreAnnounce, std::string(4096, '\0')) + WithoutBom(n), "not repaired", 22,
+         {"4096 zero bytes at byte 6730", "quarantine", "not started again"}, {}},
+        {"another run in progress", Fixture("another-run.dbg"), "another run in progress", 23,
+         {"this one did nothing", "has not finished"},
+         {{"Another run is in progress, nothing done", "DoSanarix - Another run"}}},
+        {"the run found in progress has finished since",
+         Fixture("another-run.dbg") + run.substr(After(run, "MyStartService(CVMSG) result=")), "repaired", 0,
+         {"found this one in progress and did nothing"}, {{"done (process 4620)", "DoSanarix - Another"}}},
+        {"last run cut off in the middle of a line", r + cut.substr(0, After(cut, kRestoreAnnounce) + 40),
+         "run incomplete", 24,
+         {"ended during RestoreQuarantine", "previous run 2026-03-17 09:14:02: repaired", "1 foreign"}, {},
+         {"restore", "cut"}},
+        {"a result line missing", DropLines(r, "MyStartService(CVUPDATE) result"), "run incomplete", 24,
+         {"step lines missing"}, {}},
+        {"zero bytes inside the run", Insert(r, kRestoreAnnounce, std::string(100, '\0')), "run incomplete",
+         24, {"run damaged", "100 zero bytes at byte 6730"}, {}},
+        {"power lost while the run wrote", r.substr(0, After(r, kRestoreAnnounce)) + std::string(99, 0),
+         "run incomplete", 24, {"ended during RestoreQuarantine", "99 zero bytes"}, {}},
+        {"start marker trimmed away, judged from what is left", Trimmed(r, kRestoreAnnounce), "repaired", 0,
+         {"start of the run trimmed away: judged from line 1 on", "trimmed"}, {}},
+        {"trimmed inside the restore, a failure left", Trimmed(Failed(r, "C3.xml"), "Skipping: ["),
+         "partly repaired", 20, {"1 restore(s) failed", "trimmed"},
+         {{"restore failed: " + kQuar + "C3.xml", "C3.xml] failed"}}},
+        {"trimmed past the restore", Trimmed(r, "RestoreQuarantine(trojan.fakealert.5) result"),
+         "run incomplete", 24, {"restore lines lost", "trimmed: oldest part dropped"}, {}},
+        {"fields only, no run", "\xEF\xBB\xBF" + Line("") + Line(""), "run incomplete", 24,
+         {"no run in the log"}, {}},
+        {"a huge foreign head before the log", std::string(6 << 20, 'j') + "\r\n" + r, "repaired", 0,
+         {"only the last 6 MiB read"}, {}},
+        {"no log", std::nullopt, "no log", 25, {"not found"}, {}},
+        {"empty file", ""s, "not a debug log", 26, {"empty file"}, {}},
+        {"a spreadsheet", "name,verdict\r\nPC1,ok\r\n"s, "not a debug log", 26, {"no debug log lines"}, {}},
+        {"another program's log", Replace(Line("[ALL]:    x"), "[SANARIX]", "[CVHOST]"), "not a debug log",
+         26, {"log of another program [CVHOST]"}, {}},
+        {"re-encoded as UTF-16", "\xFF\xFE[\0P\0I\0D\0"s, "unreadable", 27, {"UTF-16"}, {}},
+        {"a path in Latin-1", Line("[ALL]:    C:\\J\xFCrgen"), "unreadable", 27, {"invalid UTF-8 at byte 75"},
+         {}},
+        {"binary data", "\x7F" "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0\x03\0\x3E\0\xFF"s, "unreadable", 27,
+         {"binary data"}, {}},
+    };
+    CTempFolder temp;
+    const fs::path path = temp.Path() / "case.dbg";
+    for (const CCase& c : cases) {
         SCOPED_TRACE(c.m_name);
-        const std::string log = c.m_log();
-        CLogReport report = JudgeLog(AnalyseLog(log, false));
-        EXPECT_EQ(VerdictText(report.m_verdict), std::string(VerdictText(c.m_verdict)));
-        std::string notes;
-        for (const std::string& note : report.m_notes)
-            notes += note + "\n";
-        for (const std::string& part : c.m_notes)
-            EXPECT_NE(notes.find(part), std::string::npos) << part << " not in\n" << notes;
-        if (c.m_notes.empty() && c.m_verdict == EVerdict::Repaired) {
-            EXPECT_EQ(notes, "") << "a clean run needs no note";
+        fs::remove(path);
+        if (c.m_log)
+            WriteBytes(path, *c.m_log);
+        const std::vector<std::string> log = Lines(c.m_log.value_or(""));
+        std::ostringstream out, err, detected, csv;
+        EXPECT_EQ(RunLogReader({"--check", path, "--details"}, out, err), c.m_code);
+        EXPECT_EQ(RunLogReader({"--detect", path}, detected, err), 0);
+        EXPECT_EQ(detected.str(), c.m_code == 0 ? "repaired\n" : "");
+        const std::vector<std::string> lines = Lines(out.str());
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines[0], c.m_verdict);
+        for (size_t i = 1; i < lines.size() && lines[i].rfind("  line", 0) != 0; ++i) {
+            EXPECT_TRUE(std::any_of(c.m_notes.begin(), c.m_notes.end(), [&](const std::string& part) {
+                return lines[i].find(part) != std::string::npos;
+            })) << "a note not expected: " << lines[i];
         }
-        for (const CCitation& cited : c.m_cited) {
-            size_t line = 0;
-            for (const std::string& entry : report.m_evidence) {
-                if (entry.find(cited.m_evidence) != std::string::npos)
-                    line = std::stoul(entry.substr(entry.find(' ') + 1));
-            }
-            ASSERT_NE(line, 0u) << cited.m_evidence << " not cited";
-            size_t start = 0;
-            for (size_t n = 1; n < line; ++n)
-                start = log.find('\n', start) + 1;
-            std::string text = log.substr(start, log.find('\n', start) - start);
-            EXPECT_NE(text.find(cited.m_line), std::string::npos) << "line " << line << ": " << text;
+        for (const std::string& part : c.m_notes)
+            EXPECT_NE(out.str().find(part), std::string::npos) << part << " not in\n" << out.str();
+        for (const auto& [evidence, cited] : c.m_cited) {
+            auto entry = std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
+                return line.rfind("  line", 0) == 0 && line.find(evidence) != std::string::npos;
+            });
+            ASSERT_NE(entry, lines.end()) << evidence << " not cited in\n" << out.str();
+            const size_t number = std::stoul(entry->substr(entry->find(' ', 2) + 1));
+            EXPECT_NE(log.at(number - 1).find(cited), std::string::npos) << *entry;
+        }
+        if (const auto& [column, expected] = c.m_csv; !column.empty()) {
+            RunLogReader({"--csv", path}, csv, err);
+            const std::vector<std::string> records = Lines(csv.str());
+            std::istringstream names(records.at(0)), values(records.at(1));
+            std::string name, value;
+            while (std::getline(names, name, ',') && std::getline(values, value, ',') && name != column)
+                continue;
+            EXPECT_EQ(name + "=" + value, column + "=" + expected);
         }
     }
 }
