@@ -1,6 +1,6 @@
-// Doors for the repair-run tests: the run's log messages without their line fields, and a
-// fake service control manager, process list and process launcher, all through the table
-// of calls, so that no test needs the installed product.
+// Doors for the repair-run tests: the run's log messages as the log reader takes its lines
+// apart, and a fake service control manager, process list and process launcher, all through
+// the table of calls, so that no test needs the installed product.
 #pragma once
 #include "app/Operations.h"
 #include "tests/support/SysHooks.h"
@@ -9,18 +9,16 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <tuple>
 #include <vector>
 
-// The message of one log line: the fields "[PID:..][TID:..][time][~][SANARIX]" in front
-// and the line end removed; nothing when the line does not have that form.
-std::optional<std::wstring> MessageOfLine(const std::wstring& line);
+// The message of each line as the log reader reads it: the text after the line tag ("" for
+// the lines before a start marker), "?" for a line that is not the repair run's.
+std::vector<std::wstring> MessagesOfFile(const std::string& bytes);
 
-// The debug file's text (UTF-8 with byte-order mark, CR LF) as lines.
-std::vector<std::wstring> LinesOfFile(const std::string& bytes);
-
-// Low 32 bits of a handle as the log shows them ("0x%0.8X").
-std::wstring HandleText(HANDLE h);
+// Messages as the run writes them: "[ALL]:    <tag> - <text>" and the like.
+std::wstring All(const std::wstring& tag, const std::wstring& text);
+std::wstring Error(const std::wstring& tag, const std::wstring& text);
+std::wstring Info(const std::wstring& tag, const std::wstring& text);
 
 // Every repair-run test: the log started on the (captured) debugger output, the product
 // folders empty; both are put back afterwards, since they are process-wide.
@@ -29,50 +27,45 @@ class AppTest : public ::testing::Test
 protected:
     AppTest();
     ~AppTest() override;
-    // The log messages seen so far, in order; other debugger output is left out.
+    // The log's messages on the debugger so far; other debugger output is left out.
     std::vector<std::wstring> Messages() const;
 
     CDebugCapture m_Debugger;
 };
 
-// A service of the fake manager and what was done to it.
+// A service of the fake manager: its answers, chosen by the test.
 struct CFakeService
 {
-    std::vector<DWORD> states = {SERVICE_RUNNING}; // status answers in turn; the last repeats
-    int failStatusAt = 0;                          // this status query fails (from 1; 0 never)
+    std::vector<DWORD> states = {SERVICE_RUNNING};  // status answers in turn; the last repeats
+    int failStatusAt = 0;                           // this status query fails (from 1; 0 never)
+    DWORD stateAfterControl = SERVICE_STOP_PENDING; // the stop's status block, even refused
     bool refuseControl = false;
-    DWORD stateAfterControl = SERVICE_STOP_PENDING;
     bool refuseStart = false;
     bool failConfig = false;
     std::optional<std::wstring> binaryPath;
-
     int statusCalls = 0;
-    std::vector<DWORD> controls;
-    int starts = 0;
-    std::vector<DWORD> configBufferSizes;
 };
 
-// The service control manager: opens hand out fake handles, closes are checked.
+// The service control manager. m_Events lists opens (with their access), controls, starts,
+// configuration queries (with their buffer size) and closes in order; status queries are
+// only counted.
 class CFakeScm
 {
 public:
     CFakeScm();
     CFakeService& Add(const std::wstring& name, std::optional<std::wstring> binaryPath = {});
-    // Every handle closed exactly once, each service before its manager.
+    // Every handle closed exactly once, each service before its manager, no stray call.
     ::testing::AssertionResult AllClosedInOrder() const;
 
     bool m_bManagerFails = false;
     std::map<std::wstring, CFakeService> m_Services;
-    std::vector<DWORD> m_ManagerAccess;
-    std::vector<std::pair<std::wstring, DWORD>> m_ServiceOpens; // name, access
-    std::vector<std::wstring> m_Events;                         // opens and closes in order
-    std::vector<std::wstring> m_Faults; // closes of unknown or closed handles, stray calls
+    std::vector<std::wstring> m_Events;
 
 private:
-    CFakeService* Find(SC_HANDLE h);
+    CFakeService* Find(SC_HANDLE h, const std::wstring& event);
 
     std::map<SC_HANDLE, std::wstring> m_Open; // handle -> "manager" or service name
-    std::map<SC_HANDLE, SC_HANDLE> m_ManagerOf;
+    std::vector<std::wstring> m_Faults;
     uintptr_t m_uNext = 0x51000000;
     CSysHook<&CSysCalls::OpenSCManagerW> m_openManager;
     CSysHook<&CSysCalls::OpenServiceW> m_openService;
@@ -92,24 +85,24 @@ struct CFakeProcess
     bool refuseTerminate = false; // TerminateProcess fails
 };
 
-// The Toolhelp process list and process termination.
+// The Toolhelp process list and termination. Calls with other arguments than a full list,
+// an entry of the right size, terminate-only access and exit code 0 count as faults.
 class CFakeProcesses
 {
 public:
     explicit CFakeProcesses(std::vector<CFakeProcess> list = {});
-    bool AllClosed() const { return m_Open.empty() && m_nFaults == 0; }
+    ::testing::AssertionResult AllClosed() const;
 
     std::vector<CFakeProcess> m_List;
     std::optional<HANDLE> m_SnapshotFailure; // when set, the snapshot answers this
     int m_nSnapshots = 0;
-    std::vector<DWORD> m_EntrySizes;                     // dwSize handed to Process32FirstW/NextW
-    std::vector<std::tuple<DWORD, BOOL, DWORD>> m_Opens; // access, inherit, pid
-    std::vector<DWORD> m_Terminated;                     // pids, with exit code 0
-    std::vector<UINT> m_ExitCodes;
+    std::vector<DWORD> m_Terminated; // pids
 
 private:
+    BOOL Entry(HANDLE snapshot, LPPROCESSENTRY32W entry);
+
     std::set<HANDLE> m_Open;
-    int m_nFaults = 0; // stray closes or calls with unexpected arguments
+    std::vector<std::wstring> m_Faults;
     size_t m_nCursor = 0;
     CSysHook<&CSysCalls::CreateToolhelp32Snapshot> m_snapshot;
     CSysHook<&CSysCalls::Process32FirstW> m_first;
@@ -126,13 +119,9 @@ class CFakeLauncher
 public:
     struct Call
     {
-        std::optional<std::wstring> application;
+        std::wstring application; // "(none)" when not given
         std::wstring commandLine;
-        bool processAttributes, threadAttributes, environment;
-        BOOL inherit;
-        DWORD flags;
-        std::optional<std::wstring> currentDirectory;
-        STARTUPINFOW startup;
+        bool plain; // hidden window, nothing inherited, no environment, folder or attributes
     };
 
     CFakeLauncher();

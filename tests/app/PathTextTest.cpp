@@ -3,101 +3,76 @@
 #include <gtest/gtest.h>
 #include <string>
 
-namespace {
-
-std::wstring Joined(std::wstring folder, const wchar_t* tail)
+TEST(PathText, AppendPathJoinsWithExactlyOneBackslashInto259Characters)
 {
-    return AppendPath(folder, tail);
+    const std::wstring a250(250, L'a');
+    struct Case
+    {
+        std::wstring folder, tail, joined;
+        bool fits;
+    };
+    const Case cases[] = {
+        {L"C:\\CV", L"cvhost.exe", L"C:\\CV\\cvhost.exe", true},
+        {L"C:\\CV\\", L"\\cvhost.exe", L"C:\\CV\\cvhost.exe", true},
+        {L"C:\\CV/", L"/sub", L"C:\\CV\\sub", true},
+        {L"C:\\CV\\\\", L"x", L"C:\\CV\\\\x", true}, // one separator only, on each side
+        {L"C:\\CV", L"\\\\x", L"C:\\CV\\\\x", true},
+        {L"C:/Program Files/", L"Corvanta/Suite/", L"C:\\Program Files\\Corvanta\\Suite\\", true},
+        {L"", L"tail", L"\\tail", true},
+        {L"\\", L"x", L"\\x", true},
+        {L"C:\\CV", L"", L"C:\\CV\\", true},
+        {a250, L"12345678", a250 + L"\\12345678", true},
+        {a250 + L"\\", L"\\12345678", a250 + L"\\12345678", true},
+        {a250, L"123456789xyz", a250 + L"\\12345678", false},
+    };
+    for (const Case& c : cases) {
+        std::wstring str = c.folder;
+        EXPECT_EQ(&AppendPath(str, c.tail.c_str()), &str);
+        EXPECT_EQ(str, c.joined);
+        EXPECT_EQ(AppendPathFits(c.folder, c.tail.c_str()), c.fits) << c.folder.size();
+    }
 }
 
-} // namespace
-
-TEST(AppendPath, JoinsWithExactlyOneBackslash)
+// The last backslash or slash, but never the first character.
+TEST(PathText, FileNameAndFolderSplitAtTheLastSeparator)
 {
-    EXPECT_EQ(Joined(L"C:\\CV", L"cvhost.exe"), L"C:\\CV\\cvhost.exe");
-    EXPECT_EQ(Joined(L"C:\\CV\\", L"cvhost.exe"), L"C:\\CV\\cvhost.exe");
-    EXPECT_EQ(Joined(L"C:\\CV\\", L"\\cvhost.exe"), L"C:\\CV\\cvhost.exe");
-    EXPECT_EQ(Joined(L"C:\\CV/", L"/sub"), L"C:\\CV\\sub");
-    // only one separator is dropped on either side
-    EXPECT_EQ(Joined(L"C:\\CV\\\\", L"x"), L"C:\\CV\\\\x");
-    EXPECT_EQ(Joined(L"C:\\CV", L"\\\\x"), L"C:\\CV\\\\x");
+    const std::wstring cases[][3] = { // path, file name, folder
+        {L"C:\\CV\\cvhost.exe", L"cvhost.exe", L"C:\\CV"},
+        {L"C:/CV/cvhost.exe", L"cvhost.exe", L"C:/CV"},
+        {L"C:\\CV/sub\\cvhost.exe -k", L"cvhost.exe -k", L"C:\\CV/sub"},
+        {L"C:\\CV\\cvhost.exe -log C:\\Logs\\cv.log", L"cv.log", L"C:\\CV\\cvhost.exe -log C:\\Logs"},
+        {L"cvhost.exe", L"cvhost.exe", L""},
+        {L"", L"", L""},
+        {L"\\cvhost.exe", L"\\cvhost.exe", L""},
+        {L"/", L"/", L""},
+        {L"\\\\x", L"x", L"\\"},
+        {L"C:\\CV\\", L"", L"C:\\CV"},
+        {L"C:\\CV/", L"", L"C:\\CV"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FileNameOfPath(c[0]), c[1]) << c[0].size();
+        EXPECT_EQ(FolderOfPath(c[0]), c[2]) << c[0].size();
+    }
 }
 
-TEST(AppendPath, TurnsSlashesIntoBackslashesAndKeepsTheTailsOwnSeparator)
+TEST(PathText, NameEqualsNoCaseFoldsOnlyAToZOverTheWholeText)
 {
-    EXPECT_EQ(Joined(L"C:/Program Files/", L"Corvanta/Corvanta Suite/"),
-              L"C:\\Program Files\\Corvanta\\Corvanta Suite\\");
-    EXPECT_EQ(Joined(L"C:\\Program Files", L"Corvanta\\Corvanta Scan Kernel\\"),
-              L"C:\\Program Files\\Corvanta\\Corvanta Scan Kernel\\");
-}
-
-TEST(AppendPath, EmptyStringOrTail)
-{
-    EXPECT_EQ(Joined(L"", L"tail"), L"\\tail");
-    EXPECT_EQ(Joined(L"", L"\\tail"), L"\\tail");
-    EXPECT_EQ(Joined(L"C:\\CV", L""), L"C:\\CV\\");
-    EXPECT_EQ(Joined(L"\\", L"x"), L"\\x");
-}
-
-TEST(AppendPath, StoresIntoTheStringAndReturnsIt)
-{
-    std::wstring s = L"C:\\a";
-    std::wstring& r = AppendPath(s, L"b");
-    EXPECT_EQ(&r, &s);
-    EXPECT_EQ(s, L"C:\\a\\b");
-}
-
-TEST(AppendPath, ResultIsCutAt259CharactersAndFitsSaysSo)
-{
-    std::wstring folder(250, L'a');
-    EXPECT_TRUE(AppendPathFits(folder, L"12345678"));           // 250 + 1 + 8 = 259
-    EXPECT_FALSE(AppendPathFits(folder, L"123456789"));         // 260
-    EXPECT_TRUE(AppendPathFits(folder + L"\\", L"\\12345678")); // separators dropped first
-    EXPECT_EQ(Joined(folder, L"12345678").size(), 259u);
-    std::wstring cut = Joined(folder, L"123456789xyz");
-    EXPECT_EQ(cut, folder + L"\\12345678");
-}
-
-TEST(FileNameOfPath, TextAfterTheLastSeparator)
-{
-    EXPECT_EQ(FileNameOfPath(L"C:\\CV\\cvhost.exe"), L"cvhost.exe");
-    EXPECT_EQ(FileNameOfPath(L"C:/CV/cvhost.exe"), L"cvhost.exe");
-    EXPECT_EQ(FileNameOfPath(L"C:\\CV/sub\\cvhost.exe -k"), L"cvhost.exe -k");
-    EXPECT_EQ(FileNameOfPath(L"cvhost.exe"), L"cvhost.exe");
-    EXPECT_EQ(FileNameOfPath(L""), L"");
-}
-
-TEST(FileNameOfPath, FirstCharacterIsNeverASeparatorAndATrailingOneGivesEmpty)
-{
-    EXPECT_EQ(FileNameOfPath(L"\\cvhost.exe"), L"\\cvhost.exe");
-    EXPECT_EQ(FileNameOfPath(L"/"), L"/");
-    EXPECT_EQ(FileNameOfPath(L"\\\\x"), L"x");
-    EXPECT_EQ(FileNameOfPath(L"C:\\CV\\"), L"");
-    EXPECT_EQ(FileNameOfPath(L"C:\\CV/"), L"");
-}
-
-TEST(FolderOfPath, TextBeforeTheSameSeparator)
-{
-    EXPECT_EQ(FolderOfPath(L"C:\\CV\\cvhost.exe"), L"C:\\CV");
-    EXPECT_EQ(FolderOfPath(L"C:/CV/cvhost.exe"), L"C:/CV");
-    EXPECT_EQ(FolderOfPath(L"C:\\CV\\"), L"C:\\CV");
-    EXPECT_EQ(FolderOfPath(L"C:\\CV\\cvhost.exe -log C:\\Logs\\cv.log"),
-              L"C:\\CV\\cvhost.exe -log C:\\Logs");
-    EXPECT_EQ(FolderOfPath(L"cvhost.exe"), L"");
-    EXPECT_EQ(FolderOfPath(L"\\cvhost.exe"), L"");
-    EXPECT_EQ(FolderOfPath(L""), L"");
-}
-
-TEST(NameEqualsNoCase, FoldsOnlyAToZOverTheWholeText)
-{
-    EXPECT_TRUE(NameEqualsNoCase(L"CVHOST.EXE", L"cvhost.exe"));
-    EXPECT_TRUE(NameEqualsNoCase(L"Trojan.FakeAlert.5", L"trojan.fakealert.5"));
-    EXPECT_TRUE(NameEqualsNoCase(L"", L""));
-    EXPECT_FALSE(NameEqualsNoCase(L"\x00C9t\x00C9", L"\x00E9t\x00E9")); // É, é
-    EXPECT_FALSE(NameEqualsNoCase(L"[", L"{")); // neighbours of A-Z are not letters
-    EXPECT_FALSE(NameEqualsNoCase(L"@", L"`"));
-    EXPECT_FALSE(NameEqualsNoCase(L"cvhost.exe", L"cvhost.exe.bak"));
-    EXPECT_FALSE(NameEqualsNoCase(L"cvhost.exe.bak", L"CVHOST.EXE"));
-    EXPECT_FALSE(NameEqualsNoCase(L"cvhost.ex", L"cvhost.exe"));
-    EXPECT_FALSE(NameEqualsNoCase(L"", L"x"));
+    struct Case
+    {
+        const wchar_t *a, *b;
+        bool equal;
+    };
+    const Case cases[] = {
+        {L"CVHOST.EXE", L"cvhost.exe", true},
+        {L"Trojan.FakeAlert.5", L"trojan.fakealert.5", true},
+        {L"", L"", true},
+        {L"\x00C9t\x00C9", L"\x00E9t\x00E9", false}, // É, é
+        {L"[", L"{", false}, // the neighbours of A-Z are no letters
+        {L"@", L"`", false},
+        {L"cvhost.exe", L"cvhost.exe.bak", false},
+        {L"cvhost.exe.bak", L"CVHOST.EXE", false},
+        {L"", L"x", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(NameEqualsNoCase(c.a, c.b), c.equal) << c.b[0];
 }

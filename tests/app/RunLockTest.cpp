@@ -12,6 +12,7 @@ namespace {
 const HANDLE kBoundary = reinterpret_cast<HANDLE>(0xB0);
 const HANDLE kMoved = reinterpret_cast<HANDLE>(0xB1);
 const HANDLE kNamespace = reinterpret_cast<HANDLE>(0xB2);
+const std::wstring kSecurity = L"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)";
 
 std::wstring SddlOf(LPSECURITY_ATTRIBUTES sa)
 {
@@ -26,118 +27,104 @@ std::wstring SddlOf(LPSECURITY_ATTRIBUTES sa)
 }
 
 // The namespace calls as Windows answers them, each answer chosen by the test; the mutex
-// is a real unnamed one, its name and security recorded.
+// is a real unnamed one, its name and security recorded. Adding the SID moves the
+// descriptor: a call with the old one shows as "stale".
 struct CNamespaceWindows
 {
-    bool m_bBoundary = true, m_bAdd = true, m_bCreate = true, m_bOpen = true;
-    std::vector<std::wstring> m_Events;
+    CNamespaceWindows(bool boundary, bool add, bool create, bool open)
+        : m_bBoundary(boundary), m_bAdd(add), m_bCreate(create), m_bOpen(open) {}
 
-    CSysHook<&CSysCalls::CreateBoundaryDescriptorW> m_boundary{
-        [this](LPCWSTR name, ULONG flags) -> HANDLE {
-            m_Events.push_back(L"boundary " + std::wstring(name) + L" " + std::to_wstring(flags));
-            return m_bBoundary ? kBoundary : nullptr;
-        }};
+    bool m_bBoundary, m_bAdd, m_bCreate, m_bOpen;
+    std::vector<std::wstring> m_Events;
+    HANDLE m_hMutex = nullptr;
+
+    static std::wstring Stale(LPVOID bd) { return bd == kMoved ? L"" : L" (stale)"; }
+
+    CSysHook<&CSysCalls::CreateBoundaryDescriptorW> m_boundary{[this](LPCWSTR name, ULONG flags) {
+        m_Events.push_back(L"boundary " + std::wstring(name) + L" " + std::to_wstring(flags));
+        return m_bBoundary ? kBoundary : nullptr;
+    }};
     CSysHook<&CSysCalls::AddSIDToBoundaryDescriptor> m_add{[this](HANDLE* bd, PSID sid) -> BOOL {
         BYTE admins[SECURITY_MAX_SID_SIZE];
         DWORD size = sizeof(admins);
         CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size);
         m_Events.push_back(EqualSid(sid, admins) ? L"add Administrators" : L"add another SID");
-        if (m_bAdd)
-            *bd = kMoved; // the descriptor grew and moved
+        *bd = m_bAdd ? kMoved : *bd;
         return m_bAdd;
     }};
     CSysHook<&CSysCalls::CreatePrivateNamespaceW> m_create{
-        [this](LPSECURITY_ATTRIBUTES sa, LPVOID bd, LPCWSTR prefix) -> HANDLE {
-            m_Events.push_back(L"create " + std::wstring(prefix) + L" " + SddlOf(sa) +
-                               (bd == kMoved ? L"" : L" (stale boundary)"));
+        [this](LPSECURITY_ATTRIBUTES sa, LPVOID bd, LPCWSTR prefix) {
+            m_Events.push_back(L"create " + std::wstring(prefix) + L" " + SddlOf(sa) + Stale(bd));
             g_Sys.SetLastError(ERROR_ALREADY_EXISTS);
             return m_bCreate ? kNamespace : nullptr;
         }};
-    CSysHook<&CSysCalls::OpenPrivateNamespaceW> m_open{[this](LPVOID bd, LPCWSTR prefix) -> HANDLE {
-        m_Events.push_back(L"open " + std::wstring(prefix) + (bd == kMoved ? L"" : L" (stale)"));
+    CSysHook<&CSysCalls::OpenPrivateNamespaceW> m_open{[this](LPVOID bd, LPCWSTR prefix) {
+        m_Events.push_back(L"open " + std::wstring(prefix) + Stale(bd));
         return m_bOpen ? kNamespace : nullptr;
     }};
     CSysHook<&CSysCalls::CreateMutexW> m_mutex{
-        [this](LPSECURITY_ATTRIBUTES sa, BOOL owned, LPCWSTR name) -> HANDLE {
+        [this](LPSECURITY_ATTRIBUTES sa, BOOL owned, LPCWSTR name) {
             m_Events.push_back(L"mutex " + std::wstring(name) + L" " + SddlOf(sa) +
                                (owned ? L" owned" : L""));
-            HANDLE h = CreateMutexW(nullptr, FALSE, nullptr);
-            m_Mutexes.push_back(h);
+            m_hMutex = CreateMutexW(nullptr, FALSE, nullptr);
             g_Sys.SetLastError(0);
-            return h;
+            return m_hMutex;
         }};
-    CSysHook<&CSysCalls::CloseHandle> m_closeHandle{[this](HANDLE h) -> BOOL {
-        for (HANDLE m : m_Mutexes)
-            if (m == h)
-                m_Events.push_back(L"close mutex");
+    CSysHook<&CSysCalls::CloseHandle> m_closeHandle{[this](HANDLE h) {
+        if (h == m_hMutex)
+            m_Events.push_back(L"close mutex");
         return CSysHook<&CSysCalls::CloseHandle>::Next()(h);
     }};
-    CSysHook<&CSysCalls::ClosePrivateNamespace> m_closeNamespace{
-        [this](HANDLE h, ULONG flags) -> BOOLEAN {
-            m_Events.push_back(h == kNamespace ? L"close namespace " + std::to_wstring(flags)
-                                               : L"close stray namespace");
-            return TRUE;
-        }};
-    CSysHook<&CSysCalls::DeleteBoundaryDescriptor> m_delete{[this](HANDLE h) {
-        m_Events.push_back(h == kMoved ? L"delete boundary" : L"delete stale boundary");
+    CSysHook<&CSysCalls::ClosePrivateNamespace> m_closeNamespace{[this](HANDLE h, ULONG flags) {
+        m_Events.push_back(h == kNamespace ? L"close namespace " + std::to_wstring(flags)
+                                           : L"close stray namespace");
+        return BOOLEAN(TRUE);
     }};
-    std::vector<HANDLE> m_Mutexes;
+    CSysHook<&CSysCalls::DeleteBoundaryDescriptor> m_delete{
+        [this](HANDLE h) { m_Events.push_back(L"delete boundary" + Stale(h)); }};
 };
-
-const wchar_t kSecurity[] = L"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)";
 
 } // namespace
 
+// Released in reverse order: mutex, namespace, boundary, each only when it was had.
 TEST(RunLock, NamespaceOfTheAdministratorsWhereWindowsHasOne)
 {
-    const std::wstring sd = kSecurity;
     const std::wstring boundary = L"boundary SanarixRun 0", add = L"add Administrators";
-    const std::wstring created = L"create Sanarix " + sd, opened = L"open Sanarix";
-    const std::wstring inside = L"mutex Sanarix\\RepairRun " + sd;
-    const std::wstring global = L"mutex Global\\SanarixRepairRun " + sd;
-    const std::wstring closeAll[] = {L"close mutex", L"close namespace 0", L"delete boundary"};
+    const std::wstring created = L"create Sanarix " + kSecurity, opened = L"open Sanarix";
+    const std::wstring inside = L"mutex Sanarix\\RepairRun " + kSecurity;
+    const std::wstring global = L"mutex Global\\SanarixRepairRun " + kSecurity;
+    const std::wstring mutex = L"close mutex", space = L"close namespace 0";
     struct Case
     {
         bool boundary, add, create, open;
         std::vector<std::wstring> expected;
     };
     const Case cases[] = {
-        {true, true, true, true, {boundary, add, created, inside}},
-        {true, true, false, true, {boundary, add, created, opened, inside}}, // another run's
-        {true, true, false, false, {boundary, add, created, opened, global}},
-        {true, false, true, true, {boundary, add, global}},
-        {false, true, true, true, {boundary, global}}, // Wine
+        {true, true, true, true, {boundary, add, created, inside, mutex, space, L"delete boundary"}},
+        {true, true, false, true, // another run's
+         {boundary, add, created, opened, inside, mutex, space, L"delete boundary"}},
+        {true, true, false, false, {boundary, add, created, opened, global, mutex, L"delete boundary"}},
+        {true, false, true, true, {boundary, add, global, mutex, L"delete boundary (stale)"}},
+        {false, true, true, true, {boundary, global, mutex}}, // Wine
     };
     for (const Case& c : cases) {
-        CNamespaceWindows windows;
-        windows.m_bBoundary = c.boundary;
-        windows.m_bAdd = c.add;
-        windows.m_bCreate = c.create;
-        windows.m_bOpen = c.open;
+        CNamespaceWindows windows(c.boundary, c.add, c.create, c.open);
         {
             CRunLock lock;
             EXPECT_EQ(lock.Take(), ERunLock::Taken);
-            EXPECT_EQ(windows.m_Events, c.expected);
-            windows.m_Events.clear();
         }
-        // Released in order: mutex, namespace, boundary (each only when it was had).
-        std::vector<std::wstring> closes = {closeAll[0]};
-        if (c.boundary && c.add && (c.create || c.open))
-            closes.push_back(closeAll[1]);
-        if (c.boundary)
-            closes.push_back(c.add ? closeAll[2] : L"delete stale boundary");
-        EXPECT_EQ(windows.m_Events, closes);
+        EXPECT_EQ(windows.m_Events, c.expected);
     }
 }
 
 // An existing mutex counts only when SYSTEM or the Administrators made it; anything an
-// ordinary user could have made first is no run in progress.
+// ordinary user could have made first is no run in progress, and is let go at once.
 TEST(RunLock, ExistingObjectIsTrustedOnlyWhenAdministratorsOwnIt)
 {
     struct Case
     {
-        DWORD createError;       // CreateMutexW: 0 a new one, else its answer
-        const wchar_t* owner;    // of the existing one; null: the owner cannot be read
+        DWORD createError;    // CreateMutexW: 0 a new one, else its answer
+        const wchar_t* owner; // of the existing one; null: the owner cannot be read
         ERunLock expected;
     };
     const Case cases[] = {
@@ -166,24 +153,17 @@ TEST(RunLock, ExistingObjectIsTrustedOnlyWhenAdministratorsOwnIt)
                 if (!c.owner || h != real || type != SE_KERNEL_OBJECT ||
                     what != OWNER_SECURITY_INFORMATION)
                     return ERROR_ACCESS_DENIED;
-                PSID sid = nullptr;
-                ConvertStringSidToSidW(c.owner, &sid);
-                *owner = sid;
-                *sd = sid; // one block, freed through the descriptor
+                ConvertStringSidToSidW(c.owner, owner);
+                *sd = *owner; // one block, freed through the descriptor
                 return ERROR_SUCCESS;
             });
         CSysHook<&CSysCalls::CloseHandle> close([&](HANDLE h) {
             closes += h == real;
             return CSysHook<&CSysCalls::CloseHandle>::Next()(h);
         });
-        {
-            CRunLock lock;
-            EXPECT_EQ(lock.Take(), c.expected) << (c.owner ? c.owner : L"-") << " " << c.createError;
-            if (c.expected == ERunLock::Untrusted && real) {
-                EXPECT_EQ(closes, 1) << "an untrusted object is let go at once";
-            }
-        }
-        EXPECT_EQ(closes, real ? 1 : 0);
+        CRunLock lock;
+        EXPECT_EQ(lock.Take(), c.expected) << (c.owner ? c.owner : L"-") << " " << c.createError;
+        EXPECT_EQ(closes, c.expected == ERunLock::Untrusted && real ? 1 : 0);
     }
 }
 
@@ -191,29 +171,24 @@ TEST(RunLock, ExistingObjectIsTrustedOnlyWhenAdministratorsOwnIt)
 // without letting go (a killed run) is free.
 TEST(RunLock, HeldIsBusyAndAbandonedIsFree)
 {
-    struct Holder
-    {
-        static DWORD WINAPI Take(void* lock)
-        {
-            return static_cast<DWORD>(static_cast<CRunLock*>(lock)->Take());
-        }
+    auto takeOnThread = [](CRunLock& lock) {
+        HANDLE thread = CreateThread(
+            nullptr, 0,
+            [](void* p) -> DWORD { return static_cast<DWORD>(static_cast<CRunLock*>(p)->Take()); },
+            &lock, 0, nullptr);
+        WaitForSingleObject(thread, INFINITE);
+        DWORD taken = 99;
+        GetExitCodeThread(thread, &taken);
+        CloseHandle(thread);
+        return static_cast<ERunLock>(taken);
     };
     CRunLock* left = new CRunLock; // never let go by its thread
-    HANDLE thread = CreateThread(nullptr, 0, &Holder::Take, left, 0, nullptr);
-    WaitForSingleObject(thread, INFINITE);
-    DWORD taken = 99;
-    GetExitCodeThread(thread, &taken);
-    CloseHandle(thread);
-    ASSERT_EQ(taken, static_cast<DWORD>(ERunLock::Taken));
+    ASSERT_EQ(takeOnThread(*left), ERunLock::Taken);
     {
         CRunLock lock;
         EXPECT_EQ(lock.Take(), ERunLock::Taken); // abandoned: ours now
         CRunLock other;
-        thread = CreateThread(nullptr, 0, &Holder::Take, &other, 0, nullptr);
-        WaitForSingleObject(thread, INFINITE);
-        GetExitCodeThread(thread, &taken);
-        CloseHandle(thread);
-        EXPECT_EQ(taken, static_cast<DWORD>(ERunLock::Busy));
+        EXPECT_EQ(takeOnThread(other), ERunLock::Busy);
     }
     delete left;
     CRunLock again;

@@ -1,272 +1,161 @@
 // Stopping and starting services through the (fake) service control manager, on the
 // virtual clock: the polls, the time-outs, the kill fallback and every failure line.
 #include "tests/app/AppTestSupport.h"
+#include "platform/Utf8.h"
 #include <functional>
 
 namespace {
 
-const std::vector<DWORD> kRunning = {SERVICE_RUNNING};
-const std::vector<DWORD> kStopped = {SERVICE_STOPPED};
+const std::wstring kStop = L"MyStopService", kStart = L"MyStartService";
+const std::wstring kLong(1020, L'a'); // "C:\" and this: 1,023 characters
 
-class ServiceControlTest : public AppTest
+// The three lines of the kill fallback.
+std::vector<std::wstring> Kill(const std::wstring& exe, bool killed)
 {
-protected:
-    ~ServiceControlTest() override
-    {
-        EXPECT_TRUE(m_Scm.AllClosedInOrder());
-        EXPECT_TRUE(m_Processes.AllClosed());
-    }
+    return {Info(kStop, L"KillProcess " + exe), All(L"KillProcess", L"szProcess=" + exe),
+            Info(kStop, L"KillProcess " + exe + (killed ? L" result=ok" : L" result=fail"))};
+}
 
-    // The lines after "szName=%s".
-    std::vector<std::wstring> Lines() const
-    {
-        std::vector<std::wstring> m = Messages();
-        return m.empty() ? m : std::vector<std::wstring>(m.begin() + 1, m.end());
-    }
-
-    CFakeScm m_Scm;
-    CFakeProcesses m_Processes;
-    CVirtualClock m_Clock;
+struct Case
+{
+    const char* what;
+    bool stop; // MyStopService, else MyStartService
+    std::function<void(CFakeScm&)> arrange;
+    DWORD timeout;
+    bool result;
+    std::vector<std::wstring> lines; // after "szName=..."
+    size_t sleeps;                   // of a second each
+    std::vector<DWORD> killed;       // of the processes cvprobe.exe (30) and cvhost.exe (31)
 };
 
-const wchar_t kStop[] = L"MyStopService - ";
-const wchar_t kStart[] = L"MyStartService - ";
-
-std::wstring Error(const wchar_t* tag, const wchar_t* text)
+void Service(CFakeScm& scm, std::vector<DWORD> states, std::wstring binaryPath = L"")
 {
-    return L"[ERROR]:  " + std::wstring(tag) + text;
+    CFakeService& s = scm.Add(L"CVMSG", binaryPath);
+    s.states = std::move(states);
 }
 
-std::wstring Info(const wchar_t* tag, const std::wstring& text)
-{
-    return L"[INFO]:   " + std::wstring(tag) + text;
-}
+const DWORD R = SERVICE_RUNNING, S = SERVICE_STOPPED, SP = SERVICE_STOP_PENDING,
+            RP = SERVICE_START_PENDING;
+
+const Case kCases[] = {
+    {"stopped already", true, [](CFakeScm& scm) { Service(scm, {S}); }, 60000, true, {}, 0, {}},
+    {"the stop's block says stopped",
+     true, [](CFakeScm& scm) { scm.Add(L"CVMSG").stateAfterControl = S; }, 60000, true, {}, 0, {}},
+    // The refusal's block says whether the service is stopped already (one stopping on its
+    // own): then no poll; otherwise polling finds it stopped later.
+    {"stop refused, block says stopped", true,
+     [](CFakeScm& scm) {
+         CFakeService& s = scm.Add(L"CVMSG");
+         s.refuseControl = true;
+         s.stateAfterControl = S;
+     },
+     60000, true, {Error(kStop, L"ControlService() failed")}, 0, {}},
+    {"stop refused, stops later", true,
+     [](CFakeScm& scm) {
+         Service(scm, {R, SP, SP, S});
+         scm.m_Services[L"CVMSG"].refuseControl = true;
+     },
+     60000, true, {Error(kStop, L"ControlService() failed")}, 3, {}},
+    {"never stops: killed by the file name", true,
+     [](CFakeScm& scm) { Service(scm, {R, SP}, L"\"C:\\CV\\cvprobe.exe\" -service"); }, 60000,
+     false, Kill(L"cvprobe.exe", true), 60, {30}},
+    {"unquoted path with arguments", true,
+     [](CFakeScm& scm) { Service(scm, {SP}, L"C:\\CV\\cvprobe.exe -service"); }, 2000, false,
+     Kill(L"cvprobe.exe -service", false), 2, {}},
+    {"bare name", true, [](CFakeScm& scm) { Service(scm, {SP}, L"cvprobe.exe"); }, 2000, false,
+     Kill(L"cvprobe.exe", true), 2, {30}},
+    {"unclosed quote", true, [](CFakeScm& scm) { Service(scm, {SP}, L"\"C:\\CV\\cvhost.exe"); },
+     2000, false, Kill(L"cvhost.exe", true), 2, {31}},
+    {"empty quotes", true, [](CFakeScm& scm) { Service(scm, {SP}, L"\"\" -service"); }, 2000,
+     false, Kill(L"", false), 2, {}},
+    {"folder only", true, [](CFakeScm& scm) { Service(scm, {SP}, L"C:\\CV\\"); }, 1000, false,
+     Kill(L"", false), 1, {}},
+    {"1023 characters", true, [](CFakeScm& scm) { Service(scm, {SP}, L"C:\\" + kLong); }, 1000,
+     false, Kill(kLong, false), 1, {}},
+    {"no manager", true, [](CFakeScm& scm) { scm.m_bManagerFails = true; }, 3000, false,
+     {Error(kStop, L"OpenSCManager() failed")}, 0, {}},
+    {"no service", true, [](CFakeScm&) {}, 3000, false,
+     {Error(kStop, L"OpenService() failed, name=CVMSG")}, 0, {}},
+    {"first status fails", true, [](CFakeScm& scm) { scm.Add(L"CVMSG").failStatusAt = 1; }, 3000,
+     false, {Error(kStop, L"QueryServiceStatus() failed")}, 0, {}},
+    {"a poll fails", true, [](CFakeScm& scm) { scm.Add(L"CVMSG").failStatusAt = 3; }, 3000, false,
+     {Error(kStop, L"QueryServiceStatus() failed")}, 2, {}},
+    {"no configuration", true,
+     [](CFakeScm& scm) {
+         Service(scm, {SP}, L"C:\\CV\\cvprobe.exe");
+         scm.m_Services[L"CVMSG"].failConfig = true;
+     },
+     3000, false, {Error(kStop, L"QueryServiceConfig() failed")}, 3, {}},
+    {"no binary path", true, [](CFakeScm& scm) { scm.Add(L"CVMSG").states = {SP}; }, 3000, false,
+     {Error(kStop, L"No binary path name founded\n")}, 3, {}},
+    {"empty binary path", true, [](CFakeScm& scm) { Service(scm, {SP}); }, 3000, false,
+     {Error(kStop, L"No binary path name founded\n")}, 3, {}},
+    {"1024 characters", true, [](CFakeScm& scm) { Service(scm, {SP}, L"C:\\" + kLong + L"a"); },
+     3000, false, {Error(kStop, L"Binary path name too long: C:\\" + kLong + L"a")}, 3, {}},
+
+    {"running already", false, [](CFakeScm& scm) { Service(scm, {R}); }, 60000, true, {}, 0, {}},
+    // A first poll made before any sleep would show as one sleep fewer.
+    {"polls until running", false, [](CFakeScm& scm) { Service(scm, {S, RP, R}); }, 60000, true,
+     {}, 2, {}},
+    {"still starting counts as started", false, [](CFakeScm& scm) { Service(scm, {S, RP}); },
+     60000, true, {}, 60, {}},
+    {"no manager", false, [](CFakeScm& scm) { scm.m_bManagerFails = true; }, 60000, false,
+     {Error(kStart, L"OpenSCManager() failed")}, 0, {}},
+    {"no service", false, [](CFakeScm&) {}, 60000, false, {Error(kStart, L"OpenService() failed")},
+     0, {}},
+    {"first status fails", false, [](CFakeScm& scm) { scm.Add(L"CVMSG").failStatusAt = 1; }, 60000,
+     false, {Error(kStart, L"- QueryServiceStatus() failed")}, 0, {}},
+    {"a poll fails", false,
+     [](CFakeScm& scm) {
+         Service(scm, {S});
+         scm.m_Services[L"CVMSG"].failStatusAt = 4;
+     },
+     60000, false, {Error(kStart, L"- QueryServiceStatus() failed")}, 3, {}},
+    {"start refused", false,
+     [](CFakeScm& scm) {
+         Service(scm, {S});
+         scm.m_Services[L"CVMSG"].refuseStart = true;
+     },
+     60000, false, {Error(kStart, L"StartService() failed")}, 0, {}},
+};
+
+using ServiceControlTest = AppTest;
 
 } // namespace
 
-TEST_F(ServiceControlTest, StopOfAStoppedServiceSendsNothing)
+TEST_F(ServiceControlTest, StopsAndStarts)
 {
-    m_Scm.Add(L"CVUPDATE").states = kStopped;
-    EXPECT_TRUE(MyStopService(L"CVUPDATE", 60000));
-    const CFakeService& s = m_Scm.m_Services[L"CVUPDATE"];
-    EXPECT_EQ(s.statusCalls, 1);
-    EXPECT_TRUE(s.controls.empty());
-    EXPECT_EQ(m_Clock.Now(), 0u);
-    EXPECT_EQ(Messages(),
-              (std::vector<std::wstring>{L"[ALL]:    MyStopService - szName=CVUPDATE"}));
-    EXPECT_EQ(m_Scm.m_ManagerAccess, (std::vector<DWORD>{0xF003F}));
-    EXPECT_EQ(m_Scm.m_ServiceOpens,
-              (std::vector<std::pair<std::wstring, DWORD>>{{L"CVUPDATE", 0xF003F}}));
-    EXPECT_EQ(m_Scm.m_Events, (std::vector<std::wstring>{L"open manager", L"open CVUPDATE",
-                                                         L"close CVUPDATE", L"close manager"}));
-}
-
-TEST_F(ServiceControlTest, StopThatTheControlAnswersStoppedNeedsNoPoll)
-{
-    CFakeService& s = m_Scm.Add(L"CVMSG");
-    s.stateAfterControl = SERVICE_STOPPED;
-    EXPECT_TRUE(MyStopService(L"CVMSG", 60000));
-    EXPECT_EQ(s.controls, (std::vector<DWORD>{SERVICE_CONTROL_STOP}));
-    EXPECT_TRUE(m_Clock.Sleeps().empty());
-}
-
-TEST_F(ServiceControlTest, StopThatNeverEndsKillsTheExecutableAndFails)
-{
-    CFakeService& s = m_Scm.Add(L"CVPROBE", L"\"C:\\CV\\cvprobe.exe\" -service");
-    s.states = {SERVICE_RUNNING, SERVICE_STOP_PENDING};
-    m_Processes.m_List = {{L"cvprobe.exe", 30}, {L"cvhost.exe", 31}};
-    EXPECT_FALSE(MyStopService(L"CVPROBE", 60000));
-    EXPECT_EQ(m_Clock.Sleeps(), std::vector<DWORD>(60, 1000));
-    EXPECT_EQ(s.statusCalls, 61);
-    EXPECT_EQ(s.configBufferSizes, (std::vector<DWORD>{8192}));
-    EXPECT_EQ(m_Processes.m_Terminated, (std::vector<DWORD>{30}));
-    EXPECT_EQ(Lines(),
-              (std::vector<std::wstring>{Info(kStop, L"KillProcess cvprobe.exe"),
-                                         L"[ALL]:    KillProcess - szProcess=cvprobe.exe",
-                                         Info(kStop, L"KillProcess cvprobe.exe result=ok")}));
-}
-
-TEST_F(ServiceControlTest, KillFallbackTakesTheFileNameOfTheBinaryPath)
-{
-    struct Case
-    {
-        std::wstring binaryPath, exe;
-        bool killed;
-    };
-    const Case cases[] = {
-        {L"\"C:\\Program Files\\CV\\cvprobe.exe\" -service", L"cvprobe.exe", true},
-        {L"C:\\CV\\cvprobe.exe -service", L"cvprobe.exe -service", false},
-        {L"cvprobe.exe", L"cvprobe.exe", true},
-        {L"\"C:\\CV\\cvprobe.exe", L"cvprobe.exe", true},
-        {L"\"\" -service", L"", false},
-        {L"C:\\CV\\", L"", false},
-    };
-    for (const Case& c : cases) {
-        CFakeScm scm;
-        scm.Add(L"CVPROBE", c.binaryPath).states = {SERVICE_STOP_PENDING};
-        CFakeProcesses processes({{L"cvprobe.exe", 30}});
-        m_Debugger.Clear();
-        EXPECT_FALSE(MyStopService(L"CVPROBE", 2000));
-        std::vector<std::wstring> lines = Lines();
-        ASSERT_EQ(lines.size(), 3u);
-        EXPECT_EQ(lines[0], Info(kStop, L"KillProcess " + c.exe));
-        EXPECT_EQ(lines[2], Info(kStop, L"KillProcess " + c.exe +
-                                            (c.killed ? L" result=ok" : L" result=fail")));
-        EXPECT_EQ(processes.m_Terminated.size(), c.killed ? 1u : 0u);
-        EXPECT_TRUE(scm.AllClosedInOrder());
-    }
-}
-
-TEST_F(ServiceControlTest, KillFallbackResultDoesNotChangeTheAnswer)
-{
-    m_Scm.Add(L"CVPROBE", L"C:\\CV\\cvprobe.exe").states = {SERVICE_STOP_PENDING};
-    m_Processes.m_List = {{L"cvprobe.exe", 30, false, /*refuseTerminate=*/true}};
-    EXPECT_FALSE(MyStopService(L"CVPROBE", 1000));
-    EXPECT_EQ(Lines().back(), Info(kStop, L"KillProcess cvprobe.exe result=fail"));
-}
-
-TEST_F(ServiceControlTest, RefusedStopReadsTheStateItReportedThenPolls)
-{
-    // The refusal's block says whether the service is already stopped (one stopping on
-    // its own): then no poll; otherwise polling finds it stopped later.
-    for (DWORD reported : {DWORD(SERVICE_STOPPED), DWORD(SERVICE_STOP_PENDING)}) {
-        CFakeScm scm;
-        CVirtualClock clock;
-        CFakeService& s = scm.Add(L"CVUPDATE");
-        s.refuseControl = true;
-        s.stateAfterControl = reported;
-        s.states = {SERVICE_RUNNING, SERVICE_STOP_PENDING, SERVICE_STOP_PENDING, SERVICE_STOPPED};
-        m_Debugger.Clear();
-        EXPECT_TRUE(MyStopService(L"CVUPDATE", 60000));
-        EXPECT_EQ(Lines(), (std::vector<std::wstring>{Error(kStop, L"ControlService() failed")}));
-        EXPECT_EQ(clock.Sleeps(), reported == SERVICE_STOPPED ? std::vector<DWORD>{}
-                                                              : std::vector<DWORD>(3, 1000));
-        EXPECT_TRUE(scm.AllClosedInOrder());
-    }
-}
-
-TEST_F(ServiceControlTest, StopFailures)
-{
-    struct Case
-    {
-        const wchar_t* name;
-        std::function<void(CFakeScm&)> arrange;
-        std::wstring line;
-        size_t sleeps;
-    };
-    const Case cases[] = {
-        {L"CVMSG", [](CFakeScm& scm) { scm.m_bManagerFails = true; }, L"OpenSCManager() failed", 0},
-        {L"NOSUCH", [](CFakeScm&) {}, L"OpenService() failed, name=NOSUCH", 0},
-        {L"CVMSG", [](CFakeScm& scm) { scm.Add(L"CVMSG").failStatusAt = 1; },
-         L"QueryServiceStatus() failed", 0},
-        {L"CVMSG", [](CFakeScm& scm) { scm.Add(L"CVMSG").failStatusAt = 3; },
-         L"QueryServiceStatus() failed", 2},
-        {L"CVMSG",
-         [](CFakeScm& scm) {
-             CFakeService& s = scm.Add(L"CVMSG", L"C:\\CV\\cvmsg.exe");
-             s.states = {SERVICE_STOP_PENDING};
-             s.failConfig = true;
-         },
-         L"QueryServiceConfig() failed", 3},
-        {L"CVMSG", [](CFakeScm& scm) { scm.Add(L"CVMSG").states = {SERVICE_STOP_PENDING}; },
-         L"No binary path name founded\n", 3},
-        {L"CVMSG", [](CFakeScm& scm) { scm.Add(L"CVMSG", L"").states = {SERVICE_STOP_PENDING}; },
-         L"No binary path name founded\n", 3},
-        {L"CVMSG",
-         [](CFakeScm& scm) {
-             scm.Add(L"CVMSG", L"C:\\" + std::wstring(1021, L'a')).states = {SERVICE_STOP_PENDING};
-         },
-         L"Binary path name too long: C:\\" + std::wstring(1021, L'a'), 3},
-    };
-    for (const Case& c : cases) {
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.what);
         CFakeScm scm;
         c.arrange(scm);
+        CFakeProcesses processes({{L"cvprobe.exe", 30}, {L"cvhost.exe", 31}});
         CVirtualClock clock;
         m_Debugger.Clear();
-        EXPECT_FALSE(MyStopService(c.name, 3000));
-        EXPECT_EQ(Lines(), (std::vector<std::wstring>{Error(kStop, c.line.c_str())}));
-        EXPECT_EQ(clock.Sleeps().size(), c.sleeps);
+        EXPECT_EQ(c.stop ? MyStopService(L"CVMSG", c.timeout) : MyStartService(L"CVMSG", c.timeout),
+                  c.result);
+        std::vector<std::wstring> expected = {All(c.stop ? kStop : kStart, L"szName=CVMSG")};
+        expected.insert(expected.end(), c.lines.begin(), c.lines.end());
+        EXPECT_EQ(Messages(), expected);
+        EXPECT_EQ(clock.Sleeps(), std::vector<DWORD>(c.sleeps, 1000));
+        EXPECT_EQ(processes.m_Terminated, c.killed);
         EXPECT_TRUE(scm.AllClosedInOrder());
-        EXPECT_EQ(m_Processes.m_nSnapshots, 0);
+        EXPECT_TRUE(processes.AllClosed());
     }
 }
 
-TEST_F(ServiceControlTest, BinaryPathOf1023CharactersIsUsedForTheKill)
+// What is asked of the manager: all access to it; to a service what each operation needs.
+TEST_F(ServiceControlTest, CallsAndTheirArguments)
 {
-    const std::wstring exe(1020, L'b');
-    m_Scm.Add(L"CVMSG", L"C:\\" + exe).states = {SERVICE_STOP_PENDING}; // 1023 characters
+    CFakeScm scm;
+    Service(scm, {R, SP}, L"C:\\CV\\cvprobe.exe");
+    CFakeProcesses processes;
+    CVirtualClock clock;
     EXPECT_FALSE(MyStopService(L"CVMSG", 1000));
-    EXPECT_EQ(Lines().front(), Info(kStop, L"KillProcess " + exe));
-}
-
-TEST_F(ServiceControlTest, StartOfARunningServiceSendsNothing)
-{
-    m_Scm.Add(L"CVMSG").states = kRunning;
-    EXPECT_TRUE(MyStartService(L"CVMSG", 60000));
-    EXPECT_EQ(m_Scm.m_Services[L"CVMSG"].starts, 0);
-    EXPECT_EQ(Messages(), (std::vector<std::wstring>{L"[ALL]:    MyStartService - szName=CVMSG"}));
-    EXPECT_EQ(m_Scm.m_ManagerAccess, (std::vector<DWORD>{0xF003F}));
-    EXPECT_EQ(m_Scm.m_ServiceOpens,
-              (std::vector<std::pair<std::wstring, DWORD>>{{L"CVMSG", 0xF01FF}}));
-}
-
-TEST_F(ServiceControlTest, StartPollsAfterASleepUntilRunning)
-{
-    CFakeService& s = m_Scm.Add(L"CVUPDATE");
-    // A first poll made before any sleep would show as one sleep fewer.
-    s.states = {SERVICE_STOPPED, SERVICE_START_PENDING, SERVICE_RUNNING};
-    EXPECT_TRUE(MyStartService(L"CVUPDATE", 60000));
-    EXPECT_EQ(s.starts, 1);
-    EXPECT_EQ(s.statusCalls, 3);
-    EXPECT_EQ(m_Clock.Sleeps(), (std::vector<DWORD>{1000, 1000}));
-    EXPECT_TRUE(Lines().empty());
-}
-
-TEST_F(ServiceControlTest, StartPendingForeverCountsAsStarted)
-{
-    m_Scm.Add(L"CVUPDATE").states = {SERVICE_STOPPED, SERVICE_START_PENDING};
-    EXPECT_TRUE(MyStartService(L"CVUPDATE", 60000));
-    EXPECT_EQ(m_Clock.Sleeps(), std::vector<DWORD>(60, 1000));
-    EXPECT_EQ(m_Scm.m_Services[L"CVUPDATE"].statusCalls, 61);
-}
-
-TEST_F(ServiceControlTest, StartFailures)
-{
-    struct Case
-    {
-        const wchar_t* name;
-        std::function<void(CFakeScm&)> arrange;
-        const wchar_t* line;
-        size_t sleeps;
-    };
-    const Case cases[] = {
-        {L"CVMSG", [](CFakeScm& scm) { scm.m_bManagerFails = true; }, L"OpenSCManager() failed", 0},
-        {L"NOSUCH", [](CFakeScm&) {}, L"OpenService() failed", 0},
-        {L"CVMSG", [](CFakeScm& scm) { scm.Add(L"CVMSG").failStatusAt = 1; },
-         L"- QueryServiceStatus() failed", 0},
-        {L"CVMSG",
-         [](CFakeScm& scm) {
-             CFakeService& s = scm.Add(L"CVMSG");
-             s.states = {SERVICE_STOPPED};
-             s.failStatusAt = 4;
-         },
-         L"- QueryServiceStatus() failed", 3},
-        {L"CVMSG",
-         [](CFakeScm& scm) {
-             CFakeService& s = scm.Add(L"CVMSG");
-             s.states = {SERVICE_STOPPED};
-             s.refuseStart = true;
-         },
-         L"StartService() failed", 0},
-    };
-    for (const Case& c : cases) {
-        CFakeScm scm;
-        c.arrange(scm);
-        CVirtualClock clock;
-        m_Debugger.Clear();
-        EXPECT_FALSE(MyStartService(c.name, 60000));
-        EXPECT_EQ(Lines(), (std::vector<std::wstring>{Error(kStart, c.line)}));
-        EXPECT_EQ(clock.Sleeps().size(), c.sleeps);
-        EXPECT_TRUE(scm.AllClosedInOrder());
-    }
+    EXPECT_TRUE(MyStartService(L"CVMSG", 1000));
+    EXPECT_EQ(scm.m_Events, (std::vector<std::wstring>{
+                                L"open manager 983103", L"open CVMSG 983103", L"control 1",
+                                L"config 8192", L"close CVMSG", L"close manager",
+                                L"open manager 983103", L"open CVMSG 983551", L"start",
+                                L"close CVMSG", L"close manager"}));
 }

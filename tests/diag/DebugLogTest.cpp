@@ -1,5 +1,5 @@
 // The debug log: exact bytes of the file, levels, the start and stop markers, the
-// debugger output, the 5 MiB trim and a missing folder.
+// debugger output, the 5 MiB trim, failing writes and files the log must not write.
 #include "diag/DebugLog.h"
 #include "tests/support/SysHooks.h"
 #include "tests/support/TestFiles.h"
@@ -14,198 +14,31 @@ namespace {
 
 const std::string kBom = "\xEF\xBB\xBF";
 const std::string kPrefix = "[PID:00001234][TID:00005678][2011-04-02-14:05:33][~][SANARIX]";
+const std::wstring kWidePrefix = L"[PID:00001234][TID:00005678][2011-04-02-14:05:33][~][SANARIX]";
 
 // Fixed process id, thread id and local time, so that whole lines can be compared.
-class FixedClock
+class CFixedFields
 {
-public:
-    FixedClock()
-        : m_pid([] { return DWORD(1234); }), m_tid([] { return DWORD(5678); }),
-          m_time([](LPSYSTEMTIME st) {
-              *st = SYSTEMTIME{};
-              st->wYear = 2011;
-              st->wMonth = 4;
-              st->wDay = 2;
-              st->wHour = 14;
-              st->wMinute = 5;
-              st->wSecond = 33;
-          })
-    {
-    }
-
-private:
-    CSysHook<&CSysCalls::GetCurrentProcessId> m_pid;
-    CSysHook<&CSysCalls::GetCurrentThreadId> m_tid;
-    CSysHook<&CSysCalls::GetLocalTime> m_time;
+    CSysHook<&CSysCalls::GetCurrentProcessId> m_pid{[] { return DWORD(1234); }};
+    CSysHook<&CSysCalls::GetCurrentThreadId> m_tid{[] { return DWORD(5678); }};
+    CSysHook<&CSysCalls::GetLocalTime> m_time{[](LPSYSTEMTIME st) {
+        *st = SYSTEMTIME{2011, 4, 6, 2, 14, 5, 33, 0};
+    }};
 };
 
-class DebugLogTest : public ::testing::Test
+std::string Line(const std::string& text)
 {
-protected:
-    std::string FileBytes() { return ReadFileBytes(m_sFile); }
-    std::string Line(const std::string& text) { return kPrefix + text + "\r\n"; }
-    std::string StartMarker() { return Line("") + Line("") + Line("=====started====="); }
-
-    CTempDir m_Dir;
-    std::wstring m_sFile = m_Dir.Join(L"sanarix.dbg");
-    FixedClock m_Clock;
-    CDebugCapture m_Debugger;
-};
-
-TEST_F(DebugLogTest, FileBytesMatchTheLineFormatExactly)
-{
-    CDebugLog log;
-    log.Start(L"[SANARIX]");
-    log.SetDebugFile(m_sFile.c_str());
-    log.Log(DBG_ALL, L"DoSanarix", L"InitGlobals() ...");
-    log.Log(DBG_ERROR, L"GetServicePath", L"OpenService() failed");
-    log.Log(DBG_INFO, L"StopCVApp", L"WaitForSingleObject handle=0x%0.8X ok", 0x1A4u);
-    log.Log(DBG_WARNING, L"T", L"w");
-    log.Log(DBG_ALL, L"DoSanarix", L"g_sCVPath=%s count=%d", L"C:\\Program Files\\\x00E9", -3);
-    log.Stop();
-    std::string expected = kBom + StartMarker() +
-                           Line("[ALL]:    DoSanarix - InitGlobals() ...") +
-                           Line("[ERROR]:  GetServicePath - OpenService() failed") +
-                           Line("[INFO]:   StopCVApp - WaitForSingleObject handle=0x000001A4 ok") +
-                           Line("[WARNING]:T - w") +
-                           Line("[ALL]:    DoSanarix - g_sCVPath=C:\\Program Files\\\xC3\xA9 count=-3") +
-                           Line("=====stopped=====");
-    EXPECT_EQ(FileBytes(), expected);
+    return kPrefix + text + "\r\n";
 }
 
-TEST_F(DebugLogTest, EmptyAndNullTagsAndFormats)
+std::string StartMarker()
 {
-    CDebugLog log;
-    log.Start(L"[SANARIX]");
-    log.SetDebugFile(m_sFile.c_str());
-    log.Log(DBG_ALL, L"DoSanarix", L"");
-    log.Log(DBG_ALL, L"DoSanarix", nullptr);
-    log.Log(DBG_ERROR, L"", L"text %d", 5);
-    log.Log(DBG_ERROR, nullptr, L"text");
-    log.Log(DBG_INFO, nullptr, nullptr);
-    log.WriteLine(nullptr);
-    log.WriteLine(L"");
-    std::string expected = kBom + StartMarker() + Line("[ALL]:    DoSanarix - ") +
-                           Line("[ALL]:    DoSanarix - ") + Line("[ERROR]:  text 5") +
-                           Line("[ERROR]:  text") + Line("[INFO]:   ") + Line("") + Line("");
-    EXPECT_EQ(FileBytes(), expected);
+    return Line("") + Line("") + Line("=====started=====");
 }
 
-TEST_F(DebugLogTest, OnlyDefinedLevelsAreWritten)
-{
-    CDebugLog log;
-    log.Start(L"[SANARIX]");
-    log.SetDebugFile(m_sFile.c_str());
-    for (unsigned level : {0u, 5u, 50u, 99u, 100u, 101u, 1000u, 0xFFFFFFFFu})
-        log.Log(level, L"T", L"dropped %u", level);
-    log.Log(DBG_LOG1, L"T", L"a");
-    log.Log(DBG_ACT3, L"T", L"b");
-    log.Log(DBG_VIRUS_INFO, nullptr, L"c");
-    log.DefineLevel(50, L"[FIFTY]:", true);
-    log.Log(50, L"T", L"d");
-    log.DefineLevel(DBG_INFO, L"[INFO]:   ", false);
-    log.Log(DBG_INFO, L"T", L"disabled");
-    log.DefineLevel(150, L"[BIG]:", true);
-    log.Log(150, L"T", L"e");
-    std::string expected = kBom + StartMarker() + Line("[LOG1]:T - a") + Line("[ACT3]:T - b") +
-                           Line("[VIRUS_INFO]:c") + Line("[FIFTY]:T - d") + Line("[BIG]:T - e");
-    EXPECT_EQ(FileBytes(), expected);
-}
+const std::string kYs = Line("[ALL]:    T - " + std::string(1000, 'y'));
 
-TEST_F(DebugLogTest, NothingBeforeStartAndDebuggerOnlyBeforeTheFile)
-{
-    CDebugLog log;
-    log.Log(DBG_ALL, L"T", L"before start");
-    log.WriteLine(L"before start");
-    EXPECT_TRUE(m_Debugger.Lines().empty());
-    log.Start(L"[SANARIX]");
-    log.Log(DBG_ALL, L"T", L"debugger only");
-    ASSERT_EQ(m_Debugger.Lines().size(), 1u);
-    EXPECT_EQ(m_Debugger.Lines()[0], L"[PID:00001234][TID:00005678][2011-04-02-14:05:33][~]"
-                                      L"[SANARIX][ALL]:    T - debugger only\n");
-    EXPECT_FALSE(FileExists(m_sFile));
-    log.SetDebugFile(m_sFile.c_str());
-    EXPECT_EQ(FileBytes(), kBom + StartMarker());
-    // The file name is announced to the debugger, then every file line reaches it too.
-    ASSERT_EQ(m_Debugger.Lines().size(), 5u);
-    EXPECT_EQ(m_Debugger.Lines()[1], L"Debug file: " + m_sFile + L"\n");
-}
-
-TEST_F(DebugLogTest, AppendsAcrossRunsWithOneByteOrderMark)
-{
-    for (int run = 0; run < 2; ++run) {
-        CDebugLog log;
-        log.Start(L"[SANARIX]");
-        log.SetDebugFile(m_sFile.c_str());
-        log.Log(DBG_ALL, L"DoSanarix", L"ok");
-    }
-    std::string run = StartMarker() + Line("[ALL]:    DoSanarix - ok") + Line("=====stopped=====");
-    EXPECT_EQ(FileBytes(), kBom + run + run);
-}
-
-TEST_F(DebugLogTest, StopWritesTheMarkerOnceAndEndsLogging)
-{
-    CDebugLog log;
-    log.Start(L"[SANARIX]");
-    log.SetDebugFile(m_sFile.c_str());
-    log.Stop();
-    log.Log(DBG_ALL, L"T", L"after stop");
-    log.Stop();
-    std::string bytes = FileBytes();
-    EXPECT_EQ(bytes, kBom + StartMarker() + Line("=====stopped====="));
-}
-
-TEST_F(DebugLogTest, MissingFolderKeepsTheDebuggerOutput)
-{
-    std::wstring missing = m_Dir.Join(L"no\\such\\folder\\sanarix.dbg");
-    CDebugLog log;
-    log.Start(L"[SANARIX]");
-    log.SetDebugFile(missing.c_str());
-    m_Debugger.Clear();
-    log.Log(DBG_ALL, L"T", L"still here");
-    log.Log(DBG_ALL, L"T", L"and here");
-    ASSERT_EQ(m_Debugger.Lines().size(), 4u);
-    EXPECT_EQ(m_Debugger.Lines()[0], L"[PID:00001234][TID:00005678][2011-04-02-14:05:33][~]"
-                                      L"[SANARIX][ALL]:    T - still here\n");
-    EXPECT_EQ(m_Debugger.Lines()[1], L"Cannot open debug file: " + missing + L"\n");
-    EXPECT_EQ(m_Debugger.Lines()[3], L"Cannot open debug file: " + missing + L"\n");
-    EXPECT_FALSE(FileExists(missing));
-}
-
-TEST_F(DebugLogTest, PathThatDoesNotFitIsRefusedNotCut)
-{
-    std::wstring longPath = m_Dir.Join(std::wstring(300, L'a'));
-    std::wstring cut = longPath.substr(0, 255);
-    CDebugLog log;
-    log.Start(L"[SANARIX]");
-    log.SetDebugFile(longPath.c_str());
-    log.Log(DBG_ALL, L"T", L"x");
-    EXPECT_EQ(log.GetFile()[0], L'\0');
-    EXPECT_FALSE(FileExists(cut));
-    EXPECT_NE(m_Debugger.All().find(L"T - x"), std::wstring::npos);
-}
-
-TEST_F(DebugLogTest, OverlongTextsAreCutButLinesStayWhole)
-{
-    CDebugLog log;
-    log.Start(std::wstring(400, L't').c_str());
-    log.SetDebugFile(m_sFile.c_str());
-    m_Debugger.Clear();
-    std::wstring big(20000, L'x');
-    log.Log(DBG_ALL, L"T", L"%s", big.c_str());
-    log.Log(DBG_ALL, L"T", L"next");
-    ASSERT_EQ(m_Debugger.Lines().size(), 2u);
-    const std::wstring& first = m_Debugger.Lines()[0];
-    EXPECT_EQ(first.size(), CDebugLog::kLineChars - 1);
-    EXPECT_EQ(first.back(), L'\n');
-    // The tag was cut to 255 characters.
-    EXPECT_NE(first.find(L"[~]" + std::wstring(255, L't') + L"[ALL]"), std::wstring::npos);
-    std::string bytes = FileBytes();
-    EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
-    EXPECT_NE(bytes.find("[ALL]:    T - next\r\n"), std::string::npos);
-}
-
-// A file of about 5 MiB made of numbered lines, each line 100 bytes with CR LF.
+// A file of numbered lines of 100 bytes (CR LF included), cut to the given size.
 std::string BigLog(size_t bytes)
 {
     std::string out = kBom;
@@ -218,92 +51,178 @@ std::string BigLog(size_t bytes)
     return out;
 }
 
-TEST_F(DebugLogTest, TrimKeepsTheCompleteLinesOfTheLastHalf)
+class DebugLogTest : public ::testing::Test
 {
-    std::string old = BigLog(5242000);
-    ASSERT_TRUE(WriteFileBytes(m_sFile, old));
-    CDebugLog log;
-    log.Start(L"[SANARIX]");
-    // SetDebugFile's three lines are short: the file stays below the limit until then.
-    log.SetDebugFile(m_sFile.c_str());
-    // The old file ends inside a line: the run's first line starts on a line of its own.
-    std::string afterMarker = FileBytes();
-    ASSERT_TRUE(afterMarker == old + "\r\n" + StartMarker());
-    log.Log(DBG_ALL, L"T", L"%s", std::wstring(1000, L'y').c_str());
+protected:
+    std::string FileBytes() { return ReadFileBytes(m_sFile); }
+    // A log started on the file, its start marker written.
+    void Open(CDebugLog& log, const std::wstring& tag = L"[SANARIX]")
+    {
+        log.Start(tag.c_str());
+        log.SetDebugFile(m_sFile.c_str());
+    }
+    void LogYs(CDebugLog& log) { log.Log(DBG_ALL, L"T", L"%s", std::wstring(1000, L'y').c_str()); }
 
-    long long size = static_cast<long long>(afterMarker.size());
-    long long offset = (size - 0x280000) & ~3LL;
-    std::string tail = afterMarker.substr(static_cast<size_t>(offset));
-    size_t firstBreak = tail.find_first_of("\r\n");
-    size_t keep = tail.find_first_not_of("\r\n", firstBreak);
-    std::string expected = kBom + tail.substr(keep) + Line("[ALL]:    T - " + std::string(1000, 'y'));
-    std::string bytes = FileBytes();
-    EXPECT_EQ(bytes.size(), expected.size());
-    EXPECT_TRUE(bytes == expected);
-    EXPECT_LT(bytes.size(), 0x280000u + 2000u);
+    CTempDir m_Dir;
+    std::wstring m_sFile = m_Dir.Join(L"sanarix.dbg");
+    CFixedFields m_Fields;
+    CDebugCapture m_Debugger;
+};
+
+TEST_F(DebugLogTest, FileBytesMatchTheLineFormatExactly)
+{
+    for (int run = 0; run < 2; ++run) {
+        CDebugLog log;
+        Open(log);
+        log.Log(DBG_ALL, L"DoSanarix", L"InitGlobals() ...");
+        log.Log(DBG_ERROR, L"GetServicePath", L"OpenService() failed");
+        log.Log(DBG_INFO, L"StopCVApp", L"WaitForSingleObject handle=0x%0.8X ok", 0x1A4u);
+        log.Log(DBG_WARNING, L"T", L"w");
+        log.Log(DBG_ALL, L"DoSanarix", L"g_sCVPath=%s count=%d", L"C:\\Program Files\\\x00E9", -3);
+        log.Log(DBG_ALL, L"DoSanarix", nullptr);
+        log.Log(DBG_ERROR, L"", L"text %d", 5);
+        log.Log(DBG_INFO, nullptr, nullptr);
+        log.WriteLine(nullptr);
+        for (unsigned level : {0u, 5u, 50u, 99u, 100u, 101u, 1000u, 0xFFFFFFFFu})
+            log.Log(level, L"T", L"dropped %u", level);
+        log.Log(DBG_LOG1, L"T", L"a");
+        log.Log(DBG_ACT3, L"T", L"b");
+        log.Log(DBG_VIRUS_INFO, nullptr, L"c");
+        log.DefineLevel(150, L"[BIG]:", true);
+        log.Log(150, L"T", L"d");
+        log.DefineLevel(DBG_INFO, L"[INFO]:   ", false);
+        log.Log(DBG_INFO, L"T", L"disabled");
+        log.Stop();
+        log.Log(DBG_ALL, L"T", L"after stop");
+        log.Stop();
+    }
+    const std::string run =
+        StartMarker() + Line("[ALL]:    DoSanarix - InitGlobals() ...") +
+        Line("[ERROR]:  GetServicePath - OpenService() failed") +
+        Line("[INFO]:   StopCVApp - WaitForSingleObject handle=0x000001A4 ok") +
+        Line("[WARNING]:T - w") +
+        Line("[ALL]:    DoSanarix - g_sCVPath=C:\\Program Files\\\xC3\xA9 count=-3") +
+        Line("[ALL]:    DoSanarix - ") + Line("[ERROR]:  text 5") + Line("[INFO]:   ") + Line("") +
+        Line("[LOG1]:T - a") + Line("[ACT3]:T - b") + Line("[VIRUS_INFO]:c") +
+        Line("[BIG]:T - d") + Line("=====stopped=====");
+    EXPECT_EQ(FileBytes(), kBom + run + run); // one byte-order mark, runs appended
 }
 
-TEST_F(DebugLogTest, TailWithoutLineBreakIsDroppedWhole)
+// Nothing before Start; the debugger only until a file is set; a file that cannot be had
+// leaves the lines on the debugger, and a path that does not fit is refused, not cut.
+TEST_F(DebugLogTest, DebuggerOutputWithoutAUsableFile)
 {
-    // Close enough to the limit that the first marker line crosses it.
-    std::string old = kBom + std::string(5242860, 'z');
-    ASSERT_TRUE(WriteFileBytes(m_sFile, old));
     CDebugLog log;
+    log.Log(DBG_ALL, L"T", L"before start");
+    log.WriteLine(L"before start");
+    EXPECT_TRUE(m_Debugger.Lines().empty());
     log.Start(L"[SANARIX]");
+    log.Log(DBG_ALL, L"T", L"debugger only");
+    EXPECT_FALSE(FileExists(m_sFile));
     log.SetDebugFile(m_sFile.c_str());
     EXPECT_EQ(FileBytes(), kBom + StartMarker());
+    EXPECT_EQ(m_Debugger.Lines(), (std::vector<std::wstring>{
+                                      kWidePrefix + L"[ALL]:    T - debugger only\n",
+                                      L"Debug file: " + m_sFile + L"\n", kWidePrefix + L"\n",
+                                      kWidePrefix + L"\n", kWidePrefix + L"=====started=====\n"}));
+
+    const std::wstring missing = m_Dir.Join(L"no\\such\\folder\\sanarix.dbg");
+    log.SetDebugFile(missing.c_str());
+    m_Debugger.Clear();
+    log.Log(DBG_ALL, L"T", L"still here");
+    EXPECT_EQ(m_Debugger.Lines(), (std::vector<std::wstring>{
+                                      kWidePrefix + L"[ALL]:    T - still here\n",
+                                      L"Cannot open debug file: " + missing + L"\n"}));
+    EXPECT_FALSE(FileExists(missing));
+
+    const std::wstring longPath = m_Dir.Join(std::wstring(300, L'a'));
+    CDebugLog other;
+    other.Start(L"[SANARIX]");
+    other.SetDebugFile(longPath.c_str());
+    other.Log(DBG_ALL, L"T", L"x");
+    EXPECT_EQ(other.GetFile()[0], L'\0');
+    EXPECT_FALSE(FileExists(longPath.substr(0, 255)));
+    EXPECT_EQ(m_Debugger.Lines().back(), kWidePrefix + L"[ALL]:    T - x\n");
 }
 
-TEST_F(DebugLogTest, TrimBoundaryIsExact)
+TEST_F(DebugLogTest, OverlongTextsAreCutButLinesStayWhole)
 {
-    // The file is trimmed exactly when its size plus the length of the start marker's line
-    // (in characters, its line end one) passes 5,242,880.
-    const size_t markerLine = Line("=====started=====").size() - 1;
-    for (long long over : {0LL, 1LL}) {
-        std::string before = BigLog(static_cast<size_t>(0x500000 - markerLine + over) -
-                                    Line("").size() * 2);
-        before.resize(before.size() - 2);
-        before += "\r\n";
-        ASSERT_TRUE(WriteFileBytes(m_sFile, before));
-        CDebugLog log;
-        log.Start(L"[SANARIX]");
-        log.SetDebugFile(m_sFile.c_str());
-        std::string bytes = FileBytes();
-        if (over == 0)
-            EXPECT_TRUE(bytes == before + StartMarker());
-        else
-            EXPECT_LT(bytes.size(), 0x280000u + 200u);
-    }
+    CDebugLog log;
+    Open(log, std::wstring(400, L't'));
+    m_Debugger.Clear();
+    log.Log(DBG_ALL, L"T", L"%s", std::wstring(20000, L'x').c_str());
+    log.Log(DBG_ALL, L"T", L"next");
+    ASSERT_EQ(m_Debugger.Lines().size(), 2u);
+    const std::wstring& first = m_Debugger.Lines()[0];
+    EXPECT_EQ(first.size(), CDebugLog::kLineChars - 1);
+    EXPECT_EQ(first.back(), L'\n');
+    EXPECT_NE(first.find(L"[~]" + std::wstring(255, L't') + L"[ALL]"), std::wstring::npos);
+    const std::string bytes = FileBytes();
+    const size_t last = bytes.rfind("[PID:");
+    EXPECT_EQ(bytes.substr(last - 3, 3), "x\r\n") << "the cut line has its line end";
+    EXPECT_EQ(bytes.substr(last + kPrefix.size() - 9), std::string(255, 't') + "[ALL]:    T - next\r\n");
 }
 
-// The line that follows a trim goes through the handle of the rewrite: one open per line.
-// A rewrite that fails leaves the line off the file; the next line trims again.
-TEST_F(DebugLogTest, TrimAndItsLineShareOneOpenAndAFailedRewriteDropsTheLine)
+// Past 5 MiB the file keeps the complete lines of its last 2.5 MiB (from a 4-byte aligned
+// offset) after a new byte-order mark: exactly when its size plus the new line's length in
+// characters passes 5,242,880.
+TEST_F(DebugLogTest, TrimKeepsTheCompleteLinesOfTheLastHalf)
 {
-    std::string old = BigLog(5242000);
+    const std::string old = BigLog(5242000);
     ASSERT_TRUE(WriteFileBytes(m_sFile, old));
     CDebugLog log;
-    log.Start(L"[SANARIX]");
-    log.SetDebugFile(m_sFile.c_str());
-    std::string before = FileBytes();
-    {
-        CSysFailNth<&CSysCalls::SetEndOfFile> refuse(1, ERROR_ACCESS_DENIED, FALSE);
-        log.Log(DBG_ALL, L"T", L"%s", std::wstring(1000, L'y').c_str());
+    Open(log);
+    // The old file ends inside a line: the run's first line starts on a line of its own.
+    const std::string before = FileBytes();
+    ASSERT_TRUE(before == old + "\r\n" + StartMarker());
+    LogYs(log);
+    const size_t offset = (before.size() - 0x280000) & ~size_t(3);
+    const std::string tail = before.substr(offset);
+    const std::string kept = tail.substr(tail.find_first_not_of("\r\n", tail.find_first_of("\r\n")));
+    EXPECT_TRUE(FileBytes() == kBom + kept + kYs);
+
+    // A tail without any line end keeps nothing.
+    ASSERT_TRUE(WriteFileBytes(m_sFile, kBom + std::string(5242860, 'z')));
+    CDebugLog second;
+    Open(second);
+    EXPECT_EQ(FileBytes(), kBom + StartMarker());
+
+    const size_t markerChars = Line("=====started=====").size() - 1;
+    for (size_t over : {0, 1}) {
+        std::string full = BigLog(0x500000 - markerChars + over - Line("").size() * 2);
+        full.replace(full.size() - 2, 2, "\r\n");
+        ASSERT_TRUE(WriteFileBytes(m_sFile, full));
+        CDebugLog third;
+        Open(third);
+        if (over == 0)
+            EXPECT_TRUE(FileBytes() == full + StartMarker());
+        else
+            EXPECT_LT(FileBytes().size(), 0x280000u + 200u);
     }
-    EXPECT_TRUE(FileBytes() == before);
-    EXPECT_NE(m_Debugger.All().find(L"Cannot rewrite debug file: "), std::wstring::npos);
-    CSysRecorder<&CSysCalls::CreateFileW> opens;
-    log.Log(DBG_ALL, L"T", L"%s", std::wstring(1000, L'y').c_str());
-    EXPECT_EQ(opens.Count(), 1u);
-    std::string bytes = FileBytes();
-    EXPECT_LT(bytes.size(), 0x280000u + 2000u);
-    const std::string last = Line("[ALL]:    T - " + std::string(1000, 'y'));
-    EXPECT_EQ(bytes.substr(bytes.size() - last.size()), last);
 }
 
-// The log never throws: a trim whose buffer cannot be had leaves the line on the debugger
-// and the file as it was. A write that fails, or stops short (a full disk), leaves the next
-// line, and the next run's first, to start on a line of their own.
+// The line after a trim goes through the handle of the rewrite: one open per line. A
+// rewrite that fails leaves the line off the file; the next line trims again.
+TEST_F(DebugLogTest, TrimAndItsLineShareOneOpenAndAFailedRewriteDropsTheLine)
+{
+    ASSERT_TRUE(WriteFileBytes(m_sFile, BigLog(5242000)));
+    CDebugLog log;
+    Open(log);
+    const std::string before = FileBytes();
+    {
+        CSysFailNth<&CSysCalls::SetEndOfFile> refuse(1, ERROR_ACCESS_DENIED, FALSE);
+        LogYs(log);
+    }
+    EXPECT_TRUE(FileBytes() == before);
+    EXPECT_EQ(m_Debugger.Lines().back(), L"Cannot rewrite debug file: " + m_sFile + L"\n");
+    CSysRecorder<&CSysCalls::CreateFileW> opens;
+    LogYs(log);
+    EXPECT_EQ(opens.Count(), 1u);
+    const std::string bytes = FileBytes();
+    EXPECT_LT(bytes.size(), 0x280000u + 2000u);
+    EXPECT_EQ(bytes.substr(bytes.size() - kYs.size()), kYs);
+}
+
 size_t g_nFailAllocationsFrom = SIZE_MAX; // allocations from this size on fail
 
 } // namespace
@@ -327,20 +246,20 @@ void operator delete(void* p, size_t) noexcept
 
 namespace {
 
+// The log never throws: a trim whose buffer cannot be had leaves the line on the debugger
+// and the file as it was. A write that fails, or stops short (a full disk), leaves the next
+// line, and the next run's first, to start on a line of their own.
 TEST_F(DebugLogTest, FailedAllocationAndWritesLeaveNoThrowAndNoRunOnLine)
 {
     ASSERT_TRUE(WriteFileBytes(m_sFile, BigLog(5242000)));
     CDebugLog log;
-    log.Start(L"[SANARIX]");
-    log.SetDebugFile(m_sFile.c_str());
-    std::string before = FileBytes();
-    m_Debugger.Clear();
+    Open(log);
+    const std::string before = FileBytes();
     g_nFailAllocationsFrom = 1024 * 1024;
-    EXPECT_NO_THROW(log.Log(DBG_ALL, L"T", L"%s", std::wstring(1000, L'y').c_str()));
+    EXPECT_NO_THROW(LogYs(log));
     g_nFailAllocationsFrom = SIZE_MAX;
     EXPECT_TRUE(FileBytes() == before);
-    ASSERT_EQ(m_Debugger.Lines().size(), 2u);
-    EXPECT_EQ(m_Debugger.Lines()[1], L"Debug file not written, out of memory: " + m_sFile + L"\n");
+    EXPECT_EQ(m_Debugger.Lines().back(), L"Debug file not written, out of memory: " + m_sFile + L"\n");
 
     // Half a line reaches the disk, then it is full.
     ASSERT_TRUE(WriteFileBytes(m_sFile, kBom + Line("old")));
@@ -353,7 +272,7 @@ TEST_F(DebugLogTest, FailedAllocationAndWritesLeaveNoThrowAndNoRunOnLine)
         });
         log.Log(DBG_ALL, L"T", L"cut");
     }
-    EXPECT_NE(m_Debugger.All().find(L"Cannot write debug file: " + m_sFile), std::wstring::npos);
+    EXPECT_EQ(m_Debugger.Lines().back(), L"Cannot write debug file: " + m_sFile + L"\n");
     const std::string cut = Line("[ALL]:    T - cut").substr(0, Line("[ALL]:    T - cut").size() / 2);
     log.Log(DBG_ALL, L"T", L"next");
     log.Log(DBG_ALL, L"T", L"after");
@@ -364,8 +283,7 @@ TEST_F(DebugLogTest, FailedAllocationAndWritesLeaveNoThrowAndNoRunOnLine)
     // A new run on a file that ends inside a line.
     ASSERT_TRUE(WriteFileBytes(m_sFile, kBom + Line("old") + cut));
     CDebugLog next;
-    next.Start(L"[SANARIX]");
-    next.SetDebugFile(m_sFile.c_str());
+    Open(next);
     EXPECT_EQ(FileBytes(), kBom + Line("old") + cut + "\r\n" + StartMarker());
 }
 
@@ -375,32 +293,31 @@ TEST_F(DebugLogTest, FailedAllocationAndWritesLeaveNoThrowAndNoRunOnLine)
 TEST_F(DebugLogTest, LinksOtherNamesAndOtherPlacesAreNeverWritten)
 {
     CTempDir outside;
-    const std::string small = "a protected file\r\n";
-    const std::string big = BigLog(0x500000 + 10);
+    const std::string small = "a protected file\r\n", big = BigLog(0x500000 + 10);
     const std::wstring target = outside.Join(L"protected.dll");
     struct Case
     {
         const char* what;
-        const std::string* content; // the file at the log's path (a hard link to target)
-        DWORD extraAttributes;      // reported for the opened file
-        bool elsewhere;             // its final path names another place
+        const std::string* hardLinked; // the file at the log's path: a hard link to target
+        DWORD extraAttributes;         // reported for the opened file
+        bool elsewhere;                // its final path names another place
+        bool exists;                   // a file stands at the log's path beforehand
     };
     const Case cases[] = {
-        {"hard link, small", &small, 0, false},
-        {"hard link, over the trim size", &big, 0, false},
-        {"reparse point", nullptr, FILE_ATTRIBUTE_REPARSE_POINT, false},
-        {"redirected folder, existing file", nullptr, 0, true},
-        {"redirected folder, new file", nullptr, 0, true},
+        {"hard link, small", &small, 0, false, true},
+        {"hard link, over the trim size", &big, 0, false, true},
+        {"reparse point", nullptr, FILE_ATTRIBUTE_REPARSE_POINT, false, true},
+        {"redirected folder, existing file", nullptr, 0, true, true},
+        {"redirected folder, new file", nullptr, 0, true, false},
     };
     for (const Case& c : cases) {
         DeleteFileW(m_sFile.c_str());
         DeleteFileW(target.c_str());
-        std::string plain = kBom + Line("mine");
-        if (c.content) {
-            ASSERT_TRUE(WriteFileBytes(target, *c.content));
+        if (c.hardLinked) {
+            ASSERT_TRUE(WriteFileBytes(target, *c.hardLinked));
             ASSERT_TRUE(CreateHardLinkW(m_sFile.c_str(), target.c_str(), nullptr));
-        } else if (std::string(c.what) != "redirected folder, new file") {
-            ASSERT_TRUE(WriteFileBytes(m_sFile, plain));
+        } else if (c.exists) {
+            ASSERT_TRUE(WriteFileBytes(m_sFile, kBom + Line("mine")));
         }
         CSysHook<&CSysCalls::GetFileInformationByHandle> info(
             [&](HANDLE h, LPBY_HANDLE_FILE_INFORMATION out) -> BOOL {
@@ -417,19 +334,16 @@ TEST_F(DebugLogTest, LinksOtherNamesAndOtherPlacesAreNeverWritten)
                 wcsncpy(out, other.c_str(), chars);
                 return static_cast<DWORD>(other.size());
             });
-        std::string targetBefore = ReadFileBytes(target);
-        std::string fileBefore = ReadFileBytes(m_sFile);
+        const std::string targetBefore = ReadFileBytes(target), fileBefore = FileBytes();
         m_Debugger.Clear();
         {
             CDebugLog log;
-            log.Start(L"[SANARIX]");
-            log.SetDebugFile(m_sFile.c_str());
-            log.Log(DBG_ALL, L"T", L"%s", std::wstring(1000, L'y').c_str());
+            Open(log);
+            LogYs(log);
         }
         EXPECT_TRUE(ReadFileBytes(target) == targetBefore) << c.what;
-        EXPECT_TRUE(ReadFileBytes(m_sFile) == fileBefore) << c.what;
-        EXPECT_EQ(FileExists(m_sFile), std::string(c.what) != "redirected folder, new file")
-            << c.what << ": a file the log made at a wrong place is gone again";
+        EXPECT_TRUE(FileBytes() == fileBefore) << c.what;
+        EXPECT_EQ(FileExists(m_sFile), c.exists) << c.what << ": a file made at a wrong place stays";
         ASSERT_EQ(m_Debugger.Lines().size(), 1u + 5 * 2) << c.what; // name, then 5 lines
         EXPECT_EQ(m_Debugger.Lines()[2],
                   L"Debug file is a link or lies elsewhere, not written: " + m_sFile + L"\n");
@@ -445,8 +359,7 @@ TEST_F(DebugLogTest, LinksOtherNamesAndOtherPlacesAreNeverWritten)
         });
     DeleteFileW(m_sFile.c_str());
     CDebugLog log;
-    log.Start(L"[SANARIX]");
-    log.SetDebugFile(m_sFile.c_str());
+    Open(log);
     EXPECT_EQ(FileBytes(), kBom + StartMarker());
 }
 

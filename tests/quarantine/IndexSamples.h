@@ -1,4 +1,4 @@
-// A valid index text and small helpers to vary it, shared by the index file tests.
+// A valid index text and small helpers to vary it, shared by the index and location tests.
 #pragma once
 #include "quarantine/QuarItem.h"
 #include <string>
@@ -24,10 +24,19 @@ inline std::string With(std::string text, const std::string& from, const std::st
     return text;
 }
 
-inline QuarFileEntry MakeLocation(const wchar_t* name, const wchar_t* path)
+inline std::string Repeat(const std::string& s, size_t n)
+{
+    std::string out;
+    out.reserve(s.size() * n);
+    for (size_t i = 0; i < n; ++i)
+        out += s;
+    return out;
+}
+
+inline QuarFileEntry MakeLocation(const std::wstring& name, const std::wstring& path)
 {
     QuarFileEntry entry;
-    wcsncpy(entry.name, name, QuarFileEntry::kNameChars - 1);
-    wcsncpy(entry.path, path, QuarFileEntry::kNameChars - 1);
+    name.copy(entry.name, QuarFileEntry::kNameChars - 1);
+    path.copy(entry.path, QuarFileEntry::kNameChars - 1);
     return entry;
 }
