@@ -5,8 +5,8 @@
 #include "tools/logreader/LogLine.h"
 #include "tools/logreader/LogText.h"
 #include <algorithm>
-#include <cstring>
 #include <cwchar>
+#include <set>
 
 namespace {
 
@@ -18,11 +18,6 @@ std::optional<std::wstring> MessageOfLine(std::string_view line)
         return std::nullopt;
     size_t tagEnd = parsed.m_lineTag.data() + parsed.m_lineTag.size() - line.data();
     return Utf8ToWide(std::string(line.substr(tagEnd)));
-}
-
-std::wstring Labelled(const wchar_t* label, const std::wstring& tag, const std::wstring& text)
-{
-    return label + tag + L" - " + text;
 }
 
 } // namespace
@@ -38,17 +33,17 @@ std::vector<std::wstring> MessagesOfFile(const std::string& bytes)
 
 std::wstring All(const std::wstring& tag, const std::wstring& text)
 {
-    return Labelled(L"[ALL]:    ", tag, text);
+    return L"[ALL]:    " + tag + L" - " + text;
 }
 
 std::wstring Error(const std::wstring& tag, const std::wstring& text)
 {
-    return Labelled(L"[ERROR]:  ", tag, text);
+    return L"[ERROR]:  " + tag + L" - " + text;
 }
 
 std::wstring Info(const std::wstring& tag, const std::wstring& text)
 {
-    return Labelled(L"[INFO]:   ", tag, text);
+    return L"[INFO]:   " + tag + L" - " + text;
 }
 
 AppTest::AppTest()
@@ -79,250 +74,140 @@ std::vector<std::wstring> AppTest::Messages() const
 
 // ---------------------------------------------------------------------------------------
 
-CFakeScm::CFakeScm()
-    : m_openManager([this](LPCWSTR machine, LPCWSTR database, DWORD access) -> SC_HANDLE {
-          m_Events.push_back(L"open manager " + std::to_wstring(access));
-          if (machine || database)
-              m_Faults.push_back(L"manager of another machine or database");
-          if (m_bManagerFails) {
-              g_Sys.SetLastError(ERROR_ACCESS_DENIED);
-              return nullptr;
-          }
-          SC_HANDLE h = reinterpret_cast<SC_HANDLE>(m_uNext += 0x10);
-          m_Open[h] = L"manager";
-          return h;
-      }),
-      m_openService([this](SC_HANDLE manager, LPCWSTR name, DWORD access) -> SC_HANDLE {
-          m_Events.push_back(L"open " + std::wstring(name) + L" " + std::to_wstring(access));
-          if (!m_Open.count(manager) || m_Open[manager] != L"manager")
-              m_Faults.push_back(L"OpenServiceW on a handle that is no open manager");
-          if (!m_Services.count(name)) {
-              g_Sys.SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
-              return nullptr;
-          }
-          SC_HANDLE h = reinterpret_cast<SC_HANDLE>(m_uNext += 0x10);
-          m_Open[h] = name;
-          return h;
-      }),
-      m_status([this](SC_HANDLE h, LPSERVICE_STATUS status) -> BOOL {
-          CFakeService* s = Find(h, L"");
-          if (!s || ++s->statusCalls == s->failStatusAt) {
-              g_Sys.SetLastError(ERROR_ACCESS_DENIED);
-              return FALSE;
-          }
-          *status = SERVICE_STATUS{};
-          size_t n = std::min<size_t>(s->statusCalls, s->states.size());
-          status->dwCurrentState = s->states[n - 1];
-          return TRUE;
-      }),
-      m_control([this](SC_HANDLE h, DWORD control, LPSERVICE_STATUS status) -> BOOL {
-          CFakeService* s = Find(h, L"control " + std::to_wstring(control));
-          if (!s)
-              return FALSE;
-          // Windows fills the block with the latest status even when it refuses, as here
-          // with ERROR_SERVICE_CANNOT_ACCEPT_CTRL.
-          *status = SERVICE_STATUS{};
-          status->dwCurrentState = s->stateAfterControl;
-          g_Sys.SetLastError(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
-          return !s->refuseControl;
-      }),
-      m_start([this](SC_HANDLE h, DWORD argc, LPCWSTR* argv) -> BOOL {
-          CFakeService* s = Find(h, argc || argv ? L"start with arguments" : L"start");
-          g_Sys.SetLastError(ERROR_SERVICE_DISABLED);
-          return s && !s->refuseStart;
-      }),
-      m_config([this](SC_HANDLE h, LPQUERY_SERVICE_CONFIGW config, DWORD bytes,
-                      LPDWORD needed) -> BOOL {
-          CFakeService* s = Find(h, L"config " + std::to_wstring(bytes));
-          if (!s || s->failConfig) {
-              g_Sys.SetLastError(ERROR_ACCESS_DENIED);
-              return FALSE;
-          }
-          size_t chars = s->binaryPath ? s->binaryPath->size() + 1 : 0;
-          *needed = static_cast<DWORD>(sizeof(QUERY_SERVICE_CONFIGW) + chars * sizeof(wchar_t));
-          if (bytes < *needed) {
-              g_Sys.SetLastError(ERROR_INSUFFICIENT_BUFFER);
-              return FALSE;
-          }
-          *config = QUERY_SERVICE_CONFIGW{};
-          config->dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-          if (s->binaryPath) {
-              wchar_t* text = reinterpret_cast<wchar_t*>(config + 1);
-              std::memcpy(text, s->binaryPath->c_str(), chars * sizeof(wchar_t));
-              config->lpBinaryPathName = text;
-          }
-          return TRUE;
-      }),
-      m_close([this](SC_HANDLE h) -> BOOL {
-          auto it = m_Open.find(h);
-          if (it == m_Open.end()) {
-              m_Faults.push_back(L"close of a handle that is not open");
-              return FALSE;
-          }
-          if (it->second == L"manager" && m_Open.size() > 1)
-              m_Faults.push_back(L"manager closed before its service");
-          m_Events.push_back(L"close " + it->second);
-          m_Open.erase(it);
-          return TRUE;
-      })
-{
-}
+namespace {
 
-CFakeService& CFakeScm::Add(const std::wstring& name, std::optional<std::wstring> binaryPath)
-{
-    CFakeService& s = m_Services[name];
-    s.binaryPath = std::move(binaryPath);
-    return s;
-}
+const SC_HANDLE kManager = reinterpret_cast<SC_HANDLE>(0x5100);
+const SC_HANDLE kService = reinterpret_cast<SC_HANDLE>(0x5200);
 
-// The service of an open service handle; event (when not empty) is listed.
-CFakeService* CFakeScm::Find(SC_HANDLE h, const std::wstring& event)
-{
-    if (!event.empty())
-        m_Events.push_back(event);
-    auto it = m_Open.find(h);
-    if (it == m_Open.end() || it->second == L"manager") {
-        m_Faults.push_back(L"service call on a handle that is no open service");
-        g_Sys.SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    return &m_Services[it->second];
-}
+} // namespace
 
-::testing::AssertionResult CFakeScm::AllClosedInOrder() const
+struct CFakeService::CHooks
 {
-    if (m_Open.empty() && m_Faults.empty())
-        return ::testing::AssertionSuccess();
-    auto failure = ::testing::AssertionFailure();
-    for (const auto& open : m_Open)
-        failure << "left open: " << WideToUtf8(open.second) << "; ";
-    for (const std::wstring& fault : m_Faults)
-        failure << WideToUtf8(fault) << "; ";
-    return failure;
-}
+    explicit CHooks(CFakeService& service) : s(service) {}
+    CFakeService& s;
+
+    CSysHook<&CSysCalls::OpenSCManagerW> m_manager{[](LPCWSTR, LPCWSTR, DWORD) { return kManager; }};
+    CSysHook<&CSysCalls::OpenServiceW> m_service{[this](SC_HANDLE, LPCWSTR name, DWORD) {
+        return name == s.m_sName ? kService : nullptr;
+    }};
+    CSysHook<&CSysCalls::QueryServiceStatus> m_status{[this](SC_HANDLE, LPSERVICE_STATUS status) {
+        if (++s.m_nStatusCalls == s.m_nFailStatusAt)
+            return FALSE;
+        size_t answer = std::min<size_t>(s.m_nStatusCalls, s.m_States.size()) - 1;
+        *status = SERVICE_STATUS{};
+        status->dwCurrentState = s.m_States[answer];
+        return TRUE;
+    }};
+    // Windows fills the block with the latest status even when it refuses, as here with
+    // ERROR_SERVICE_CANNOT_ACCEPT_CTRL.
+    CSysHook<&CSysCalls::ControlService> m_control{[this](SC_HANDLE, DWORD, LPSERVICE_STATUS status) {
+        *status = SERVICE_STATUS{};
+        status->dwCurrentState = s.m_dwStateAfterControl;
+        return !s.m_bRefuseControl;
+    }};
+    CSysHook<&CSysCalls::StartServiceW> m_start{
+        [this](SC_HANDLE, DWORD, LPCWSTR*) { return !s.m_bRefuseStart; }};
+    CSysHook<&CSysCalls::QueryServiceConfigW> m_config{
+        [this](SC_HANDLE, LPQUERY_SERVICE_CONFIGW config, DWORD, LPDWORD needed) {
+            *needed = 0;
+            *config = QUERY_SERVICE_CONFIGW{};
+            if (s.m_BinaryPath) { // the text right after the structure, as Windows puts it
+                config->lpBinaryPathName = reinterpret_cast<wchar_t*>(config + 1);
+                wcscpy(config->lpBinaryPathName, s.m_BinaryPath->c_str());
+            }
+            return TRUE;
+        }};
+    CSysHook<&CSysCalls::CloseServiceHandle> m_close{[](SC_HANDLE) { return TRUE; }};
+};
+
+CFakeService::CFakeService() : m_pHooks(new CHooks(*this)) {}
+
+CFakeService::~CFakeService() = default;
 
 // ---------------------------------------------------------------------------------------
 
 namespace {
 
-const uintptr_t kSnapshot = 0x5A5A0000;
-const uintptr_t kProcessBase = 0x6A000000;
+const HANDLE kSnapshot = reinterpret_cast<HANDLE>(0x5A5A0000);
 
 HANDLE ProcessHandle(DWORD pid)
 {
-    return reinterpret_cast<HANDLE>(kProcessBase + pid * 4);
+    return reinterpret_cast<HANDLE>(0x6A000000 + pid * 4);
 }
 
 } // namespace
 
-CFakeProcesses::CFakeProcesses(std::vector<CFakeProcess> list)
-    : m_List(std::move(list)), m_snapshot([this](DWORD flags, DWORD pid) -> HANDLE {
-          ++m_nSnapshots;
-          if (flags != TH32CS_SNAPPROCESS || pid != 0)
-              m_Faults.push_back(L"snapshot of something else than all processes");
-          if (m_SnapshotFailure) {
-              g_Sys.SetLastError(ERROR_ACCESS_DENIED);
-              return *m_SnapshotFailure;
-          }
-          m_Open.insert(reinterpret_cast<HANDLE>(kSnapshot));
-          return reinterpret_cast<HANDLE>(kSnapshot);
-      }),
-      m_first([this](HANDLE h, LPPROCESSENTRY32W entry) -> BOOL {
-          m_nCursor = 0;
-          return Entry(h, entry);
-      }),
-      m_next([this](HANDLE h, LPPROCESSENTRY32W entry) -> BOOL {
-          ++m_nCursor;
-          return Entry(h, entry);
-      }),
-      m_openProcess([this](DWORD access, BOOL inherit, DWORD pid) -> HANDLE {
-          if (access != PROCESS_TERMINATE || inherit)
-              m_Faults.push_back(L"process opened for more than terminating it");
-          for (const CFakeProcess& p : m_List)
-              if (p.pid == pid && !p.refuseOpen) {
-                  m_Open.insert(ProcessHandle(pid));
-                  return ProcessHandle(pid);
-              }
-          g_Sys.SetLastError(ERROR_ACCESS_DENIED);
-          return nullptr;
-      }),
-      m_terminate([this](HANDLE h, UINT code) -> BOOL {
-          if (code != 0)
-              m_Faults.push_back(L"exit code other than 0");
-          for (const CFakeProcess& p : m_List)
-              if (ProcessHandle(p.pid) == h && m_Open.count(h) && !p.refuseTerminate) {
-                  m_Terminated.push_back(p.pid);
-                  return TRUE;
-              }
-          g_Sys.SetLastError(ERROR_ACCESS_DENIED);
-          return FALSE;
-      }),
-      m_closeHandle([this](HANDLE h) -> BOOL {
-          uintptr_t v = reinterpret_cast<uintptr_t>(h);
-          if (v != kSnapshot && (v < kProcessBase || v >= kProcessBase + 0x1000000))
-              return CSysHook<&CSysCalls::CloseHandle>::Next()(h);
-          if (!m_Open.erase(h))
-              m_Faults.push_back(L"close of a handle that is not open");
-          return TRUE;
-      })
+struct CFakeProcesses::CHooks
 {
-}
+    explicit CHooks(CFakeProcesses& processes) : p(processes) {}
+    CFakeProcesses& p;
+    size_t m_nCursor = 0;
+    std::set<HANDLE> m_Started; // real handles the code under test has not closed
 
-BOOL CFakeProcesses::Entry(HANDLE snapshot, LPPROCESSENTRY32W entry)
-{
-    if (entry->dwSize != sizeof(PROCESSENTRY32W))
-        m_Faults.push_back(L"entry without its size");
-    if (!m_Open.count(snapshot) || m_nCursor >= m_List.size()) {
-        g_Sys.SetLastError(ERROR_NO_MORE_FILES);
-        return FALSE;
+    // Toolhelp fails an entry whose size was not set.
+    BOOL Entry(LPPROCESSENTRY32W entry)
+    {
+        if (entry->dwSize != sizeof(PROCESSENTRY32W) || m_nCursor >= p.m_List.size())
+            return FALSE;
+        entry->th32ProcessID = p.m_List[m_nCursor].pid;
+        wcscpy(entry->szExeFile, p.m_List[m_nCursor].exe.c_str());
+        return TRUE;
     }
-    entry->th32ProcessID = m_List[m_nCursor].pid;
-    wcsncpy(entry->szExeFile, m_List[m_nCursor].exe.c_str(), MAX_PATH - 1);
-    return TRUE;
+
+    CSysHook<&CSysCalls::CreateToolhelp32Snapshot> m_snapshot{[](DWORD flags, DWORD pid) {
+        return flags == TH32CS_SNAPPROCESS && pid == 0 ? kSnapshot : INVALID_HANDLE_VALUE;
+    }};
+    CSysHook<&CSysCalls::Process32FirstW> m_first{[this](HANDLE, LPPROCESSENTRY32W entry) {
+        m_nCursor = 0;
+        return Entry(entry);
+    }};
+    CSysHook<&CSysCalls::Process32NextW> m_next{[this](HANDLE, LPPROCESSENTRY32W entry) {
+        ++m_nCursor;
+        return Entry(entry);
+    }};
+    CSysHook<&CSysCalls::OpenProcess> m_open{
+        [](DWORD, BOOL, DWORD pid) { return ProcessHandle(pid); }};
+    CSysHook<&CSysCalls::TerminateProcess> m_terminate{[this](HANDLE h, UINT) {
+        for (const CProcess& process : p.m_List)
+            if (ProcessHandle(process.pid) == h && !process.refuseTerminate) {
+                p.m_Terminated.push_back(process.pid);
+                return TRUE;
+            }
+        return FALSE;
+    }};
+    CSysHook<&CSysCalls::CreateProcessW> m_create{
+        [this](LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES pa,
+               LPSECURITY_ATTRIBUTES ta, BOOL inherit, DWORD flags, LPVOID environment,
+               LPCWSTR folder, LPSTARTUPINFOW si, LPPROCESS_INFORMATION pi) {
+            bool hidden = !pa && !ta && !inherit && flags == NORMAL_PRIORITY_CLASS &&
+                          !environment && !folder && si->cb == sizeof(*si) &&
+                          si->dwFlags == STARTF_USESHOWWINDOW && si->wShowWindow == SW_HIDE;
+            p.m_Launches.push_back(std::wstring(application ? application : L"(none)") + L"|" +
+                                   commandLine + (hidden ? L"" : L" (shown)"));
+            g_Sys.SetLastError(p.m_dwLaunchError);
+            if (p.m_dwLaunchError)
+                return FALSE;
+            p.m_hProcess = CreateEventW(nullptr, /*bManualReset=*/TRUE, p.m_bExitsAtOnce, nullptr);
+            *pi = PROCESS_INFORMATION{p.m_hProcess, CreateEventW(nullptr, TRUE, FALSE, nullptr), 42, 43};
+            m_Started.insert({pi->hProcess, pi->hThread});
+            return TRUE;
+        }};
+    CSysHook<&CSysCalls::CloseHandle> m_close{[this](HANDLE h) {
+        // The fake's own lie far above Wine's handles, which are small numbers.
+        if (!m_Started.erase(h) && reinterpret_cast<uintptr_t>(h) >= 0x5A5A0000)
+            return TRUE;
+        return CSysHook<&CSysCalls::CloseHandle>::Next()(h);
+    }};
+};
+
+CFakeProcesses::CFakeProcesses(std::vector<CProcess> list)
+    : m_List(std::move(list)), m_pHooks(new CHooks(*this))
+{
 }
 
-::testing::AssertionResult CFakeProcesses::AllClosed() const
+CFakeProcesses::~CFakeProcesses()
 {
-    if (m_Open.empty() && m_Faults.empty())
-        return ::testing::AssertionSuccess();
-    auto failure = ::testing::AssertionFailure() << m_Open.size() << " left open; ";
-    for (const std::wstring& fault : m_Faults)
-        failure << WideToUtf8(fault) << "; ";
-    return failure;
-}
-
-// ---------------------------------------------------------------------------------------
-
-CFakeLauncher::CFakeLauncher()
-    : m_create([this](LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES pa,
-                      LPSECURITY_ATTRIBUTES ta, BOOL inherit, DWORD flags, LPVOID environment,
-                      LPCWSTR currentDirectory, LPSTARTUPINFOW startup,
-                      LPPROCESS_INFORMATION pi) -> BOOL {
-          bool plain = !pa && !ta && !inherit && flags == NORMAL_PRIORITY_CLASS &&
-                       !environment && !currentDirectory && startup->cb == sizeof(STARTUPINFOW) &&
-                       startup->dwFlags == STARTF_USESHOWWINDOW && startup->wShowWindow == SW_HIDE;
-          m_Calls.push_back({application ? application : L"(none)", commandLine, plain});
-          if (m_dwFailError) {
-              g_Sys.SetLastError(m_dwFailError);
-              return FALSE;
-          }
-          m_hProcess = CreateEventW(nullptr, /*bManualReset=*/TRUE, m_bExitsAtOnce, nullptr);
-          m_hThread = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-          m_Created.push_back(m_hProcess);
-          m_Created.push_back(m_hThread);
-          *pi = PROCESS_INFORMATION{m_hProcess, m_hThread, 4242, 4243};
-          return TRUE;
-      }),
-      m_close([this](HANDLE h) -> BOOL {
-          m_Closed.insert(h);
-          return CSysHook<&CSysCalls::CloseHandle>::Next()(h);
-      })
-{
-}
-
-CFakeLauncher::~CFakeLauncher()
-{
-    for (HANDLE h : m_Created)
-        if (h && !m_Closed.count(h))
-            CloseHandle(h);
+    EXPECT_TRUE(m_pHooks->m_Started.empty()) << "a started process's handle left open";
+    for (HANDLE h : m_pHooks->m_Started)
+        CloseHandle(h);
 }

@@ -1,13 +1,12 @@
 // Doors for the repair-run tests: the run's log messages as the log reader takes its lines
-// apart, and a fake service control manager, process list and process launcher, all through
-// the table of calls, so that no test needs the installed product.
+// apart, and a fake service control manager and process list, all through the table of
+// calls, so that no test needs the installed product.
 #pragma once
 #include "app/Operations.h"
 #include "tests/support/SysHooks.h"
 #include <gtest/gtest.h>
-#include <map>
+#include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -33,110 +32,51 @@ protected:
     CDebugCapture m_Debugger;
 };
 
-// A service of the fake manager: its answers, chosen by the test.
+// One service of the product behind a fake service control manager that answers as the
+// test sets it.
 struct CFakeService
 {
-    std::vector<DWORD> states = {SERVICE_RUNNING};  // status answers in turn; the last repeats
-    int failStatusAt = 0;                           // this status query fails (from 1; 0 never)
-    DWORD stateAfterControl = SERVICE_STOP_PENDING; // the stop's status block, even refused
-    bool refuseControl = false;
-    bool refuseStart = false;
-    bool failConfig = false;
-    std::optional<std::wstring> binaryPath;
-    int statusCalls = 0;
-};
+    CFakeService();
+    ~CFakeService();
 
-// The service control manager. m_Events lists opens (with their access), controls, starts,
-// configuration queries (with their buffer size) and closes in order; status queries are
-// only counted.
-class CFakeScm
-{
-public:
-    CFakeScm();
-    CFakeService& Add(const std::wstring& name, std::optional<std::wstring> binaryPath = {});
-    // Every handle closed exactly once, each service before its manager, no stray call.
-    ::testing::AssertionResult AllClosedInOrder() const;
-
-    bool m_bManagerFails = false;
-    std::map<std::wstring, CFakeService> m_Services;
-    std::vector<std::wstring> m_Events;
+    std::wstring m_sName = L"CVMSG";                    // other names do not exist
+    std::vector<DWORD> m_States = {SERVICE_RUNNING};    // status answers in turn; the last repeats
+    int m_nFailStatusAt = 0;                            // this status query fails (from 1)
+    DWORD m_dwStateAfterControl = SERVICE_STOP_PENDING; // the stop's status block, even refused
+    bool m_bRefuseControl = false;
+    bool m_bRefuseStart = false;
+    std::optional<std::wstring> m_BinaryPath;
+    int m_nStatusCalls = 0;
 
 private:
-    CFakeService* Find(SC_HANDLE h, const std::wstring& event);
-
-    std::map<SC_HANDLE, std::wstring> m_Open; // handle -> "manager" or service name
-    std::vector<std::wstring> m_Faults;
-    uintptr_t m_uNext = 0x51000000;
-    CSysHook<&CSysCalls::OpenSCManagerW> m_openManager;
-    CSysHook<&CSysCalls::OpenServiceW> m_openService;
-    CSysHook<&CSysCalls::QueryServiceStatus> m_status;
-    CSysHook<&CSysCalls::ControlService> m_control;
-    CSysHook<&CSysCalls::StartServiceW> m_start;
-    CSysHook<&CSysCalls::QueryServiceConfigW> m_config;
-    CSysHook<&CSysCalls::CloseServiceHandle> m_close;
+    struct CHooks;
+    std::unique_ptr<CHooks> m_pHooks;
 };
 
-// One running process of the fake list.
-struct CFakeProcess
+// The process list (Toolhelp) with termination, and process start: a started "process" is
+// a real event, unsignalled while it "runs", so that waits and closes work on real handles.
+struct CFakeProcesses
 {
-    std::wstring exe;
-    DWORD pid = 0;
-    bool refuseOpen = false;      // OpenProcess answers null
-    bool refuseTerminate = false; // TerminateProcess fails
-};
-
-// The Toolhelp process list and termination. Calls with other arguments than a full list,
-// an entry of the right size, terminate-only access and exit code 0 count as faults.
-class CFakeProcesses
-{
-public:
-    explicit CFakeProcesses(std::vector<CFakeProcess> list = {});
-    ::testing::AssertionResult AllClosed() const;
-
-    std::vector<CFakeProcess> m_List;
-    std::optional<HANDLE> m_SnapshotFailure; // when set, the snapshot answers this
-    int m_nSnapshots = 0;
-    std::vector<DWORD> m_Terminated; // pids
-
-private:
-    BOOL Entry(HANDLE snapshot, LPPROCESSENTRY32W entry);
-
-    std::set<HANDLE> m_Open;
-    std::vector<std::wstring> m_Faults;
-    size_t m_nCursor = 0;
-    CSysHook<&CSysCalls::CreateToolhelp32Snapshot> m_snapshot;
-    CSysHook<&CSysCalls::Process32FirstW> m_first;
-    CSysHook<&CSysCalls::Process32NextW> m_next;
-    CSysHook<&CSysCalls::OpenProcess> m_openProcess;
-    CSysHook<&CSysCalls::TerminateProcess> m_terminate;
-    CSysHook<&CSysCalls::CloseHandle> m_closeHandle;
-};
-
-// CreateProcessW recorded; a started "process" is a real event, unsignalled while it
-// "runs" (its thread another), so that waits and closes work on real handles.
-class CFakeLauncher
-{
-public:
-    struct Call
+    struct CProcess
     {
-        std::wstring application; // "(none)" when not given
-        std::wstring commandLine;
-        bool plain; // hidden window, nothing inherited, no environment, folder or attributes
+        std::wstring exe;
+        DWORD pid;
+        bool refuseTerminate = false;
     };
 
-    CFakeLauncher();
-    ~CFakeLauncher();
-    bool ProcessClosed() const { return m_Closed.count(m_hProcess) && m_Closed.count(m_hThread); }
+    explicit CFakeProcesses(std::vector<CProcess> list = {});
+    ~CFakeProcesses();
 
-    DWORD m_dwFailError = 0;     // CreateProcessW fails with this error when not 0
-    bool m_bExitsAtOnce = false; // the process handle is signalled from the start
-    std::vector<Call> m_Calls;
+    std::vector<CProcess> m_List;
+    std::vector<DWORD> m_Terminated;
+    // Application name and command line of each start; " (shown)" added when the window
+    // could show, or anything is inherited or given besides.
+    std::vector<std::wstring> m_Launches;
+    DWORD m_dwLaunchError = 0; // a start fails with this error when not 0
+    bool m_bExitsAtOnce = false;
     HANDLE m_hProcess = nullptr;
-    HANDLE m_hThread = nullptr;
 
 private:
-    std::set<HANDLE> m_Closed;
-    std::vector<HANDLE> m_Created;
-    CSysHook<&CSysCalls::CreateProcessW> m_create;
-    CSysHook<&CSysCalls::CloseHandle> m_close;
+    struct CHooks;
+    std::unique_ptr<CHooks> m_pHooks;
 };

@@ -2,7 +2,6 @@
 // Program Files, and the engine folder below Common Files.
 #include "tests/app/AppTestSupport.h"
 #include "platform/Utf8.h"
-#include <functional>
 
 namespace {
 
@@ -13,79 +12,49 @@ const std::wstring kTag = L"GetServicePath";
 class ProductLocationTest : public AppTest
 {
 protected:
-    std::vector<int> m_Folders; // the shell folders asked for
     bool m_bShellFails = false;
-
-private:
     CSysHook<&CSysCalls::SHGetFolderPathW> m_shell{
-        [this](HWND hwnd, int csidl, HANDLE token, DWORD flags, LPWSTR out) -> HRESULT {
-            m_Folders.push_back(hwnd || token || flags ? -1 : csidl);
-            if (m_bShellFails)
-                return E_FAIL;
+        [this](HWND, int csidl, HANDLE, DWORD, LPWSTR out) -> HRESULT {
             wcscpy(out, csidl == CSIDL_PROGRAM_FILES ? L"C:\\Program Files"
                                                      : L"C:\\Program Files\\Common Files");
-            return S_OK;
+            return m_bShellFails ? E_FAIL : S_OK;
         }};
 };
 
-// The line of a binary path that was found.
-std::wstring Found(const std::wstring& folder, const std::wstring& binaryPath)
-{
-    return All(kTag, L"s=" + folder + L", lpBinaryPathName=" + binaryPath);
-}
-
 } // namespace
 
+// The executable's folder, whatever follows it; a path without a separator past its first
+// character, or one that cannot be had, leaves the fixed folder below Program Files.
 TEST_F(ProductLocationTest, InstallFolderFromTheBinaryPathOrBelowProgramFiles)
 {
-    const std::wstring quoted = L"\"C:\\Program Files\\CV Suite\\cvhost.exe\" -service";
-    const std::wstring tooLong = L"C:\\" + std::wstring(257, L'a'); // 260 characters
-    const std::wstring longest = L"C:\\CV\\" + std::wstring(253, L'a'); // 259
+    const std::wstring longest = L"C:\\CV\\" + std::wstring(253, L'a'); // 259 characters
     struct Case
     {
-        std::function<void(CFakeScm&)> arrange;
-        std::wstring folder; // g_sCVPath afterwards
-        std::wstring line;   // after "szName=CVHOST"
+        std::optional<std::wstring> binaryPath;
+        std::wstring folder, line;
     };
     const Case cases[] = {
-        {[&](CFakeScm& scm) { scm.Add(L"CVHOST", quoted); }, L"C:\\Program Files\\CV Suite",
-         Found(L"C:\\Program Files\\CV Suite", quoted)},
-        {[](CFakeScm& scm) { scm.Add(L"CVHOST", L"C:\\CV\\cvhost.exe -log C:\\Logs\\cv.log"); },
-         L"C:\\CV\\cvhost.exe -log C:\\Logs",
-         Found(L"C:\\CV\\cvhost.exe -log C:\\Logs", L"C:\\CV\\cvhost.exe -log C:\\Logs\\cv.log")},
-        {[&](CFakeScm& scm) { scm.Add(L"CVHOST", longest); }, L"C:\\CV", Found(L"C:\\CV", longest)},
-        {[&](CFakeScm& scm) { scm.Add(L"CVHOST", L"\"" + longest + L"\" -k"); }, L"C:\\CV",
-         Found(L"C:\\CV", L"\"" + longest + L"\" -k")},
-        // No separator past the first character: the fixed folder instead.
-        {[](CFakeScm& scm) { scm.Add(L"CVHOST", L"\\cvhost.exe"); }, kSuite,
-         Found(L"", L"\\cvhost.exe")},
-        {[](CFakeScm& scm) { scm.Add(L"CVHOST", L""); }, kSuite, Found(L"", L"")},
-        {[](CFakeScm& scm) { scm.m_bManagerFails = true; }, kSuite,
-         Error(kTag, L"OpenSCManager() failed")},
-        {[](CFakeScm&) {}, kSuite, Error(kTag, L"OpenService() failed")},
-        {[](CFakeScm& scm) { scm.Add(L"CVHOST", L"C:\\CV\\cvhost.exe").failConfig = true; },
-         kSuite, Error(kTag, L"QueryServiceConfig() failed")},
-        {[](CFakeScm& scm) { scm.Add(L"CVHOST"); }, kSuite,
-         Error(kTag, L"pSC->lpBinaryPathName is null")},
-        {[&](CFakeScm& scm) { scm.Add(L"CVHOST", tooLong); }, kSuite,
-         Error(kTag, L"lpBinaryPathName too long: " + tooLong)},
+        {L"\"C:\\Program Files\\CV\\cvhost.exe\" -k", L"C:\\Program Files\\CV", L""},
+        {L"C:\\CV\\cvhost.exe -log C:\\Logs\\cv.log", L"C:\\CV\\cvhost.exe -log C:\\Logs", L""},
+        {L"\"" + longest + L"\" -k", L"C:\\CV", L""},
+        {L"\\cvhost.exe", L"", L""},
+        {std::nullopt, kSuite, Error(kTag, L"pSC->lpBinaryPathName is null")},
+        {longest + L"a", kSuite, Error(kTag, L"lpBinaryPathName too long: " + longest + L"a")},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(WideToUtf8(c.line));
-        CFakeScm scm;
-        c.arrange(scm);
+        SCOPED_TRACE(WideToUtf8(c.binaryPath.value_or(L"-")));
+        CFakeService service;
+        service.m_sName = L"CVHOST";
+        service.m_BinaryPath = c.binaryPath;
         g_sCVPath.clear();
-        g_sCVSKPath.clear();
         m_Debugger.Clear();
         InitGlobals();
-        EXPECT_EQ(Messages(), (std::vector<std::wstring>{All(kTag, L"szName=CVHOST"), c.line}));
-        EXPECT_EQ(g_sCVPath, c.folder);
+        const std::wstring found = L"s=" + c.folder + L", lpBinaryPathName=" + c.binaryPath.value_or(L"");
+        EXPECT_EQ(Messages(), (std::vector<std::wstring>{
+                                  All(kTag, L"szName=CVHOST"),
+                                  c.line.empty() ? All(kTag, found) : c.line}));
+        EXPECT_EQ(g_sCVPath, c.folder.empty() ? kSuite : c.folder);
         EXPECT_EQ(g_sCVSKPath, kKernel);
-        EXPECT_TRUE(scm.AllClosedInOrder());
-        if (!scm.m_bManagerFails) {
-            EXPECT_EQ(scm.m_Events[0] + L", " + scm.m_Events[1], // all access to both
-                      L"open manager 983103, open CVHOST 983551");
-        }
     }
 }
 
@@ -93,21 +62,17 @@ TEST_F(ProductLocationTest, InstallFolderFromTheBinaryPathOrBelowProgramFiles)
 // folders both stay empty rather than relative to the current one.
 TEST_F(ProductLocationTest, OnlyEmptyFoldersAreFilled)
 {
-    CFakeScm scm;
+    CFakeService service;
+    service.m_sName = L"CVHOST";
+    service.m_BinaryPath = L"C:\\CV\\cvhost.exe";
     g_sCVPath = L"D:\\Elsewhere";
     InitGlobals();
-    EXPECT_TRUE(scm.m_Events.empty());
-    EXPECT_EQ(g_sCVPath, L"D:\\Elsewhere");
-    EXPECT_EQ(g_sCVSKPath, kKernel);
-    EXPECT_EQ(m_Folders, std::vector<int>{CSIDL_PROGRAM_FILES_COMMON});
-    InitGlobals();
-    EXPECT_EQ(m_Folders.size(), 1u);
-
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(g_sCVPath + L"|" + g_sCVSKPath, L"D:\\Elsewhere|" + kKernel);
     g_sCVPath.clear();
     g_sCVSKPath.clear();
+    service.m_sName = L"OTHER";
     m_bShellFails = true;
     InitGlobals();
-    EXPECT_EQ(g_sCVPath + g_sCVSKPath, L"");
-    EXPECT_EQ(m_Folders, (std::vector<int>{CSIDL_PROGRAM_FILES_COMMON, CSIDL_PROGRAM_FILES,
-                                           CSIDL_PROGRAM_FILES_COMMON}));
+    EXPECT_EQ(g_sCVPath + L"|" + g_sCVSKPath, L"|");
 }

@@ -3,54 +3,16 @@
 #include "tests/app/AppTestSupport.h"
 #include "platform/WineStandins.h"
 #include "quarantine/QuarItem.h"
-#include "quarantine/Vaultkit.h"
+#include "tests/quarantine/QuarantineKey.h"
 #include "tests/support/TestFiles.h"
 #include "tools/itembuilder/ItemBuilder.h"
-#include <cstring>
 #include <cwchar>
 
 namespace {
 
-const HKEY kQuarantineKeyHandle = reinterpret_cast<HKEY>(0x4E800);
 const std::wstring kTag = L"RestoreQuarantine";
-const std::wstring kOk = All(kTag, L"ok");
-
-// The registry value of the quarantine folder, served from the test: the prefix is shared
-// by test programs that run at the same time.
-class CQuarantineRegistry
-{
-public:
-    explicit CQuarantineRegistry(std::wstring folder) : m_sFolder(std::move(folder)) {}
-    LSTATUS m_OpenResult = ERROR_SUCCESS;
-
-private:
-    std::wstring m_sFolder;
-    CSysHook<&CSysCalls::RegOpenKeyExW> m_open{[this](HKEY root, LPCWSTR path, DWORD options,
-                                                      REGSAM access, PHKEY key) -> LSTATUS {
-        if (root != HKEY_LOCAL_MACHINE || std::wstring(path) != kQuarantineKey)
-            return CSysHook<&CSysCalls::RegOpenKeyExW>::Next()(root, path, options, access, key);
-        if (m_OpenResult == ERROR_SUCCESS)
-            *key = kQuarantineKeyHandle;
-        return m_OpenResult;
-    }};
-    CSysHook<&CSysCalls::RegQueryValueExW> m_query{[this](HKEY key, LPCWSTR name, LPDWORD reserved,
-                                                          LPDWORD type, LPBYTE data,
-                                                          LPDWORD bytes) -> LSTATUS {
-        if (key != kQuarantineKeyHandle)
-            return CSysHook<&CSysCalls::RegQueryValueExW>::Next()(key, name, reserved, type, data,
-                                                                  bytes);
-        DWORD size = static_cast<DWORD>((m_sFolder.size() + 1) * sizeof(wchar_t));
-        if (std::wstring(name) != kQuarantineValue || !data || *bytes < size)
-            return ERROR_MORE_DATA;
-        std::memcpy(data, m_sFolder.c_str(), size);
-        *bytes = size;
-        return ERROR_SUCCESS;
-    }};
-    CSysHook<&CSysCalls::RegCloseKey> m_close{[](HKEY key) -> LSTATUS {
-        return key == kQuarantineKeyHandle ? ERROR_SUCCESS
-                                           : CSysHook<&CSysCalls::RegCloseKey>::Next()(key);
-    }};
-};
+const std::wstring kNoKey = Error(L"GetQuarFolderPath", L"Cannot open registry path: "
+                                                       L"SOFTWARE\\Corvanta\\Corvanta Quarantine\\");
 
 class RestoreDriverTest : public AppTest
 {
@@ -64,32 +26,29 @@ protected:
     {
         QuarItem item;
         item.hash = item.qhash = L"0123456789ABCDEF0123456789ABCDEF";
-        wcsncpy(item.dvirus, dvirus, QuarItem::kVirusChars - 1);
+        wcscpy(item.dvirus, dvirus);
         for (int i = 0; i < locations; ++i) {
-            QuarFileEntry entry;
-            wcsncpy(entry.name, (L"restored" + std::to_wstring(i)).c_str(), 100);
-            wcsncpy(entry.path, m_Restored.Path().c_str(), QuarFileEntry::kNameChars - 1);
-            item.m_Files.push_back(entry);
+            item.m_Files.emplace_back();
+            wcscpy(item.m_Files.back().name, (L"restored" + std::to_wstring(i)).c_str());
+            wcscpy(item.m_Files.back().path, m_Restored.Path().c_str());
         }
         ASSERT_TRUE(item.SaveXml(m_Quarantine.Join(file).c_str()));
     }
-    std::wstring Folder() const { return m_Quarantine.Path() + L"\\"; }
-    // The driver's lines up to its search, then these.
-    std::vector<std::wstring> Lines(const std::vector<std::wstring>& more) const
+    // The driver's lines with the folder as read, up to its search, then these.
+    std::vector<std::wstring> Lines(const std::wstring& folder, std::vector<std::wstring> more) const
     {
-        std::vector<std::wstring> lines = {All(kTag, L"szVirusName=trojan.fakealert.5"),
-                                           All(kTag, L"Inited vaultkit!"),
-                                           All(kTag, L"quarFolderPath=" + Folder()),
-                                           All(kTag, L"Pattern : [" + Folder() + L"*.xml]")};
-        lines.insert(lines.end(), more.begin(), more.end());
-        lines.push_back(kOk);
-        return lines;
+        more.insert(more.begin(), {All(kTag, L"szVirusName=trojan.fakealert.5"),
+                                   All(kTag, L"Inited vaultkit!"), All(kTag, L"quarFolderPath=" + folder),
+                                   All(kTag, L"Pattern : [" + folder + L"*.xml]")});
+        more.push_back(All(kTag, L"ok"));
+        return more;
     }
-    std::wstring Index(const wchar_t* name) const { return L"[" + Folder() + name + L"]"; }
+    std::wstring Index(const std::wstring& name) const { return L"[" + m_sFolder + name + L"]"; }
 
     CTempDir m_Quarantine;
     CTempDir m_Restored;
-    CQuarantineRegistry m_Registry{Folder()};
+    const std::wstring m_sFolder = m_Quarantine.Path() + L"\\";
+    CQuarantineKey m_Key{m_sFolder};
 };
 
 } // namespace
@@ -105,38 +64,39 @@ TEST_F(RestoreDriverTest, MatchingItemsAreRestoredOthersSkippedEveryLocationVisi
     ASSERT_TRUE(CreateDirectoryW(m_Quarantine.Join(L"E.xml").c_str(), nullptr));
     ASSERT_TRUE(WriteFileBytes(m_Quarantine.Join(L"F.xml"), "not an index"));
     ASSERT_TRUE(WriteFileBytes(m_Quarantine.Join(L"G.txt"), "<signature/>"));
-    std::vector<std::wstring> found;
-    CSysRecorder<&CSysCalls::CreateFileW> opens;
-    CSysHook<&CSysCalls::FindNextFileW> next([&](HANDLE h, LPWIN32_FIND_DATAW data) -> BOOL {
+    std::vector<std::wstring> found, opened;
+    CSysHook<&CSysCalls::FindNextFileW> next([&](HANDLE h, LPWIN32_FIND_DATAW data) {
         found.push_back(data->cFileName); // the entry before this call
         return CSysHook<&CSysCalls::FindNextFileW>::Next()(h, data);
     });
+    CSysHook<&CSysCalls::CreateFileW> open([&](LPCWSTR path, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa,
+                                              DWORD c, DWORD f, HANDLE t) {
+        opened.push_back(path);
+        return CSysHook<&CSysCalls::CreateFileW>::Next()(path, a, s, sa, c, f, t);
+    });
     EXPECT_TRUE(RestoreQuarantine(L"trojan.fakealert.5"));
 
+    const std::map<std::wstring, std::vector<std::wstring>> perItem = {
+        {L"A.xml", {L"Restoring: ", L"Restoring: "}}, {L"B.xml", {L"Restoring: "}},
+        {L"C.xml", {L"Skipping: ", L"Skipping: "}},   {L"D.xml", {L"Skipping: "}}};
     std::vector<std::wstring> more;
-    for (const std::wstring& name : found) {
-        const std::wstring index = Index(name.c_str());
-        if (name == L"A.xml" || name == L"B.xml") {
-            for (int i = name == L"A.xml" ? 2 : 1; i > 0; --i) {
-                more.push_back(All(kTag, L"Restoring: " + index));
-                more.push_back(Error(kTag, L"Restoring: " + index + L" failed"));
-            }
-        } else if (name == L"C.xml" || name == L"D.xml") {
-            more.insert(more.end(), name == L"C.xml" ? 2 : 1, All(kTag, L"Skipping: " + index));
+    for (const std::wstring& name : found)
+        for (const std::wstring& what : perItem.count(name) ? perItem.at(name) : std::vector<std::wstring>()) {
+            more.push_back(All(kTag, what + Index(name)));
+            if (what == L"Restoring: ")
+                more.push_back(Error(kTag, what + Index(name) + L" failed"));
         }
-    }
     EXPECT_EQ(std::set<std::wstring>(found.begin(), found.end()),
               (std::set<std::wstring>{L"A.xml", L"B.xml", L"C.xml", L"D.xml", L"E.xml", L"F.xml"}));
-    EXPECT_EQ(Messages(), Lines(more));
+    EXPECT_EQ(Messages(), Lines(m_sFolder, more));
+    EXPECT_EQ(std::count(opened.begin(), opened.end(), m_Quarantine.Join(L"E.xml")), 0) << "a folder";
     EXPECT_TRUE(FileExists(m_Quarantine.Join(L"A.xml"))); // failed restores retire nothing
-    for (const auto& open : opens.Calls())
-        EXPECT_NE(std::wstring(std::get<0>(open)), m_Quarantine.Join(L"E.xml")) << "a folder";
 }
 
-TEST_F(RestoreDriverTest, RestoredLocationAndEmptyQuarantine)
+TEST_F(RestoreDriverTest, EmptyQuarantineAndARestoredLocation)
 {
     EXPECT_TRUE(RestoreQuarantine(L"trojan.fakealert.5"));
-    EXPECT_EQ(Messages(), Lines({}));
+    EXPECT_EQ(Messages(), Lines(m_sFolder, {}));
 
     InstallWineStandins(); // the restore writes through the backup stand-in under Wine
     CItemDescription desc;
@@ -145,75 +105,38 @@ TEST_F(RestoreDriverTest, RestoredLocationAndEmptyQuarantine)
     ASSERT_TRUE(BuildQuarItem(desc, m_Quarantine.Join(L"A")));
     m_Debugger.Clear();
     EXPECT_TRUE(RestoreQuarantine(L"trojan.fakealert.5"));
-    EXPECT_EQ(Messages(), Lines({All(kTag, L"Restoring: " + Index(L"A.xml")),
-                                 All(kTag, L"Restoring: " + Index(L"A.xml") + L" ok")}));
+    EXPECT_EQ(Messages(), Lines(m_sFolder, {All(kTag, L"Restoring: " + Index(L"A.xml")),
+                                            All(kTag, L"Restoring: " + Index(L"A.xml") + L" ok")}));
     EXPECT_EQ(ReadFileBytes(m_Restored.Join(L"back.txt")), "restored content");
     EXPECT_FALSE(FileExists(m_Quarantine.Join(L"A.xml")));
 }
 
 TEST_F(RestoreDriverTest, LibraryThatCannotStartEndsTheDriverWithOk)
 {
-    m_Registry.m_OpenResult = ERROR_FILE_NOT_FOUND;
+    m_Key.m_OpenResult = ERROR_FILE_NOT_FOUND;
     CSysRecorder<&CSysCalls::FindFirstFileW> search;
     EXPECT_TRUE(RestoreQuarantine(L"trojan.fakealert.5"));
-    EXPECT_EQ(Messages(), (std::vector<std::wstring>{
-                              All(kTag, L"szVirusName=trojan.fakealert.5"),
-                              Error(L"GetQuarFolderPath", L"Cannot open registry path: "
-                                                          L"SOFTWARE\\Corvanta\\Corvanta Quarantine\\"),
-                              Error(kTag, L"Could not init vaultkit!"), kOk}));
+    EXPECT_EQ(Messages(), (std::vector<std::wstring>{All(kTag, L"szVirusName=trojan.fakealert.5"), kNoKey,
+                                                     Error(kTag, L"Could not init vaultkit!"),
+                                                     All(kTag, L"ok")}));
     EXPECT_EQ(search.Count(), 0u);
     EXPECT_EQ(g_nVaultkitInit, 1); // the driver does not stop a library that did not start
     VaultkitUninit();
 }
 
-// A folder and name that do not fit are not cut into another file's name. The folder text
-// is used as read: without its backslash the search runs in the folder above; empty after
-// a failed read (the library had started), in the current folder.
-TEST_F(RestoreDriverTest, IndexPathsAreNeverCutAndTheFolderIsUsedAsRead)
+// A folder and name that do not fit are not cut into another file's name.
+TEST_F(RestoreDriverTest, IndexPathsAreNeverCut)
 {
-    const std::wstring name = std::wstring(259 - Folder().size(), L'n') + L"x.xml";
-    {
-        CSysHook<&CSysCalls::FindFirstFileW> first([&](LPCWSTR, LPWIN32_FIND_DATAW data) {
-            *data = WIN32_FIND_DATAW{};
-            wcsncpy(data->cFileName, name.c_str(), MAX_PATH - 1);
-            return reinterpret_cast<HANDLE>(0x6C000000);
-        });
-        CSysHook<&CSysCalls::FindNextFileW> next([](HANDLE, LPWIN32_FIND_DATAW) { return FALSE; });
-        CSysRecorder<&CSysCalls::CreateFileW> opens;
-        int closes = 0;
-        CSysHook<&CSysCalls::FindClose> close([&](HANDLE h) {
-            closes += h == reinterpret_cast<HANDLE>(0x6C000000);
-            return TRUE;
-        });
-        EXPECT_TRUE(RestoreQuarantine(L"trojan.fakealert.5"));
-        EXPECT_EQ(Messages(), Lines({Error(kTag, L"Index path too long: " + Folder() + name)}));
-        EXPECT_EQ(opens.Count(), 0u);
-        EXPECT_EQ(closes, 1);
-    }
-    WriteIndex(L"A.xml", L"other.threat", 1);
-    CQuarantineRegistry bare(m_Quarantine.Path());
-    m_Debugger.Clear();
+    const std::wstring name = std::wstring(259 - m_sFolder.size(), L'n') + L"x.xml";
+    CSysHook<&CSysCalls::FindFirstFileW> first([&](LPCWSTR, LPWIN32_FIND_DATAW data) {
+        *data = WIN32_FIND_DATAW{};
+        wcscpy(data->cFileName, name.c_str());
+        return reinterpret_cast<HANDLE>(0x6C000000);
+    });
+    CSysHook<&CSysCalls::FindNextFileW> next([](HANDLE, LPWIN32_FIND_DATAW) { return FALSE; });
+    CSysHook<&CSysCalls::FindClose> close([](HANDLE) { return TRUE; });
+    CSysRecorder<&CSysCalls::CreateFileW> opens;
     EXPECT_TRUE(RestoreQuarantine(L"trojan.fakealert.5"));
-    EXPECT_EQ(Messages(), (std::vector<std::wstring>{
-                              All(kTag, L"szVirusName=trojan.fakealert.5"),
-                              All(kTag, L"Inited vaultkit!"),
-                              All(kTag, L"quarFolderPath=" + m_Quarantine.Path()),
-                              All(kTag, L"Pattern : [" + m_Quarantine.Path() + L"*.xml]"), kOk}));
-
-    wchar_t previous[MAX_PATH] = {};
-    GetCurrentDirectoryW(MAX_PATH, previous);
-    ASSERT_TRUE(SetCurrentDirectoryW(m_Quarantine.Path().c_str()));
-    {
-        CSysFailNth<&CSysCalls::RegOpenKeyExW> second(2, 0, ERROR_ACCESS_DENIED); // the driver's
-        m_Debugger.Clear();
-        EXPECT_TRUE(RestoreQuarantine(L"trojan.fakealert.5"));
-    }
-    SetCurrentDirectoryW(previous);
-    EXPECT_EQ(Messages(), (std::vector<std::wstring>{
-                              All(kTag, L"szVirusName=trojan.fakealert.5"),
-                              All(kTag, L"Inited vaultkit!"),
-                              Error(L"GetQuarFolderPath", L"Cannot open registry path: "
-                                                          L"SOFTWARE\\Corvanta\\Corvanta Quarantine\\"),
-                              All(kTag, L"quarFolderPath="), All(kTag, L"Pattern : [*.xml]"),
-                              All(kTag, L"Skipping: [A.xml]"), kOk}));
+    EXPECT_EQ(Messages(), Lines(m_sFolder, {Error(kTag, L"Index path too long: " + m_sFolder + name)}));
+    EXPECT_EQ(opens.Count(), 0u);
 }

@@ -10,25 +10,30 @@
 namespace {
 
 const HANDLE kBoundary = reinterpret_cast<HANDLE>(0xB0);
-const HANDLE kMoved = reinterpret_cast<HANDLE>(0xB1);
+const HANDLE kMoved = reinterpret_cast<HANDLE>(0xB1); // where adding the SID moved it
 const HANDLE kNamespace = reinterpret_cast<HANDLE>(0xB2);
-const std::wstring kSecurity = L"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)";
 
-std::wstring SddlOf(LPSECURITY_ATTRIBUTES sa)
+// " SY+BA only" for the lock's security: owned by Administrators, only SYSTEM and
+// Administrators admitted, nothing inherited.
+std::wstring Security(LPSECURITY_ATTRIBUTES sa)
 {
     LPWSTR text = nullptr;
     if (!sa || !ConvertSecurityDescriptorToStringSecurityDescriptorW(
                    sa->lpSecurityDescriptor, SDDL_REVISION_1,
                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr))
-        return L"(none)";
-    std::wstring s = text;
+        return L" (no security)";
+    std::wstring sddl = text;
     LocalFree(text);
-    return s;
+    return sddl == L"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)" ? L" SY+BA only" : L" " + sddl;
+}
+
+std::wstring Stale(LPVOID boundary)
+{
+    return boundary == kMoved ? L"" : L" (stale)";
 }
 
 // The namespace calls as Windows answers them, each answer chosen by the test; the mutex
-// is a real unnamed one, its name and security recorded. Adding the SID moves the
-// descriptor: a call with the old one shows as "stale".
+// is a real unnamed one.
 struct CNamespaceWindows
 {
     CNamespaceWindows(bool boundary, bool add, bool create, bool open)
@@ -38,46 +43,40 @@ struct CNamespaceWindows
     std::vector<std::wstring> m_Events;
     HANDLE m_hMutex = nullptr;
 
-    static std::wstring Stale(LPVOID bd) { return bd == kMoved ? L"" : L" (stale)"; }
-
-    CSysHook<&CSysCalls::CreateBoundaryDescriptorW> m_boundary{[this](LPCWSTR name, ULONG flags) {
-        m_Events.push_back(L"boundary " + std::wstring(name) + L" " + std::to_wstring(flags));
+    CSysHook<&CSysCalls::CreateBoundaryDescriptorW> m_boundary{[this](LPCWSTR name, ULONG) {
+        m_Events.push_back(L"boundary " + std::wstring(name));
         return m_bBoundary ? kBoundary : nullptr;
     }};
     CSysHook<&CSysCalls::AddSIDToBoundaryDescriptor> m_add{[this](HANDLE* bd, PSID sid) -> BOOL {
-        BYTE admins[SECURITY_MAX_SID_SIZE];
-        DWORD size = sizeof(admins);
-        CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size);
-        m_Events.push_back(EqualSid(sid, admins) ? L"add Administrators" : L"add another SID");
+        LPWSTR text = nullptr;
+        ConvertSidToStringSidW(sid, &text);
+        m_Events.push_back(L"add " + std::wstring(text)); // S-1-5-32-544: Administrators
+        LocalFree(text);
         *bd = m_bAdd ? kMoved : *bd;
         return m_bAdd;
     }};
     CSysHook<&CSysCalls::CreatePrivateNamespaceW> m_create{
         [this](LPSECURITY_ATTRIBUTES sa, LPVOID bd, LPCWSTR prefix) {
-            m_Events.push_back(L"create " + std::wstring(prefix) + L" " + SddlOf(sa) + Stale(bd));
-            g_Sys.SetLastError(ERROR_ALREADY_EXISTS);
+            m_Events.push_back(L"create " + std::wstring(prefix) + Security(sa) + Stale(bd));
             return m_bCreate ? kNamespace : nullptr;
         }};
     CSysHook<&CSysCalls::OpenPrivateNamespaceW> m_open{[this](LPVOID bd, LPCWSTR prefix) {
         m_Events.push_back(L"open " + std::wstring(prefix) + Stale(bd));
         return m_bOpen ? kNamespace : nullptr;
     }};
-    CSysHook<&CSysCalls::CreateMutexW> m_mutex{
-        [this](LPSECURITY_ATTRIBUTES sa, BOOL owned, LPCWSTR name) {
-            m_Events.push_back(L"mutex " + std::wstring(name) + L" " + SddlOf(sa) +
-                               (owned ? L" owned" : L""));
-            m_hMutex = CreateMutexW(nullptr, FALSE, nullptr);
-            g_Sys.SetLastError(0);
-            return m_hMutex;
-        }};
+    CSysHook<&CSysCalls::CreateMutexW> m_mutex{[this](LPSECURITY_ATTRIBUTES sa, BOOL owned,
+                                                      LPCWSTR name) {
+        m_Events.push_back(L"mutex " + std::wstring(name) + Security(sa) + (owned ? L" owned" : L""));
+        m_hMutex = CreateMutexW(nullptr, FALSE, nullptr);
+        g_Sys.SetLastError(0);
+        return m_hMutex;
+    }};
     CSysHook<&CSysCalls::CloseHandle> m_closeHandle{[this](HANDLE h) {
-        if (h == m_hMutex)
-            m_Events.push_back(L"close mutex");
+        m_Events.push_back(h == m_hMutex ? L"close mutex" : L"close other");
         return CSysHook<&CSysCalls::CloseHandle>::Next()(h);
     }};
     CSysHook<&CSysCalls::ClosePrivateNamespace> m_closeNamespace{[this](HANDLE h, ULONG flags) {
-        m_Events.push_back(h == kNamespace ? L"close namespace " + std::to_wstring(flags)
-                                           : L"close stray namespace");
+        m_Events.push_back(h == kNamespace && flags == 0 ? L"close namespace" : L"close odd");
         return BOOLEAN(TRUE);
     }};
     CSysHook<&CSysCalls::DeleteBoundaryDescriptor> m_delete{
@@ -86,14 +85,14 @@ struct CNamespaceWindows
 
 } // namespace
 
-// Released in reverse order: mutex, namespace, boundary, each only when it was had.
+// Released in reverse order (mutex, namespace, boundary), each only when it was had.
 TEST(RunLock, NamespaceOfTheAdministratorsWhereWindowsHasOne)
 {
-    const std::wstring boundary = L"boundary SanarixRun 0", add = L"add Administrators";
-    const std::wstring created = L"create Sanarix " + kSecurity, opened = L"open Sanarix";
-    const std::wstring inside = L"mutex Sanarix\\RepairRun " + kSecurity;
-    const std::wstring global = L"mutex Global\\SanarixRepairRun " + kSecurity;
-    const std::wstring mutex = L"close mutex", space = L"close namespace 0";
+    const std::wstring boundary = L"boundary SanarixRun", add = L"add S-1-5-32-544";
+    const std::wstring created = L"create Sanarix SY+BA only", opened = L"open Sanarix";
+    const std::wstring inside = L"mutex Sanarix\\RepairRun SY+BA only";
+    const std::wstring global = L"mutex Global\\SanarixRepairRun SY+BA only";
+    const std::wstring mutex = L"close mutex", space = L"close namespace";
     struct Case
     {
         bool boundary, add, create, open;
@@ -121,49 +120,40 @@ TEST(RunLock, NamespaceOfTheAdministratorsWhereWindowsHasOne)
 // ordinary user could have made first is no run in progress, and is let go at once.
 TEST(RunLock, ExistingObjectIsTrustedOnlyWhenAdministratorsOwnIt)
 {
-    struct Case
-    {
-        DWORD createError;    // CreateMutexW: 0 a new one, else its answer
-        const wchar_t* owner; // of the existing one; null: the owner cannot be read
-        ERunLock expected;
+    const std::pair<const wchar_t*, ERunLock> cases[] = { // owner; null: it cannot be read
+        {L"S-1-5-32-544", ERunLock::Taken},
+        {L"S-1-5-18", ERunLock::Taken},
+        {L"S-1-5-21-1004336348-1177238915-682003330-1001", ERunLock::Untrusted},
+        {L"S-1-1-0", ERunLock::Untrusted},
+        {nullptr, ERunLock::Untrusted},
     };
-    const Case cases[] = {
-        {ERROR_ALREADY_EXISTS, L"S-1-5-32-544", ERunLock::Taken},
-        {ERROR_ALREADY_EXISTS, L"S-1-5-18", ERunLock::Taken},
-        {ERROR_ALREADY_EXISTS, L"S-1-5-21-1004336348-1177238915-682003330-1001", ERunLock::Untrusted},
-        {ERROR_ALREADY_EXISTS, L"S-1-1-0", ERunLock::Untrusted},
-        {ERROR_ALREADY_EXISTS, nullptr, ERunLock::Untrusted},
-        {ERROR_ACCESS_DENIED, nullptr, ERunLock::Untrusted},  // squatter's own security
-        {ERROR_INVALID_HANDLE, nullptr, ERunLock::Untrusted}, // another kind of object
-    };
-    for (const Case& c : cases) {
-        int closes = 0;
-        HANDLE real = nullptr;
-        CSysFailNth<&CSysCalls::CreateBoundaryDescriptorW> noNamespace(1, ERROR_CALL_NOT_IMPLEMENTED,
-                                                                        nullptr);
+    for (const auto& c : cases) {
+        CNamespaceWindows windows(false, false, false, false);
         CSysHook<&CSysCalls::CreateMutexW> mutex([&](LPSECURITY_ATTRIBUTES, BOOL, LPCWSTR) {
-            real = c.createError == ERROR_ALREADY_EXISTS ? CreateMutexW(nullptr, FALSE, nullptr)
-                                                         : nullptr;
-            g_Sys.SetLastError(c.createError);
-            return real;
+            windows.m_hMutex = CreateMutexW(nullptr, FALSE, nullptr);
+            g_Sys.SetLastError(ERROR_ALREADY_EXISTS);
+            return windows.m_hMutex;
         });
         CSysHook<&CSysCalls::GetSecurityInfo> security(
             [&](HANDLE h, SE_OBJECT_TYPE type, SECURITY_INFORMATION what, PSID* owner, PSID*,
                 PACL*, PACL*, PSECURITY_DESCRIPTOR* sd) -> DWORD {
-                if (!c.owner || h != real || type != SE_KERNEL_OBJECT ||
+                if (!c.first || h != windows.m_hMutex || type != SE_KERNEL_OBJECT ||
                     what != OWNER_SECURITY_INFORMATION)
                     return ERROR_ACCESS_DENIED;
-                ConvertStringSidToSidW(c.owner, owner);
+                ConvertStringSidToSidW(c.first, owner);
                 *sd = *owner; // one block, freed through the descriptor
                 return ERROR_SUCCESS;
             });
-        CSysHook<&CSysCalls::CloseHandle> close([&](HANDLE h) {
-            closes += h == real;
-            return CSysHook<&CSysCalls::CloseHandle>::Next()(h);
-        });
         CRunLock lock;
-        EXPECT_EQ(lock.Take(), c.expected) << (c.owner ? c.owner : L"-") << " " << c.createError;
-        EXPECT_EQ(closes, c.expected == ERunLock::Untrusted && real ? 1 : 0);
+        EXPECT_EQ(lock.Take(), c.second) << (c.first ? c.first : L"-");
+        EXPECT_EQ(windows.m_Events.back(), c.second == ERunLock::Taken ? L"boundary SanarixRun"
+                                                                       : L"close mutex");
+    }
+    // A squatter's object under another security, or of another kind, cannot be had at all.
+    for (DWORD error : {ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE}) {
+        CSysFailNth<&CSysCalls::CreateMutexW> squatted(1, error, nullptr);
+        CRunLock lock;
+        EXPECT_EQ(lock.Take(), ERunLock::Untrusted);
     }
 }
 

@@ -1,8 +1,7 @@
-// The repair run as a whole with every operation failing, the start-up before it (library
-// search, log place, run lock, privileges) and the debug log's place.
+// The repair run as a whole with every operation failing, and its start-up: the library
+// search, the debug log's place, the run lock and the privileges.
 #include "app/Sanarix.h"
 #include "diag/DebugLog.h"
-#include "platform/Utf8.h"
 #include "quarantine/Vaultkit.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/TestFiles.h"
@@ -13,42 +12,6 @@ namespace {
 const std::wstring kRun = L"DoSanarix";
 const std::wstring kInstall = L"C:\\Program Files\\Corvanta\\Corvanta Suite\\";
 const std::wstring kEngine = L"C:\\Program Files\\Common Files\\Corvanta\\Corvanta Scan Kernel\\";
-
-// Shell folders: the common application data folder is a test folder. The query of one
-// folder can be made to fail (its buffer then holds nothing).
-class CShellFolders
-{
-public:
-    explicit CShellFolders(std::wstring appData, HRESULT appDataResult = S_OK, int failing = -1)
-        : m_hook([=](HWND hwnd, int csidl, HANDLE token, DWORD flags, LPWSTR out) -> HRESULT {
-              m_Calls.push_back(hwnd || token || flags ? -1 : csidl);
-              if (csidl == failing)
-                  return E_FAIL;
-              const std::wstring text = csidl == CSIDL_COMMON_APPDATA  ? appData
-                                        : csidl == CSIDL_PROGRAM_FILES ? L"C:\\Program Files"
-                                                                       : L"C:\\Program Files\\Common Files";
-              wcsncpy(out, text.c_str(), MAX_PATH - 1);
-              return csidl == CSIDL_COMMON_APPDATA ? appDataResult : S_OK;
-          })
-    {
-    }
-    std::vector<int> m_Calls;
-
-private:
-    CSysHook<&CSysCalls::SHGetFolderPathW> m_hook;
-};
-
-// Every operation of the run fails at its first Windows call.
-struct CEverythingFails
-{
-    CSysFailNth<&CSysCalls::OpenSCManagerW> scm{1, ERROR_ACCESS_DENIED, nullptr, true};
-    CSysFailNth<&CSysCalls::CreateProcessW> create{1, ERROR_FILE_NOT_FOUND, FALSE, true};
-    CSysFailNth<&CSysCalls::FindFirstFileW> find{1, ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE,
-                                                 true};
-    CSysFailNth<&CSysCalls::RegOpenKeyExW> reg{1, 0, ERROR_ACCESS_DENIED, true};
-    CSysFailNth<&CSysCalls::LookupPrivilegeValueW> lookup{1, ERROR_NO_SUCH_PRIVILEGE, FALSE, true};
-    CSysRecorder<&CSysCalls::LookupPrivilegeValueW> privileges; // sees the calls first
-};
 
 // One step of the sequence: its call, the operation's own lines, its result.
 std::vector<std::wstring> Step(const std::wstring& call, std::vector<std::wstring> inner,
@@ -79,7 +42,7 @@ std::vector<std::wstring> Service(const std::wstring& tag, const std::wstring& n
                 {All(tag, L"szName=" + name), Error(tag, L"OpenSCManager() failed")}, L"fail");
 }
 
-// The whole run's messages with every operation failing.
+// The whole run's messages with every operation failing at its first Windows call.
 std::vector<std::wstring> FailedRun(bool installKnown, bool engineKnown)
 {
     std::vector<std::wstring> run = {
@@ -124,21 +87,48 @@ class SequenceTest : public AppTest
 protected:
     SequenceTest() { CreateDirectoryW(m_Dir.Join(L"Corvanta").c_str(), nullptr); }
     void SetUp() override { ASSERT_TRUE(CreateDirectoryW(LogFolder().c_str(), nullptr)); }
-    // DoSanarix on unknown product folders, and the quarantine library's start that found
-    // no folder stopped.
+
+    // DoSanarix on unknown product folders, every operation failing at its first call,
+    // the shell's folder query given by the test; the quarantine library's start that
+    // found no folder is stopped afterwards.
     void Run()
     {
+        CSysFailNth<&CSysCalls::OpenSCManagerW> scm{1, ERROR_ACCESS_DENIED, nullptr, true};
+        CSysFailNth<&CSysCalls::CreateProcessW> create{1, ERROR_FILE_NOT_FOUND, FALSE, true};
+        CSysFailNth<&CSysCalls::FindFirstFileW> find{1, ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE,
+                                                     true};
+        CSysFailNth<&CSysCalls::RegOpenKeyExW> reg{1, 0, ERROR_ACCESS_DENIED, true};
+        CSysFailNth<&CSysCalls::LookupPrivilegeValueW> lookup{1, ERROR_NO_SUCH_PRIVILEGE, FALSE, true};
+        CSysHook<&CSysCalls::SHGetFolderPathW> shell([this](HWND, int csidl, HANDLE, DWORD, LPWSTR out) {
+            m_Folders.push_back(csidl);
+            wcscpy(out, m_Shell[csidl].c_str()); // a failing query's text is not to be used
+            return csidl == m_nFailingFolder ? E_FAIL : S_OK;
+        });
+        CSysRecorder<&CSysCalls::LookupPrivilegeValueW> privileges; // sees the calls first
+        CSysRecorder<&CSysCalls::CreateProcessW> runs;
         g_sCVPath.clear();
         g_sCVSKPath.clear();
+        m_Folders.clear();
+        m_Privileges.clear();
         DoSanarix();
         while (g_nVaultkitInit > 0)
             VaultkitUninit();
+        m_nRuns = runs.Count();
+        for (const auto& call : privileges.Calls())
+            m_Privileges.push_back(std::get<1>(call));
     }
     std::wstring LogFolder() const { return m_Dir.Join(L"Corvanta\\DTrace"); }
     std::wstring LogFile() const { return LogFolder() + L"\\sanarix.dbg"; }
     std::vector<std::wstring> LogMessages() const { return MessagesOfFile(ReadFileBytes(LogFile())); }
 
     CTempDir m_Dir;
+    std::map<int, std::wstring> m_Shell = {{CSIDL_COMMON_APPDATA, m_Dir.Path()},
+                                           {CSIDL_PROGRAM_FILES, L"C:\\Program Files"},
+                                           {CSIDL_PROGRAM_FILES_COMMON, L"C:\\Program Files\\Common Files"}};
+    int m_nFailingFolder = -1;
+    std::vector<int> m_Folders; // asked for in the last run
+    std::vector<std::wstring> m_Privileges;
+    size_t m_nRuns = 0;
 };
 
 } // namespace
@@ -147,13 +137,10 @@ protected:
 // unknown: every step's lines in order, and each pause right after its service start.
 TEST_F(SequenceTest, EveryOperationFailingStillLogsEveryStepInOrder)
 {
-    for (int failing : {-1, CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILES_COMMON}) {
-        SCOPED_TRACE(failing);
+    for (int unknown : {-1, CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILES_COMMON}) {
+        SCOPED_TRACE(unknown);
         DeleteFileW(LogFile().c_str());
-        const bool installKnown = failing != CSIDL_PROGRAM_FILES;
-        const bool engineKnown = failing != CSIDL_PROGRAM_FILES_COMMON;
-        CShellFolders folders(m_Dir.Path(), S_OK, failing);
-        CEverythingFails fails;
+        m_nFailingFolder = unknown;
         CVirtualClock clock;
         std::vector<std::wstring> beforePause; // the last line of the file at each pause
         CSysHook<&CSysCalls::Sleep> pauses([&](DWORD ms) {
@@ -163,39 +150,35 @@ TEST_F(SequenceTest, EveryOperationFailingStillLogsEveryStepInOrder)
         Run();
 
         EXPECT_EQ(ReadFileBytes(LogFile()).substr(0, 3), "\xEF\xBB\xBF");
-        EXPECT_EQ(LogMessages(), FailedRun(installKnown, engineKnown));
+        const bool installKnown = unknown != CSIDL_PROGRAM_FILES;
+        EXPECT_EQ(LogMessages(), FailedRun(installKnown, unknown != CSIDL_PROGRAM_FILES_COMMON));
         EXPECT_EQ(clock.Sleeps(), (std::vector<DWORD>{10000, 10000}));
         EXPECT_EQ(beforePause, (std::vector<std::wstring>{
                                    All(kRun, L"MyStartService(CVMSG) result=fail"),
                                    All(kRun, L"MyStartService(CVUPDATE) result=fail")}));
         EXPECT_EQ(clock.Waits(), std::vector<DWORD>{0}) << "the run lock is tried, not waited for";
-        EXPECT_EQ(fails.create.Calls(), installKnown ? 5 : 0) << "nothing run without its folder";
-        EXPECT_EQ(fails.find.Calls(), engineKnown ? 1 : 0) << "nothing searched without it";
-        EXPECT_EQ(folders.m_Calls, (std::vector<int>{CSIDL_COMMON_APPDATA, CSIDL_PROGRAM_FILES,
-                                                     CSIDL_PROGRAM_FILES_COMMON}));
-        ASSERT_EQ(fails.privileges.Count(), 2u);
-        EXPECT_STREQ(std::get<1>(fails.privileges.Calls()[0]), L"SeShutdownPrivilege");
-        EXPECT_STREQ(std::get<1>(fails.privileges.Calls()[1]), L"SeDebugPrivilege");
+        EXPECT_EQ(m_nRuns, installKnown ? 5u : 0u) << "nothing run without its folder";
+        EXPECT_EQ(m_Folders, (std::vector<int>{CSIDL_COMMON_APPDATA, CSIDL_PROGRAM_FILES,
+                                               CSIDL_PROGRAM_FILES_COMMON}));
+        EXPECT_EQ(m_Privileges, (std::vector<std::wstring>{L"SeShutdownPrivilege", L"SeDebugPrivilege"}));
     }
 }
 
 // No folder, an empty one, or one whose log path would not fit 259 characters (232 and
-// "\Corvanta\DTrace\sanarix.dbg" are 260): the run logs to the debugger only.
+// "\Corvanta\DTrace\sanarix.dbg" are 260): the same run, on the debugger only.
 TEST_F(SequenceTest, WithoutAUsableLogPathTheRunLogsToTheDebuggerOnly)
 {
-    const std::pair<std::wstring, HRESULT> cases[] = {
-        {m_Dir.Path(), E_FAIL}, {L"", S_OK}, {L"C:\\" + std::wstring(229, L'a'), S_OK}};
-    for (const auto& c : cases) {
-        CShellFolders folders(c.first, c.second);
-        CEverythingFails fails;
-        CVirtualClock clock;
+    const std::vector<std::wstring> run = FailedRun(true, true);
+    m_nFailingFolder = CSIDL_COMMON_APPDATA;
+    for (const std::wstring& folder : {m_Dir.Path(), std::wstring(), L"C:\\" + std::wstring(229, L'a')}) {
+        m_Shell[CSIDL_COMMON_APPDATA] = folder;
         m_Debugger.Clear();
+        CVirtualClock clock;
         Run();
-        EXPECT_EQ(g_DebugLog.GetFile()[0], L'\0') << WideToUtf8(c.first);
+        m_nFailingFolder = -1;
+        EXPECT_EQ(g_DebugLog.GetFile()[0], L'\0');
         EXPECT_EQ(m_Debugger.All().find(L"Debug file"), std::wstring::npos);
-        const std::vector<std::wstring> run = FailedRun(true, true);
-        EXPECT_EQ(Messages(), std::vector<std::wstring>(run.begin() + 3, run.end()))
-            << "the same run, without the file's start marker";
+        EXPECT_EQ(Messages(), std::vector<std::wstring>(run.begin() + 3, run.end()));
     }
 }
 
@@ -203,32 +186,25 @@ TEST_F(SequenceTest, WithoutAUsableLogPathTheRunLogsToTheDebuggerOnly)
 // is cut down to the system folder; without SetDefaultDllDirectories, silently the other way.
 TEST_F(SequenceTest, LibrarySearchIsRestrictedFirst)
 {
-    for (bool present : {true, false}) {
+    for (BOOL present : {TRUE, FALSE}) {
         std::vector<std::wstring> events;
-        CShellFolders folders(m_Dir.Path());
-        CEverythingFails fails;
         CVirtualClock clock;
-        CSysHook<&CSysCalls::OutputDebugStringW> debugger([&](LPCWSTR) { events.push_back(L"debugger"); });
-        CSysHook<&CSysCalls::SHGetFolderPathW> shell(
-            [&](HWND hwnd, int csidl, HANDLE token, DWORD flags, LPWSTR out) -> HRESULT {
-                events.push_back(L"shell");
-                return CSysHook<&CSysCalls::SHGetFolderPathW>::Next()(hwnd, csidl, token, flags, out);
-            });
-        CSysHook<&CSysCalls::SetDefaultDllDirectories> restrict([&](DWORD flags) -> BOOL {
-            events.push_back(L"SetDefaultDllDirectories " + std::to_wstring(flags));
-            g_Sys.SetLastError(ERROR_PROC_NOT_FOUND);
+        CSysHook<&CSysCalls::OutputDebugStringW> debugger([&](LPCWSTR) { events.push_back(L"log"); });
+        CSysHook<&CSysCalls::SetDefaultDllDirectories> restrict([&](DWORD flags) {
+            events.push_back(L"SetDefaultDllDirectories " + std::to_wstring(flags) + L" after " +
+                             std::to_wstring(m_Folders.size()) + L" shell queries");
             return present;
         });
-        CSysHook<&CSysCalls::SetDllDirectoryW> fallback([&](LPCWSTR path) -> BOOL {
+        CSysHook<&CSysCalls::SetDllDirectoryW> fallback([&](LPCWSTR path) {
             events.push_back(L"SetDllDirectoryW(" + std::wstring(path ? path : L"null") + L")");
             return TRUE;
         });
         Run();
-        std::vector<std::wstring> expected = {L"SetDefaultDllDirectories 2048", L"shell"};
+        std::vector<std::wstring> expected = {L"SetDefaultDllDirectories 2048 after 0 shell queries",
+                                              L"log"};
         if (!present)
             expected.insert(expected.begin() + 1, L"SetDllDirectoryW()");
-        EXPECT_EQ(std::vector<std::wstring>(events.begin(), events.begin() + expected.size()),
-                  expected);
+        EXPECT_EQ(std::vector<std::wstring>(events.begin(), events.begin() + expected.size()), expected);
         EXPECT_EQ(std::count(events.begin(), events.end(), expected[0]), 1);
     }
 }
@@ -238,8 +214,6 @@ TEST_F(SequenceTest, LibrarySearchIsRestrictedFirst)
 TEST_F(SequenceTest, RunLockHeldElsewhereOrUntrustworthy)
 {
     {
-        CShellFolders folders(m_Dir.Path());
-        CEverythingFails fails;
         // Another run holds the mutex: the try finds it taken (RunLockTest holds it for real).
         CSysHook<&CSysCalls::WaitForSingleObject> held(
             [](HANDLE, DWORD ms) -> DWORD { return ms == 0 ? WAIT_TIMEOUT : WAIT_FAILED; });
@@ -247,12 +221,10 @@ TEST_F(SequenceTest, RunLockHeldElsewhereOrUntrustworthy)
         EXPECT_EQ(LogMessages(), (std::vector<std::wstring>{
                                      L"", L"", L"=====started=====",
                                      Error(kRun, L"Another run is in progress, nothing done")}));
-        EXPECT_EQ(folders.m_Calls, std::vector<int>{CSIDL_COMMON_APPDATA});
-        EXPECT_EQ(fails.privileges.Count() + fails.scm.Calls(), 0u);
+        EXPECT_EQ(m_Folders, std::vector<int>{CSIDL_COMMON_APPDATA});
+        EXPECT_TRUE(m_Privileges.empty());
     }
     DeleteFileW(LogFile().c_str());
-    CShellFolders folders(m_Dir.Path());
-    CEverythingFails fails;
     CVirtualClock clock;
     CSysFailNth<&CSysCalls::CreateMutexW> squatted(1, ERROR_ACCESS_DENIED, nullptr);
     Run();
@@ -261,52 +233,29 @@ TEST_F(SequenceTest, RunLockHeldElsewhereOrUntrustworthy)
     EXPECT_EQ(LogMessages(), expected);
 }
 
-// Each privilege is looked up, the token opened for adjusting, the privilege enabled alone
-// and the token closed; a failure skips the rest of that privilege silently.
-TEST_F(SequenceTest, PrivilegeIsLookedUpTokenOpenedAdjustedAndClosed)
+// Each privilege is looked up, the token opened for adjusting and the privilege enabled
+// alone; a privilege that cannot be looked up is skipped, silently.
+TEST_F(SequenceTest, PrivilegeIsLookedUpAndEnabledAlone)
 {
-    const HANDLE kToken = reinterpret_cast<HANDLE>(0x70C0);
     std::vector<std::wstring> events;
-    std::wstring failLookup, failOpen, current;
-    CSysHook<&CSysCalls::LookupPrivilegeValueW> lookup([&](LPCWSTR system, LPCWSTR name, PLUID luid) {
-        current = name;
-        events.push_back(L"lookup " + current + (system ? L" remote" : L""));
-        *luid = LUID{current == L"SeDebugPrivilege" ? 20u : 19u, 0};
-        return current != failLookup;
+    CSysHook<&CSysCalls::LookupPrivilegeValueW> lookup([&](LPCWSTR, LPCWSTR name, PLUID luid) {
+        events.push_back(name);
+        *luid = LUID{std::wstring(name) == L"SeDebugPrivilege" ? 20u : 19u, 0};
+        return std::wstring(name) != L"SeLockMemoryPrivilege";
     });
-    CSysHook<&CSysCalls::OpenProcessToken> open([&](HANDLE process, DWORD access, PHANDLE token) {
-        events.push_back(L"open " + std::to_wstring(access) +
-                         (process == GetCurrentProcess() ? L"" : L" other"));
-        if (current == failOpen)
-            return FALSE;
-        *token = kToken;
-        return TRUE;
-    });
+    CSysRecorder<&CSysCalls::OpenProcessToken> open;
     CSysHook<&CSysCalls::AdjustTokenPrivileges> adjust(
-        [&](HANDLE token, BOOL all, PTOKEN_PRIVILEGES tp, DWORD length, PTOKEN_PRIVILEGES previous,
-            PDWORD returned) {
-            bool plain = token == kToken && !all && length == 0 && !previous && !returned &&
-                         tp->PrivilegeCount == 1 &&
+        [&](HANDLE, BOOL all, PTOKEN_PRIVILEGES tp, DWORD length, PTOKEN_PRIVILEGES previous, PDWORD) {
+            bool alone = !all && !length && !previous && tp->PrivilegeCount == 1 &&
                          tp->Privileges[0].Attributes == SE_PRIVILEGE_ENABLED;
-            events.push_back(L"adjust " + std::to_wstring(tp->Privileges[0].Luid.LowPart) +
-                             (plain ? L"" : L" with odd arguments"));
-            return FALSE; // not examined: the token is closed anyway
+            events.push_back(std::to_wstring(tp->Privileges[0].Luid.LowPart) + (alone ? L"" : L" odd"));
+            return FALSE; // not examined
         });
-    CSysHook<&CSysCalls::CloseHandle> close([&](HANDLE h) -> BOOL {
-        if (h != kToken)
-            return CSysHook<&CSysCalls::CloseHandle>::Next()(h);
-        events.push_back(L"close");
-        return TRUE;
-    });
-    EnablePrivilege(L"SeShutdownPrivilege");
-    EnablePrivilege(L"SeDebugPrivilege");
-    failLookup = L"SeShutdownPrivilege";
-    EnablePrivilege(L"SeShutdownPrivilege");
-    failOpen = L"SeDebugPrivilege";
-    EnablePrivilege(L"SeDebugPrivilege");
-    EXPECT_EQ(events, (std::vector<std::wstring>{
-                          L"lookup SeShutdownPrivilege", L"open 32", L"adjust 19", L"close",
-                          L"lookup SeDebugPrivilege", L"open 32", L"adjust 20", L"close",
-                          L"lookup SeShutdownPrivilege", L"lookup SeDebugPrivilege", L"open 32"}));
+    for (const wchar_t* name : {L"SeShutdownPrivilege", L"SeLockMemoryPrivilege", L"SeDebugPrivilege"})
+        EnablePrivilege(name);
+    EXPECT_EQ(events, (std::vector<std::wstring>{L"SeShutdownPrivilege", L"19", L"SeLockMemoryPrivilege",
+                                                 L"SeDebugPrivilege", L"20"}));
+    ASSERT_EQ(open.Count(), 2u);
+    EXPECT_EQ(std::get<1>(open.Calls()[0]), DWORD(TOKEN_ADJUST_PRIVILEGES));
     EXPECT_TRUE(Messages().empty());
 }

@@ -3,16 +3,13 @@
 #include "diag/DebugLog.h"
 #include "quarantine/Vaultkit.h"
 #include "quarantine/VaultkitTrace.h"
-#include "tests/support/SysHooks.h"
+#include "tests/quarantine/FaultTable.h"
+#include "tests/quarantine/QuarantineKey.h"
 #include <gtest/gtest.h>
-#include <functional>
-#include <memory>
 #include <new>
 
 namespace {
 
-const wchar_t kKeyPath[] = L"SOFTWARE\\Corvanta\\Corvanta Quarantine";
-const wchar_t kParentPath[] = L"SOFTWARE\\Corvanta";
 const std::wstring kFolderLine = L"[VAULTKIT] QUARANTINE FOLDER |C:\\quarantine|\n";
 const std::wstring kNoProcess = L"[VAULTKIT] EROARE: Nu am obtinut handle catre procesul curent\n";
 const std::wstring kNoToken =
@@ -21,92 +18,41 @@ const std::wstring kNoRestoreLuid = L"[VAULTKIT] EROARE: Nu am gasit privilegiul
 const std::wstring kNoRestore = L"[VAULTKIT] EROARE: Nu am putut activa privilegiul SE_RESTORE_NAME ";
 const std::wstring kNoBackupLuid = L"[VAULTKIT] EROARE: Nu am gasit privileghiul SE_BACKUP_NAME\n";
 const std::wstring kNoBackup = L"[VAULTKIT] EROARE: Nu am putut activa privilegiul SE_BACKUP_NAME  ";
-// Log lines, as the debugger sees them after the line's fields.
+// The debug log's lines, as the debugger gets them after the fields.
 const std::wstring kNoKeyLog = L"[QT][ERROR]:  GetQuarFolderPath - Cannot open registry path: "
                                L"SOFTWARE\\Corvanta\\Corvanta Quarantine\\\n";
 const std::wstring kNoValueLog =
     L"[QT][ERROR]:  GetQuarFolderPath - Cannot get registry value: QuarantineFolder\n";
 
-// The line's text after the fields "[PID:..][TID:..][time][~]".
-std::wstring AfterFields(const std::wstring& line)
-{
-    size_t at = line.find(L"[~]");
-    return at == std::wstring::npos ? line : line.substr(at + 3);
-}
-
-// The quarantine key of this prefix's registry, gone before and after each test.
-class CQuarantineKey
-{
-public:
-    CQuarantineKey()
-    {
-        HKEY parent = nullptr;
-        m_bParentExisted =
-            RegOpenKeyExW(HKEY_LOCAL_MACHINE, kParentPath, 0, KEY_READ, &parent) == ERROR_SUCCESS;
-        if (parent)
-            RegCloseKey(parent);
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kKeyPath);
-    }
-    ~CQuarantineKey()
-    {
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kKeyPath);
-        if (!m_bParentExisted)
-            RegDeleteKeyW(HKEY_LOCAL_MACHINE, kParentPath);
-    }
-    bool SetValue(const void* data, DWORD bytes, DWORD type)
-    {
-        HKEY key = nullptr;
-        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKeyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                            &key, nullptr) != ERROR_SUCCESS)
-            return false;
-        LSTATUS rc = RegSetValueExW(key, kQuarantineValue, 0, type,
-                                    static_cast<const BYTE*>(data), bytes);
-        RegCloseKey(key);
-        return rc == ERROR_SUCCESS;
-    }
-    bool SetText(const std::wstring& text)
-    {
-        return SetValue(text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)), REG_SZ);
-    }
-
-private:
-    bool m_bParentExisted = false;
-};
-
-// The debug log's lines go to the debugger for one test. CDebugLog has no way back from
-// Start but its stop at exit, so the object is rebuilt afterwards as the program first
-// sees it.
-class CLogToDebugger
-{
-public:
-    CLogToDebugger() { g_DebugLog.Start(L"[QT]"); }
-    ~CLogToDebugger()
-    {
-        g_DebugLog.~CDebugLog();
-        new (&g_DebugLog) CDebugLog();
-    }
-};
-
 class Vaultkit : public ::testing::Test
 {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_Key.SetText(L"C:\\quarantine")); }
-    void TearDown() override { StopLibrary(); }
+    // The debug log's lines go to the debugger. CDebugLog has no way back from Start but
+    // its stop at exit, so the object is rebuilt afterwards as the program first sees it.
+    Vaultkit() { g_DebugLog.Start(L"[QT]"); }
+    ~Vaultkit() override
+    {
+        StopLibrary();
+        g_DebugLog.~CDebugLog();
+        new (&g_DebugLog) CDebugLog();
+    }
     static void StopLibrary()
     {
         while (g_nVaultkitInit > 0)
             VaultkitUninit();
     }
+    // The trace and log lines so far, a log line from its line tag on.
     std::vector<std::wstring> Lines() const
     {
         std::vector<std::wstring> lines;
-        for (const std::wstring& line : m_Debugger.Lines())
-            lines.push_back(AfterFields(line));
+        for (const std::wstring& line : m_Debugger.Lines()) {
+            size_t fields = line.find(L"[~]");
+            lines.push_back(fields == std::wstring::npos ? line : line.substr(fields + 3));
+        }
         return lines;
     }
 
-    CQuarantineKey m_Key;
-    CLogToDebugger m_Log;
+    CQuarantineKey m_Key{L"C:\\quarantine"};
     CDebugCapture m_Debugger;
 };
 
@@ -117,7 +63,6 @@ TEST_F(Vaultkit, StartsOnceAsksForWhatItNeedsAndDeletesItsLocksAtZero)
     CSysRecorder<&CSysCalls::InitializeCriticalSection> created;
     CSysRecorder<&CSysCalls::DeleteCriticalSection> deleted;
     {
-        CSysRecorder<&CSysCalls::RegOpenKeyExW> keys;
         CSysRecorder<&CSysCalls::OpenProcess> process;
         CSysRecorder<&CSysCalls::OpenProcessToken> token;
         std::vector<std::wstring> adjusted; // one privilege, enabled, its previous state kept
@@ -131,8 +76,8 @@ TEST_F(Vaultkit, StartsOnceAsksForWhatItNeedsAndDeletesItsLocksAtZero)
                     token, all, state, length, previous, returned);
             });
         EXPECT_EQ(VaultkitInit(), VAULTKIT_ERROR_SUCCESS);
-        ASSERT_EQ(keys.Count(), 1u);
-        EXPECT_EQ(std::get<3>(keys.Calls()[0]), REGSAM(KEY_QUERY_VALUE));
+        EXPECT_EQ(m_Key.m_Opens, std::vector<REGSAM>{KEY_QUERY_VALUE});
+        EXPECT_EQ(m_Key.m_nCloses, 1);
         EXPECT_EQ(process.Calls(), (std::vector<std::tuple<DWORD, BOOL, DWORD>>{
                                        {PROCESS_QUERY_INFORMATION, TRUE, GetCurrentProcessId()}}));
         ASSERT_EQ(token.Count(), 1u);
@@ -140,14 +85,13 @@ TEST_F(Vaultkit, StartsOnceAsksForWhatItNeedsAndDeletesItsLocksAtZero)
         EXPECT_EQ(adjusted, (std::vector<std::wstring>{L"enable", L"enable"}));
     }
     EXPECT_STREQ(g_sQuarFolder, L"C:\\quarantine");
-    EXPECT_EQ(m_Debugger.Lines(), std::vector<std::wstring>{kFolderLine});
+    EXPECT_EQ(Lines(), std::vector<std::wstring>{kFolderLine});
     EXPECT_EQ(created.Count(), 3u);
 
     m_Debugger.Clear();
-    CSysRecorder<&CSysCalls::RegOpenKeyExW> reads;
     EXPECT_EQ(VaultkitInit(), VAULTKIT_ERROR_SUCCESS); // nested: only counted
-    EXPECT_EQ(reads.Count(), 0u);
-    EXPECT_TRUE(m_Debugger.Lines().empty());
+    EXPECT_EQ(m_Key.m_Opens.size(), 1u);
+    EXPECT_TRUE(Lines().empty());
     EXPECT_EQ(created.Count(), 3u);
     VaultkitUninit();
     EXPECT_EQ(deleted.Count(), 0u);
@@ -159,90 +103,82 @@ TEST_F(Vaultkit, StartsOnceAsksForWhatItNeedsAndDeletesItsLocksAtZero)
 }
 
 // The value is raw bytes of any type: it must leave room for the terminator, and an odd
-// last byte is dropped. A refused value, or no key, fails the start with one log line.
+// last byte is dropped. A refused value, or no key, fails the start with one log line and
+// nothing traced; the failed start stays counted, the caller stops it.
 TEST_F(Vaultkit, FolderValueMustFitWithItsTerminator)
 {
-    const std::wstring longest(259, L'q'), full(260, L'q'), tooLong(300, L'q');
-    const std::string oddBytes("C\0:\0\\\0q\0X", 9);
-    struct Case
-    {
-        const void* data;
-        DWORD bytes;
-        DWORD type;
-        const wchar_t* expected; // null: refused
+    const std::wstring longest(259, L'q');
+    const std::pair<std::string, std::wstring> cases[] = { // value, folder ("": refused)
+        {RegistryText(longest), longest},
+        {RegistryText(longest + L'q').substr(0, 520), L""},
+        {RegistryText(std::wstring(300, L'q')), L""},
+        {std::string("C\0:\0\\\0q\0X", 9), L"C:\\q"},
+        {RegistryText(L"C:\\q").substr(0, 8), L"C:\\q"},
     };
-    const Case cases[] = {
-        {longest.c_str(), 520, REG_SZ, longest.c_str()},
-        {full.c_str(), 520, REG_BINARY, nullptr},
-        {tooLong.c_str(), 602, REG_SZ, nullptr},
-        {oddBytes.data(), 9, REG_BINARY, L"C:\\q"},
-        {L"C:\\q", 8, REG_BINARY, L"C:\\q"},
-    };
-    for (const Case& c : cases) {
-        ASSERT_TRUE(m_Key.SetValue(c.data, c.bytes, c.type));
+    for (const auto& c : cases) {
+        m_Key.m_sValue = c.first;
         m_Debugger.Clear();
         wchar_t buffer[260];
         std::fill(std::begin(buffer), std::end(buffer), L'Z');
-        CSysRecorder<&CSysCalls::RegCloseKey> keyCloses;
-        EXPECT_EQ(GetQuarFolderPath(buffer), c.expected != nullptr) << c.bytes;
-        EXPECT_EQ(keyCloses.Count(), 1u);
-        EXPECT_STREQ(buffer, c.expected ? c.expected : L"");
-        EXPECT_EQ(Lines(), c.expected ? std::vector<std::wstring>{}
-                                      : std::vector<std::wstring>{kNoValueLog});
+        EXPECT_EQ(GetQuarFolderPath(buffer), !c.second.empty()) << c.first.size();
+        EXPECT_EQ(buffer, c.second);
+        EXPECT_EQ(Lines(), c.second.empty() ? std::vector<std::wstring>{kNoValueLog}
+                                            : std::vector<std::wstring>{});
     }
+    EXPECT_EQ(m_Key.m_nCloses, 5);
     EXPECT_FALSE(GetQuarFolderPath(nullptr));
 
-    ASSERT_TRUE(m_Key.SetText(tooLong));
+    m_Key.m_sValue = cases[1].first;
     m_Debugger.Clear();
-    EXPECT_EQ(VaultkitInit(), VAULTKIT_ERROR_NO_QUAR_FOLDER);
-    StopLibrary();
-    CQuarantineKey gone;
     CSysRecorder<&CSysCalls::OpenProcess> process;
     EXPECT_EQ(VaultkitInit(), VAULTKIT_ERROR_NO_QUAR_FOLDER);
-    EXPECT_EQ(Lines(), (std::vector<std::wstring>{kNoValueLog, kNoKeyLog})); // nothing traced
+    StopLibrary();
+    m_Key.m_OpenResult = ERROR_FILE_NOT_FOUND;
+    EXPECT_EQ(VaultkitInit(), VAULTKIT_ERROR_NO_QUAR_FOLDER);
+    EXPECT_EQ(Lines(), (std::vector<std::wstring>{kNoValueLog, kNoKeyLog}));
     EXPECT_EQ(process.Count(), 0u);
-    EXPECT_EQ(g_nVaultkitInit, 1); // a failed start stays counted; the caller stops it
+    EXPECT_EQ(g_nVaultkitInit, 1);
 }
 
 TEST_F(Vaultkit, EachFailingStepIsTraced)
 {
-    using Fault = std::function<std::shared_ptr<void>()>;
+    using C = CSysCalls;
     struct Case
     {
-        Fault fault;
+        CFault fault;
         int32_t result;
         std::vector<std::wstring> lines;
         size_t adjustments;
     };
     const Case cases[] = {
-        {[] { return std::make_shared<CSysFailNth<&CSysCalls::OpenProcess>>(1, ERROR_ACCESS_DENIED, nullptr); },
+        {FailNth<&C::OpenProcess>(1, ERROR_ACCESS_DENIED, HANDLE(nullptr)),
          VAULTKIT_ERROR_CANNOT_OPEN_PROCESS, {kFolderLine, kNoProcess}, 0},
         // Without a token both adjustments fail.
-        {[] { return std::make_shared<CSysFailNth<&CSysCalls::OpenProcessToken>>(1, ERROR_ACCESS_DENIED, FALSE); },
-         0, {kFolderLine, kNoToken, kNoRestore, kNoBackup}, 2},
+        {FailNth<&C::OpenProcessToken>(1, ERROR_ACCESS_DENIED, FALSE), 0,
+         {kFolderLine, kNoToken, kNoRestore, kNoBackup}, 2},
         // Without a privilege identifier its adjustment is skipped.
-        {[] { return std::make_shared<CSysFailNth<&CSysCalls::LookupPrivilegeValueW>>(1, ERROR_NO_SUCH_PRIVILEGE, FALSE); },
-         0, {kFolderLine, kNoRestoreLuid}, 1},
-        {[] { return std::make_shared<CSysFailNth<&CSysCalls::AdjustTokenPrivileges>>(1, ERROR_ACCESS_DENIED, FALSE); },
-         0, {kFolderLine, kNoRestore}, 2},
-        {[] { return std::make_shared<CSysFailNth<&CSysCalls::LookupPrivilegeValueW>>(2, ERROR_NO_SUCH_PRIVILEGE, FALSE); },
-         0, {kFolderLine, kNoBackupLuid}, 1},
-        {[] { return std::make_shared<CSysFailNth<&CSysCalls::AdjustTokenPrivileges>>(2, ERROR_ACCESS_DENIED, FALSE); },
-         0, {kFolderLine, kNoBackup}, 2},
+        {FailNth<&C::LookupPrivilegeValueW>(1, ERROR_NO_SUCH_PRIVILEGE, FALSE), 0,
+         {kFolderLine, kNoRestoreLuid}, 1},
+        {FailNth<&C::AdjustTokenPrivileges>(1, ERROR_ACCESS_DENIED, FALSE), 0,
+         {kFolderLine, kNoRestore}, 2},
+        {FailNth<&C::LookupPrivilegeValueW>(2, ERROR_NO_SUCH_PRIVILEGE, FALSE), 0,
+         {kFolderLine, kNoBackupLuid}, 1},
+        {FailNth<&C::AdjustTokenPrivileges>(2, ERROR_ACCESS_DENIED, FALSE), 0,
+         {kFolderLine, kNoBackup}, 2},
         // A token that lacks a privilege: the call succeeds and nothing is reported.
-        {[] { return std::make_shared<CSysHook<&CSysCalls::AdjustTokenPrivileges>>(
-                  [](HANDLE, BOOL, PTOKEN_PRIVILEGES, DWORD, PTOKEN_PRIVILEGES, PDWORD) {
-                      g_Sys.SetLastError(ERROR_NOT_ALL_ASSIGNED);
-                      return TRUE;
-                  }); },
+        {Answer<&C::AdjustTokenPrivileges>(
+             [](HANDLE, BOOL, PTOKEN_PRIVILEGES, DWORD, PTOKEN_PRIVILEGES, PDWORD) {
+                 g_Sys.SetLastError(ERROR_NOT_ALL_ASSIGNED);
+                 return TRUE;
+             }),
          0, {kFolderLine}, 2},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         std::shared_ptr<void> fault = cases[i].fault();
-        CSysRecorder<&CSysCalls::AdjustTokenPrivileges> adjustments; // above the fault
+        CSysRecorder<&CSysCalls::AdjustTokenPrivileges> adjustments; // sees the failing calls
         m_Debugger.Clear();
         EXPECT_EQ(VaultkitInit(), cases[i].result) << "case " << i;
-        EXPECT_EQ(m_Debugger.Lines(), cases[i].lines) << "case " << i;
+        EXPECT_EQ(Lines(), cases[i].lines) << "case " << i;
         EXPECT_EQ(adjustments.Count(), cases[i].adjustments) << "case " << i;
         StopLibrary();
     }
