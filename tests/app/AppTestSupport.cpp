@@ -86,7 +86,8 @@ struct CFakeService::CHooks
     explicit CHooks(CFakeService& service) : s(service) {}
     CFakeService& s;
 
-    CSysHook<&CSysCalls::OpenSCManagerW> m_manager{[](LPCWSTR, LPCWSTR, DWORD) { return kManager; }};
+    CSysHook<&CSysCalls::OpenSCManagerW> m_manager{
+        [](LPCWSTR, LPCWSTR, DWORD) { return kManager; }};
     CSysHook<&CSysCalls::OpenServiceW> m_service{[this](SC_HANDLE, LPCWSTR name, DWORD) {
         return name == s.m_sName ? kService : nullptr;
     }};
@@ -100,11 +101,12 @@ struct CFakeService::CHooks
     }};
     // Windows fills the block with the latest status even when it refuses, as here with
     // ERROR_SERVICE_CANNOT_ACCEPT_CTRL.
-    CSysHook<&CSysCalls::ControlService> m_control{[this](SC_HANDLE, DWORD, LPSERVICE_STATUS status) {
-        *status = SERVICE_STATUS{};
-        status->dwCurrentState = s.m_dwStateAfterControl;
-        return !s.m_bRefuseControl;
-    }};
+    CSysHook<&CSysCalls::ControlService> m_control{
+        [this](SC_HANDLE, DWORD, LPSERVICE_STATUS status) {
+            *status = SERVICE_STATUS{};
+            status->dwCurrentState = s.m_dwStateAfterControl;
+            return !s.m_bRefuseControl;
+        }};
     CSysHook<&CSysCalls::StartServiceW> m_start{
         [this](SC_HANDLE, DWORD, LPCWSTR*) { return !s.m_bRefuseStart; }};
     CSysHook<&CSysCalls::QueryServiceConfigW> m_config{
@@ -188,7 +190,8 @@ struct CFakeProcesses::CHooks
             if (p.m_dwLaunchError)
                 return FALSE;
             p.m_hProcess = CreateEventW(nullptr, /*bManualReset=*/TRUE, p.m_bExitsAtOnce, nullptr);
-            *pi = PROCESS_INFORMATION{p.m_hProcess, CreateEventW(nullptr, TRUE, FALSE, nullptr), 42, 43};
+            *pi = PROCESS_INFORMATION{p.m_hProcess, CreateEventW(nullptr, TRUE, FALSE, nullptr), 42,
+                                      43};
             m_Started.insert({pi->hProcess, pi->hThread});
             return TRUE;
         }};

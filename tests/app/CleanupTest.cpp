@@ -97,9 +97,9 @@ TEST_F(CleanupTest, EngineFileIsDeletedWhereverItLiesAndOnlyWholeNamesMatch)
     EXPECT_EQ(RemoveFileRec(L"cvheur.xr0", L""), -1); // not "\*": the whole drive
     EXPECT_EQ(RemoveFileRec(L"cvheur.xr0", dir.Join(L"missing")), 0);
     EXPECT_EQ(searches.Count(), 1u);
-    EXPECT_EQ(Messages(), (std::vector<std::wstring>{Search(L""),
-                                                     Error(kTag, L"Folder unknown, nothing searched"),
-                                                     Search(dir.Join(L"missing"))}));
+    EXPECT_EQ(Messages(), (std::vector<std::wstring>{
+                              Search(L""), Error(kTag, L"Folder unknown, nothing searched"),
+                              Search(dir.Join(L"missing"))}));
 }
 
 // Depth first in search order, without dots and folder links; a tree without end (as a link
@@ -125,7 +125,8 @@ TEST_F(CleanupTest, ListingOfAFakeTree)
     EXPECT_TRUE(find.m_Open.empty());
 
     const std::wstring folder = L"C:\\" + std::wstring(245, L'r'); // + "\cvheur.xr0": 259
-    find.m_Tree = {{folder + L"\\*", {L"cvheur.xr0", L"cvheur.xr01", std::wstring(9, L'd') + L"\\"}}};
+    find.m_Tree = {
+        {folder + L"\\*", {L"cvheur.xr0", L"cvheur.xr01", std::wstring(9, L'd') + L"\\"}}};
     find.m_Patterns.clear();
     EXPECT_EQ(RemoveFileRec(L"cvheur.xr0", folder), 1);
     EXPECT_EQ(find.m_Patterns.size(), 1u) << "the subfolder's pattern would need 260 characters";
@@ -142,9 +143,11 @@ TEST_F(CleanupTest, RegistryValueOfPendingRenames)
     ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                               nullptr, &key, nullptr),
               ERROR_SUCCESS);
-    RegSetValueExW(key, kValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(kData), sizeof(kData));
+    RegSetValueExW(key, kValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(kData),
+                   sizeof(kData));
     EXPECT_TRUE(DeleteRegistryKey(HKEY_CURRENT_USER, path.c_str(), kValue));
-    EXPECT_EQ(RegQueryValueExW(key, kValue, nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegQueryValueExW(key, kValue, nullptr, nullptr, nullptr, nullptr),
+              ERROR_FILE_NOT_FOUND);
     EXPECT_FALSE(DeleteRegistryKey(HKEY_CURRENT_USER, path.c_str(), kValue));
     {
         CSysFailNth<&CSysCalls::RegDeleteValueW> fails(1, 0, LSTATUS(0x3F2));

@@ -35,7 +35,7 @@ TEST(PathText, FileNameAndFolderSplitAtTheLastSeparator)
     const std::wstring cases[][3] = { // path, file name, folder
         {L"C:\\CV\\cvhost.exe", L"cvhost.exe", L"C:\\CV"},
         {L"C:\\CV/sub\\cvhost.exe -k", L"cvhost.exe -k", L"C:\\CV/sub"},
-        {L"C:\\CV\\cvhost.exe -log C:\\Logs\\cv.log", L"cv.log", L"C:\\CV\\cvhost.exe -log C:\\Logs"},
+        {L"C:\\CV\\cvhost.exe -k C:\\Logs\\cv.log", L"cv.log", L"C:\\CV\\cvhost.exe -k C:\\Logs"},
         {L"cvhost.exe", L"cvhost.exe", L""},
         {L"", L"", L""},
         {L"\\cvhost.exe", L"\\cvhost.exe", L""},

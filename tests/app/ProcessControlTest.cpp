@@ -41,7 +41,8 @@ TEST_F(ProcessControlTest, CommandsRunHiddenAreWaitedForAndAStopKills)
     g_sCVPath = L"C:\\CV";
     m_Debugger.Clear();
     EXPECT_TRUE(StartCVApp(L"cvhost.exe", 60000));
-    expected = {All(kStart, L"szCVApp=cvhost.exe"), All(kStart, L"szCommand=C:\\CV\\cvhost.exe start")};
+    expected = {All(kStart, L"szCVApp=cvhost.exe"),
+                All(kStart, L"szCommand=C:\\CV\\cvhost.exe start")};
     for (const std::wstring& line : Wait(kStart, processes.m_hProcess))
         expected.push_back(line);
     EXPECT_EQ(Messages(), expected);

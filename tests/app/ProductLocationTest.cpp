@@ -49,7 +49,8 @@ TEST_F(ProductLocationTest, InstallFolderFromTheBinaryPathOrBelowProgramFiles)
         g_sCVPath.clear();
         m_Debugger.Clear();
         InitGlobals();
-        const std::wstring found = L"s=" + c.folder + L", lpBinaryPathName=" + c.binaryPath.value_or(L"");
+        const std::wstring found =
+            L"s=" + c.folder + L", lpBinaryPathName=" + c.binaryPath.value_or(L"");
         EXPECT_EQ(Messages(), (std::vector<std::wstring>{
                                   All(kTag, L"szName=CVHOST"),
                                   c.line.empty() ? All(kTag, found) : c.line}));

@@ -64,13 +64,14 @@ struct CNamespaceWindows
         m_Events.push_back(L"open " + std::wstring(prefix) + Stale(bd));
         return m_bOpen ? kNamespace : nullptr;
     }};
-    CSysHook<&CSysCalls::CreateMutexW> m_mutex{[this](LPSECURITY_ATTRIBUTES sa, BOOL owned,
-                                                      LPCWSTR name) {
-        m_Events.push_back(L"mutex " + std::wstring(name) + Security(sa) + (owned ? L" owned" : L""));
-        m_hMutex = CreateMutexW(nullptr, FALSE, nullptr);
-        g_Sys.SetLastError(0);
-        return m_hMutex;
-    }};
+    CSysHook<&CSysCalls::CreateMutexW> m_mutex{
+        [this](LPSECURITY_ATTRIBUTES sa, BOOL owned, LPCWSTR name) {
+            m_Events.push_back(L"mutex " + std::wstring(name) + Security(sa) +
+                               (owned ? L" owned" : L""));
+            m_hMutex = CreateMutexW(nullptr, FALSE, nullptr);
+            g_Sys.SetLastError(0);
+            return m_hMutex;
+        }};
     CSysHook<&CSysCalls::CloseHandle> m_closeHandle{[this](HANDLE h) {
         m_Events.push_back(h == m_hMutex ? L"close mutex" : L"close other");
         return CSysHook<&CSysCalls::CloseHandle>::Next()(h);
@@ -93,16 +94,17 @@ TEST(RunLock, NamespaceOfTheAdministratorsWhereWindowsHasOne)
     const std::wstring inside = L"mutex Sanarix\\RepairRun SY+BA only";
     const std::wstring global = L"mutex Global\\SanarixRepairRun SY+BA only";
     const std::wstring mutex = L"close mutex", space = L"close namespace";
+    const std::wstring gone = L"delete boundary";
     struct Case
     {
         bool boundary, add, create, open;
         std::vector<std::wstring> expected;
     };
     const Case cases[] = {
-        {true, true, true, true, {boundary, add, created, inside, mutex, space, L"delete boundary"}},
+        {true, true, true, true, {boundary, add, created, inside, mutex, space, gone}},
         {true, true, false, true, // another run's
-         {boundary, add, created, opened, inside, mutex, space, L"delete boundary"}},
-        {true, true, false, false, {boundary, add, created, opened, global, mutex, L"delete boundary"}},
+         {boundary, add, created, opened, inside, mutex, space, gone}},
+        {true, true, false, false, {boundary, add, created, opened, global, mutex, gone}},
         {true, false, true, true, {boundary, add, global, mutex, L"delete boundary (stale)"}},
         {false, true, true, true, {boundary, global, mutex}}, // Wine
     };

@@ -1,5 +1,5 @@
-// The debug log: exact bytes of the file, levels, the start and stop markers, the
-// debugger output, the 5 MiB trim, failing writes and files the log must not write.
+// The debug log: exact bytes of the file, levels, the start and stop markers, the 5 MiB
+// trim, failing writes and files the log must not write.
 #include "diag/DebugLog.h"
 #include "tests/support/SysHooks.h"
 #include "tests/support/TestFiles.h"
@@ -14,28 +14,13 @@ namespace {
 
 const std::string kBom = "\xEF\xBB\xBF";
 const std::string kPrefix = "[PID:00001234][TID:00005678][2011-04-02-14:05:33][~][SANARIX]";
-const std::wstring kWidePrefix = L"[PID:00001234][TID:00005678][2011-04-02-14:05:33][~][SANARIX]";
-
-// Fixed process id, thread id and local time, so that whole lines can be compared.
-class CFixedFields
-{
-    CSysHook<&CSysCalls::GetCurrentProcessId> m_pid{[] { return DWORD(1234); }};
-    CSysHook<&CSysCalls::GetCurrentThreadId> m_tid{[] { return DWORD(5678); }};
-    CSysHook<&CSysCalls::GetLocalTime> m_time{[](LPSYSTEMTIME st) {
-        *st = SYSTEMTIME{2011, 4, 6, 2, 14, 5, 33, 0};
-    }};
-};
 
 std::string Line(const std::string& text)
 {
     return kPrefix + text + "\r\n";
 }
 
-std::string StartMarker()
-{
-    return Line("") + Line("") + Line("=====started=====");
-}
-
+const std::string kStartMarker = Line("") + Line("") + Line("=====started=====");
 const std::string kYs = Line("[ALL]:    T - " + std::string(1000, 'y'));
 
 // A file of numbered lines of 100 bytes (CR LF included), cut to the given size.
@@ -51,41 +36,45 @@ std::string BigLog(size_t bytes)
     return out;
 }
 
+// Each test: process id, thread id and local time fixed, so that whole lines compare.
 class DebugLogTest : public ::testing::Test
 {
 protected:
     std::string FileBytes() { return ReadFileBytes(m_sFile); }
     // A log started on the file, its start marker written.
-    void Open(CDebugLog& log, const std::wstring& tag = L"[SANARIX]")
+    void Open(CDebugLog& log, const wchar_t* tag = L"[SANARIX]")
     {
-        log.Start(tag.c_str());
+        log.Start(tag);
         log.SetDebugFile(m_sFile.c_str());
     }
     void LogYs(CDebugLog& log) { log.Log(DBG_ALL, L"T", L"%s", std::wstring(1000, L'y').c_str()); }
 
     CTempDir m_Dir;
     std::wstring m_sFile = m_Dir.Join(L"sanarix.dbg");
-    CFixedFields m_Fields;
     CDebugCapture m_Debugger;
+    CSysHook<&CSysCalls::GetCurrentProcessId> m_pid{[] { return DWORD(1234); }};
+    CSysHook<&CSysCalls::GetCurrentThreadId> m_tid{[] { return DWORD(5678); }};
+    CSysHook<&CSysCalls::GetLocalTime> m_time{
+        [](LPSYSTEMTIME st) { *st = SYSTEMTIME{2011, 4, 6, 2, 14, 5, 33, 0}; }};
 };
 
+// Levels with their labels, undefined and disabled ones dropped, empty and null tags and
+// formats; nothing before Start or after Stop; a second run appends after one mark.
 TEST_F(DebugLogTest, FileBytesMatchTheLineFormatExactly)
 {
     for (int run = 0; run < 2; ++run) {
         CDebugLog log;
+        log.Log(DBG_ALL, L"T", L"before start");
         Open(log);
-        log.Log(DBG_ALL, L"DoSanarix", L"InitGlobals() ...");
         log.Log(DBG_ERROR, L"GetServicePath", L"OpenService() failed");
-        log.Log(DBG_INFO, L"StopCVApp", L"WaitForSingleObject handle=0x%0.8X ok", 0x1A4u);
+        log.Log(DBG_INFO, L"StopCVApp", L"handle=0x%0.8X ok", 0x1A4u);
         log.Log(DBG_WARNING, L"T", L"w");
-        log.Log(DBG_ALL, L"DoSanarix", L"g_sCVPath=%s count=%d", L"C:\\Program Files\\\x00E9", -3);
+        log.Log(DBG_ALL, L"DoSanarix", L"g_sCVPath=%s count=%d", L"C:\\\x00E9", -3);
         log.Log(DBG_ALL, L"DoSanarix", nullptr);
         log.Log(DBG_ERROR, L"", L"text %d", 5);
-        log.Log(DBG_INFO, nullptr, nullptr);
         log.WriteLine(nullptr);
-        for (unsigned level : {0u, 5u, 50u, 99u, 100u, 101u, 1000u, 0xFFFFFFFFu})
+        for (unsigned level : {0u, 5u, 50u, 100u, 0xFFFFFFFFu})
             log.Log(level, L"T", L"dropped %u", level);
-        log.Log(DBG_LOG1, L"T", L"a");
         log.Log(DBG_ACT3, L"T", L"b");
         log.Log(DBG_VIRUS_INFO, nullptr, L"c");
         log.DefineLevel(150, L"[BIG]:", true);
@@ -96,59 +85,39 @@ TEST_F(DebugLogTest, FileBytesMatchTheLineFormatExactly)
         log.Log(DBG_ALL, L"T", L"after stop");
         log.Stop();
     }
-    const std::string run =
-        StartMarker() + Line("[ALL]:    DoSanarix - InitGlobals() ...") +
-        Line("[ERROR]:  GetServicePath - OpenService() failed") +
-        Line("[INFO]:   StopCVApp - WaitForSingleObject handle=0x000001A4 ok") +
-        Line("[WARNING]:T - w") +
-        Line("[ALL]:    DoSanarix - g_sCVPath=C:\\Program Files\\\xC3\xA9 count=-3") +
-        Line("[ALL]:    DoSanarix - ") + Line("[ERROR]:  text 5") + Line("[INFO]:   ") + Line("") +
-        Line("[LOG1]:T - a") + Line("[ACT3]:T - b") + Line("[VIRUS_INFO]:c") +
-        Line("[BIG]:T - d") + Line("=====stopped=====");
-    EXPECT_EQ(FileBytes(), kBom + run + run); // one byte-order mark, runs appended
+    const std::string run = kStartMarker + Line("[ERROR]:  GetServicePath - OpenService() failed") +
+                            Line("[INFO]:   StopCVApp - handle=0x000001A4 ok") +
+                            Line("[WARNING]:T - w") +
+                            Line("[ALL]:    DoSanarix - g_sCVPath=C:\\\xC3\xA9 count=-3") +
+                            Line("[ALL]:    DoSanarix - ") + Line("[ERROR]:  text 5") + Line("") +
+                            Line("[ACT3]:T - b") + Line("[VIRUS_INFO]:c") + Line("[BIG]:T - d") +
+                            Line("=====stopped=====");
+    EXPECT_EQ(FileBytes(), kBom + run + run);
 }
 
-// Nothing before Start; the debugger only until a file is set; a file that cannot be had
-// leaves the lines on the debugger, and a path that does not fit is refused, not cut.
-TEST_F(DebugLogTest, DebuggerOutputWithoutAUsableFile)
+// The lines reach the debugger as well, before a file is set too. A path that does not fit
+// 255 characters is refused, not cut (it would name another file).
+TEST_F(DebugLogTest, DebuggerOutputAndAPathThatDoesNotFit)
 {
     CDebugLog log;
-    log.Log(DBG_ALL, L"T", L"before start");
-    log.WriteLine(L"before start");
-    EXPECT_TRUE(m_Debugger.Lines().empty());
     log.Start(L"[SANARIX]");
-    log.Log(DBG_ALL, L"T", L"debugger only");
-    EXPECT_FALSE(FileExists(m_sFile));
-    log.SetDebugFile(m_sFile.c_str());
-    EXPECT_EQ(FileBytes(), kBom + StartMarker());
-    EXPECT_EQ(m_Debugger.Lines(), (std::vector<std::wstring>{
-                                      kWidePrefix + L"[ALL]:    T - debugger only\n",
-                                      L"Debug file: " + m_sFile + L"\n", kWidePrefix + L"\n",
-                                      kWidePrefix + L"\n", kWidePrefix + L"=====started=====\n"}));
-
-    const std::wstring missing = m_Dir.Join(L"no\\such\\folder\\sanarix.dbg");
-    log.SetDebugFile(missing.c_str());
-    m_Debugger.Clear();
-    log.Log(DBG_ALL, L"T", L"still here");
-    EXPECT_EQ(m_Debugger.Lines(), (std::vector<std::wstring>{
-                                      kWidePrefix + L"[ALL]:    T - still here\n",
-                                      L"Cannot open debug file: " + missing + L"\n"}));
-    EXPECT_FALSE(FileExists(missing));
-
+    log.Log(DBG_ALL, L"T", L"x");
     const std::wstring longPath = m_Dir.Join(std::wstring(300, L'a'));
-    CDebugLog other;
-    other.Start(L"[SANARIX]");
-    other.SetDebugFile(longPath.c_str());
-    other.Log(DBG_ALL, L"T", L"x");
-    EXPECT_EQ(other.GetFile()[0], L'\0');
+    log.SetDebugFile(longPath.c_str());
+    log.Log(DBG_ALL, L"T", L"x");
+    EXPECT_EQ(log.GetFile()[0], L'\0');
     EXPECT_FALSE(FileExists(longPath.substr(0, 255)));
-    EXPECT_EQ(m_Debugger.Lines().back(), kWidePrefix + L"[ALL]:    T - x\n");
+    const std::wstring line =
+        L"[PID:00001234][TID:00005678][2011-04-02-14:05:33][~][SANARIX][ALL]:    T - x\n";
+    EXPECT_EQ(m_Debugger.Lines(),
+              (std::vector<std::wstring>{
+                  line, L"Debug file path too long, not used: " + longPath + L"\n", line}));
 }
 
 TEST_F(DebugLogTest, OverlongTextsAreCutButLinesStayWhole)
 {
     CDebugLog log;
-    Open(log, std::wstring(400, L't'));
+    Open(log, std::wstring(400, L't').c_str());
     m_Debugger.Clear();
     log.Log(DBG_ALL, L"T", L"%s", std::wstring(20000, L'x').c_str());
     log.Log(DBG_ALL, L"T", L"next");
@@ -160,32 +129,32 @@ TEST_F(DebugLogTest, OverlongTextsAreCutButLinesStayWhole)
     const std::string bytes = FileBytes();
     const size_t last = bytes.rfind("[PID:");
     EXPECT_EQ(bytes.substr(last - 3, 3), "x\r\n") << "the cut line has its line end";
-    EXPECT_EQ(bytes.substr(last + kPrefix.size() - 9), std::string(255, 't') + "[ALL]:    T - next\r\n");
+    EXPECT_EQ(bytes.substr(last + kPrefix.size() - 9),
+              std::string(255, 't') + "[ALL]:    T - next\r\n");
 }
 
 // Past 5 MiB the file keeps the complete lines of its last 2.5 MiB (from a 4-byte aligned
 // offset) after a new byte-order mark: exactly when its size plus the new line's length in
-// characters passes 5,242,880.
+// characters passes 5,242,880. An old file that ends inside a line gets a line end first.
 TEST_F(DebugLogTest, TrimKeepsTheCompleteLinesOfTheLastHalf)
 {
     const std::string old = BigLog(5242000);
     ASSERT_TRUE(WriteFileBytes(m_sFile, old));
     CDebugLog log;
     Open(log);
-    // The old file ends inside a line: the run's first line starts on a line of its own.
     const std::string before = FileBytes();
-    ASSERT_TRUE(before == old + "\r\n" + StartMarker());
+    ASSERT_TRUE(before == old + "\r\n" + kStartMarker);
     LogYs(log);
-    const size_t offset = (before.size() - 0x280000) & ~size_t(3);
-    const std::string tail = before.substr(offset);
-    const std::string kept = tail.substr(tail.find_first_not_of("\r\n", tail.find_first_of("\r\n")));
+    const std::string tail = before.substr((before.size() - 0x280000) & ~size_t(3));
+    const std::string kept =
+        tail.substr(tail.find_first_not_of("\r\n", tail.find_first_of("\r\n")));
     EXPECT_TRUE(FileBytes() == kBom + kept + kYs);
 
     // A tail without any line end keeps nothing.
     ASSERT_TRUE(WriteFileBytes(m_sFile, kBom + std::string(5242860, 'z')));
     CDebugLog second;
     Open(second);
-    EXPECT_EQ(FileBytes(), kBom + StartMarker());
+    EXPECT_EQ(FileBytes(), kBom + kStartMarker);
 
     const size_t markerChars = Line("=====started=====").size() - 1;
     for (size_t over : {0, 1}) {
@@ -195,7 +164,7 @@ TEST_F(DebugLogTest, TrimKeepsTheCompleteLinesOfTheLastHalf)
         CDebugLog third;
         Open(third);
         if (over == 0)
-            EXPECT_TRUE(FileBytes() == full + StartMarker());
+            EXPECT_TRUE(FileBytes() == full + kStartMarker);
         else
             EXPECT_LT(FileBytes().size(), 0x280000u + 200u);
     }
@@ -259,7 +228,8 @@ TEST_F(DebugLogTest, FailedAllocationAndWritesLeaveNoThrowAndNoRunOnLine)
     EXPECT_NO_THROW(LogYs(log));
     g_nFailAllocationsFrom = SIZE_MAX;
     EXPECT_TRUE(FileBytes() == before);
-    EXPECT_EQ(m_Debugger.Lines().back(), L"Debug file not written, out of memory: " + m_sFile + L"\n");
+    EXPECT_EQ(m_Debugger.Lines().back(),
+              L"Debug file not written, out of memory: " + m_sFile + L"\n");
 
     // Half a line reaches the disk, then it is full.
     ASSERT_TRUE(WriteFileBytes(m_sFile, kBom + Line("old")));
@@ -273,7 +243,8 @@ TEST_F(DebugLogTest, FailedAllocationAndWritesLeaveNoThrowAndNoRunOnLine)
         log.Log(DBG_ALL, L"T", L"cut");
     }
     EXPECT_EQ(m_Debugger.Lines().back(), L"Cannot write debug file: " + m_sFile + L"\n");
-    const std::string cut = Line("[ALL]:    T - cut").substr(0, Line("[ALL]:    T - cut").size() / 2);
+    const std::string cut =
+        Line("[ALL]:    T - cut").substr(0, Line("[ALL]:    T - cut").size() / 2);
     log.Log(DBG_ALL, L"T", L"next");
     log.Log(DBG_ALL, L"T", L"after");
     EXPECT_EQ(FileBytes(), kBom + Line("old") + cut + "\r\n" + Line("[ALL]:    T - next") +
@@ -284,12 +255,13 @@ TEST_F(DebugLogTest, FailedAllocationAndWritesLeaveNoThrowAndNoRunOnLine)
     ASSERT_TRUE(WriteFileBytes(m_sFile, kBom + Line("old") + cut));
     CDebugLog next;
     Open(next);
-    EXPECT_EQ(FileBytes(), kBom + Line("old") + cut + "\r\n" + StartMarker());
+    EXPECT_EQ(FileBytes(), kBom + Line("old") + cut + "\r\n" + kStartMarker);
 }
 
 // The log is no write primitive: a link, a second name or another place than the path
 // names is never appended to nor rewritten; the lines stay on the debugger. A file the
-// log created at such a place is taken away again.
+// log created at such a place is taken away again. Letter case and the "\\?\" form of the
+// final path are no other place.
 TEST_F(DebugLogTest, LinksOtherNamesAndOtherPlacesAreNeverWritten)
 {
     CTempDir outside;
@@ -297,20 +269,20 @@ TEST_F(DebugLogTest, LinksOtherNamesAndOtherPlacesAreNeverWritten)
     const std::wstring target = outside.Join(L"protected.dll");
     struct Case
     {
-        const char* what;
         const std::string* hardLinked; // the file at the log's path: a hard link to target
         DWORD extraAttributes;         // reported for the opened file
-        bool elsewhere;                // its final path names another place
+        std::wstring finalPath;        // reported for it; empty: the real one
         bool exists;                   // a file stands at the log's path beforehand
     };
     const Case cases[] = {
-        {"hard link, small", &small, 0, false, true},
-        {"hard link, over the trim size", &big, 0, false, true},
-        {"reparse point", nullptr, FILE_ATTRIBUTE_REPARSE_POINT, false, true},
-        {"redirected folder, existing file", nullptr, 0, true, true},
-        {"redirected folder, new file", nullptr, 0, true, false},
+        {&small, 0, L"", true},
+        {&big, 0, L"", true}, // over the trim size
+        {nullptr, FILE_ATTRIBUTE_REPARSE_POINT, L"", true},
+        {nullptr, 0, L"\\\\?\\" + target, true},  // a folder redirected elsewhere
+        {nullptr, 0, L"\\\\?\\" + target, false}, // the log creates the file there
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(&c - cases);
         DeleteFileW(m_sFile.c_str());
         DeleteFileW(target.c_str());
         if (c.hardLinked) {
@@ -327,12 +299,11 @@ TEST_F(DebugLogTest, LinksOtherNamesAndOtherPlacesAreNeverWritten)
             });
         CSysHook<&CSysCalls::GetFinalPathNameByHandleW> final(
             [&](HANDLE h, LPWSTR out, DWORD chars, DWORD flags) -> DWORD {
-                if (!c.elsewhere)
+                if (c.finalPath.empty())
                     return CSysHook<&CSysCalls::GetFinalPathNameByHandleW>::Next()(h, out, chars,
-                                                                                  flags);
-                std::wstring other = L"\\\\?\\" + target;
-                wcsncpy(out, other.c_str(), chars);
-                return static_cast<DWORD>(other.size());
+                                                                                   flags);
+                wcsncpy(out, c.finalPath.c_str(), chars);
+                return static_cast<DWORD>(c.finalPath.size());
             });
         const std::string targetBefore = ReadFileBytes(target), fileBefore = FileBytes();
         m_Debugger.Clear();
@@ -341,26 +312,25 @@ TEST_F(DebugLogTest, LinksOtherNamesAndOtherPlacesAreNeverWritten)
             Open(log);
             LogYs(log);
         }
-        EXPECT_TRUE(ReadFileBytes(target) == targetBefore) << c.what;
-        EXPECT_TRUE(FileBytes() == fileBefore) << c.what;
-        EXPECT_EQ(FileExists(m_sFile), c.exists) << c.what << ": a file made at a wrong place stays";
-        ASSERT_EQ(m_Debugger.Lines().size(), 1u + 5 * 2) << c.what; // name, then 5 lines
+        EXPECT_TRUE(ReadFileBytes(target) == targetBefore);
+        EXPECT_TRUE(FileBytes() == fileBefore);
+        EXPECT_EQ(FileExists(m_sFile), c.exists) << "a file made at a wrong place stays";
+        ASSERT_EQ(m_Debugger.Lines().size(), 1u + 5 * 2); // name, then 5 lines
         EXPECT_EQ(m_Debugger.Lines()[2],
                   L"Debug file is a link or lies elsewhere, not written: " + m_sFile + L"\n");
     }
-    // Letter case and the "\\?\" form are no other place.
+    std::wstring same = L"\\\\?\\" + m_sFile;
+    for (wchar_t& ch : same)
+        ch = static_cast<wchar_t>(towupper(ch));
     CSysHook<&CSysCalls::GetFinalPathNameByHandleW> upper(
-        [&](HANDLE, LPWSTR out, DWORD chars, DWORD) -> DWORD {
-            std::wstring same = L"\\\\?\\" + m_sFile;
-            for (wchar_t& ch : same)
-                ch = static_cast<wchar_t>(towupper(ch));
+        [&](HANDLE, LPWSTR out, DWORD chars, DWORD) {
             wcsncpy(out, same.c_str(), chars);
             return static_cast<DWORD>(same.size());
         });
     DeleteFileW(m_sFile.c_str());
     CDebugLog log;
     Open(log);
-    EXPECT_EQ(FileBytes(), kBom + StartMarker());
+    EXPECT_EQ(FileBytes(), kBom + kStartMarker);
 }
 
 } // namespace

@@ -38,8 +38,9 @@ TEST_F(IndexFile, SaveWritesTheFormatThroughATemporaryFileAndReadsBack)
     CSysRecorder<&CSysCalls::CreateFileW> opens;
     CSysRecorder<&CSysCalls::CloseHandle> closes;
     ASSERT_TRUE(m_Item.SaveXml(m_sIndex.c_str()));
-    EXPECT_EQ(moves, (std::vector<std::wstring>{m_sTemp, m_sIndex, std::to_wstring(
-                                                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)}));
+    EXPECT_EQ(moves, (std::vector<std::wstring>{
+                         m_sTemp, m_sIndex,
+                         std::to_wstring(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)}));
     EXPECT_EQ(closes.Count(), opens.Count()) << "each handle closed once";
     std::string bytes;
     ASSERT_TRUE(WriteIndexBytes(m_Item, bytes));

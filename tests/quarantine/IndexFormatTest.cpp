@@ -76,15 +76,16 @@ const std::string kRichFile =
     "<signature>\r\n"
     "    <original size=\"-9223372036854775808\" hash=\"0123ABCD\">\r\n"
     "        <file sec_str=\"AQ\xC3\xA9\" name=\"r\xC3\xA9sum\xC3\xA9 &amp; &lt;notes&gt;" +
-    kSmile + "\" path=\"C:\\o&apos;neil\" attr=\"2147485728\" crt=\"9223372036854775807\""
-             " lat=\"-1\" lwt=\"0\" dtime=\"42\" sender=\"\" subject='say &quot;hi&quot;&#x09;now'"
-             " mailfname=\"&#x41;\" />\r\n"
-             "        <file sec_str=\"\" name=\"b.bin\" path=\"D:\\\" attr=\"0\" crt=\"0\" lat=\"0\""
-             " lwt=\"0\" dtime=\"0\" receiver=\"r\" />\r\n"
-             "    </original>\r\n"
-             "    <quar qname=\"A1.cvq\" qhash=\"FEDC\" />\r\n"
-             "    <data dvirus=\"trojan.fakealert.5\" dflags=\"-2147483648\" />\r\n"
-             "</signature>\r\n";
+    kSmile +
+    "\" path=\"C:\\o&apos;neil\" attr=\"2147485728\" crt=\"9223372036854775807\""
+    " lat=\"-1\" lwt=\"0\" dtime=\"42\" sender=\"\" subject='say &quot;hi&quot;&#x09;now'"
+    " mailfname=\"&#x41;\" />\r\n"
+    "        <file sec_str=\"\" name=\"b.bin\" path=\"D:\\\" attr=\"0\" crt=\"0\" lat=\"0\""
+    " lwt=\"0\" dtime=\"0\" receiver=\"r\" />\r\n"
+    "    </original>\r\n"
+    "    <quar qname=\"A1.cvq\" qhash=\"FEDC\" />\r\n"
+    "    <data dvirus=\"trojan.fakealert.5\" dflags=\"-2147483648\" />\r\n"
+    "</signature>\r\n";
 
 } // namespace
 
@@ -140,7 +141,8 @@ TEST(IndexFormat, LimitsNumbersAndRequiredParts)
         {"C:\\dir", "p" + Repeat(kSmile, 130), ""},
         {"\"q1\"", "\"" + Repeat(kSmile, 129) + "q\"", "qname=\"" + Repeat(kSmile, 129) + "q\""},
         {"\"q1\"", "\"" + n259 + "q\"", ""},
-        {"trojan.fakealert.5", Repeat(kSmile, 127) + "v", "dvirus=\"" + Repeat(kSmile, 127) + "v\""},
+        {"trojan.fakealert.5", Repeat(kSmile, 127) + "v",
+         "dvirus=\"" + Repeat(kSmile, 127) + "v\""},
         {"trojan.fakealert.5", Repeat(kSmile, 128), ""},
         {"H1", std::string(5000, 'h'), "hash=\"" + std::string(5000, 'h') + "\""},
         {"\"1234\"", "\"12abc\"", "size=\"12\""},
@@ -159,7 +161,7 @@ TEST(IndexFormat, LimitsNumbersAndRequiredParts)
         {"crt=\"1\"", "crt=\"" + std::string(260, '1') + "\"", ""},
         {"dflags=\"8\"", "dflags=\"12x\"", "dflags=\"12\""},
         {"dflags=\"8\"", "dflags=\"x\"", ""},
-        {" name=", " Name=", ""}, // names are case-sensitive
+        {" name=", " Name=", ""},                             // names are case-sensitive
         {"<signature>\n", "<signature/>\n<signature>\n", ""}, // only the first counts
     };
     for (const Case& c : cases) {
@@ -203,7 +205,8 @@ TEST(IndexFormat, EncodingsLineEndsAndUnknownMarkupReadAlike)
     std::string extras = With(lf, "<signature>\n",
                               "<!DOCTYPE signature>\n<signature>\n<!-- no -->\n<extra a=\"1\">"
                               "<deeper/>text</extra>\n<?pi x?>\n");
-    extras = With(extras, "    </original>", "<unknown/><![CDATA[<file name=\"no\"/>]]></original>");
+    extras =
+        With(extras, "    </original>", "<unknown/><![CDATA[<file name=\"no\"/>]]></original>");
     EXPECT_EQ(Rewritten(extras), reference);
     EXPECT_NE(Rewritten(With(kSampleIndex, "<file ", "<!-- gone --><nofile "))
                   .find("\r\n    <original size=\"1234\" hash=\"H1\" />\r\n"),

@@ -31,7 +31,8 @@ private:
     CSysHook<&CSysCalls::RegOpenKeyExW> m_open{
         [this](HKEY root, LPCWSTR path, DWORD options, REGSAM access, PHKEY key) -> LSTATUS {
             if (root != HKEY_LOCAL_MACHINE || std::wstring(path) != kQuarantineKey)
-                return CSysHook<&CSysCalls::RegOpenKeyExW>::Next()(root, path, options, access, key);
+                return CSysHook<&CSysCalls::RegOpenKeyExW>::Next()(root, path, options, access,
+                                                                   key);
             m_Opens.push_back(access);
             *key = m_OpenResult == ERROR_SUCCESS ? Key() : nullptr;
             return m_OpenResult;
