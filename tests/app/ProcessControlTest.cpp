@@ -7,12 +7,13 @@ using ProcessControlTest = AppTest;
 
 const std::wstring kStop = L"StopCVApp", kStart = L"StartCVApp";
 
-// The two lines of the wait for a started process.
-std::vector<std::wstring> Wait(const std::wstring& tag, HANDLE process)
+// The lines of a command that ran: the command, and the wait for it.
+std::vector<std::wstring> Ran(const std::wstring& tag, const std::wstring& command, HANDLE process)
 {
     wchar_t h[16]; // the low 32 bits, as the log has always shown them
     swprintf(h, 16, L"0x%08X", static_cast<unsigned>(reinterpret_cast<uintptr_t>(process)));
-    return {Info(tag, L"WaitForSingleObject handle=" + std::wstring(h) + L" ..."),
+    return {All(tag, L"szCVApp=cvhost.exe"), All(tag, L"szCommand=" + command),
+            Info(tag, L"WaitForSingleObject handle=" + std::wstring(h) + L" ..."),
             Info(tag, L"WaitForSingleObject handle=" + std::wstring(h) + L" ok")};
 }
 
@@ -20,18 +21,16 @@ std::vector<std::wstring> Wait(const std::wstring& tag, HANDLE process)
 
 // The full path goes in as the application name too: with none, Windows would try every
 // blank of the unquoted path as the end of the program's name. A stop that ran waits and
-// then kills every process of the name, whole names only, in any letter case.
+// then kills every process of the name, whole names only, in any letter case; true when at
+// least one was terminated.
 TEST_F(ProcessControlTest, CommandsRunHiddenAreWaitedForAndAStopKills)
 {
     CFakeProcesses processes({{L"cvhost.exe", 10}, {L"CVHOST.EXE", 11}, {L"cvhost.exe.bak", 12},
-                              {L"xcvhost.exe", 13}, {L"cvtray.exe", 14}});
+                              {L"xcvhost.exe", 13}, {L"cvhost.exe", 14, /*refuseTerminate=*/true}});
     CVirtualClock clock;
     g_sCVPath = L"C:\\CV\\";
     EXPECT_TRUE(StopCVApp(L"cvhost.exe", 60000));
-    std::vector<std::wstring> expected = {All(kStop, L"szCVApp=cvhost.exe"),
-                                          All(kStop, L"szCommand=C:\\CV\\cvhost.exe stop")};
-    for (const std::wstring& line : Wait(kStop, processes.m_hProcess))
-        expected.push_back(line);
+    std::vector<std::wstring> expected = Ran(kStop, L"C:\\CV\\cvhost.exe stop", processes.m_hProcess);
     expected.push_back(All(L"KillProcess", L"szProcess=cvhost.exe"));
     EXPECT_EQ(Messages(), expected);
     EXPECT_EQ(processes.m_Terminated, (std::vector<DWORD>{10, 11}));
@@ -41,16 +40,13 @@ TEST_F(ProcessControlTest, CommandsRunHiddenAreWaitedForAndAStopKills)
     g_sCVPath = L"C:\\CV";
     m_Debugger.Clear();
     EXPECT_TRUE(StartCVApp(L"cvhost.exe", 60000));
-    expected = {All(kStart, L"szCVApp=cvhost.exe"),
-                All(kStart, L"szCommand=C:\\CV\\cvhost.exe start")};
-    for (const std::wstring& line : Wait(kStart, processes.m_hProcess))
-        expected.push_back(line);
-    EXPECT_EQ(Messages(), expected);
-    EXPECT_EQ(processes.m_Terminated.size(), 2u);
+    EXPECT_EQ(Messages(), Ran(kStart, L"C:\\CV\\cvhost.exe start", processes.m_hProcess));
     EXPECT_EQ(clock.Now(), 60000u);
     EXPECT_EQ(processes.m_Launches, (std::vector<std::wstring>{
                                         L"C:\\CV\\cvhost.exe|C:\\CV\\cvhost.exe stop",
                                         L"C:\\CV\\cvhost.exe|C:\\CV\\cvhost.exe start"}));
+    processes.m_List = {{L"cvhost.exe", 14, true}};
+    EXPECT_FALSE(KillProcess(L"cvhost.exe"));
 }
 
 // Nothing is run without the install folder (the command would be "\cvhost.exe" at the
@@ -65,29 +61,12 @@ TEST_F(ProcessControlTest, CommandsThatAreNotRun)
         g_sCVPath = path;
         EXPECT_FALSE(StopCVApp(L"cvhost.exe", 60000));
     }
+    const std::wstring app = All(kStop, L"szCVApp=cvhost.exe"), command = L"C:\\CV\\cvhost.exe stop";
     EXPECT_EQ(Messages(), (std::vector<std::wstring>{
-                              All(kStop, L"szCVApp=cvhost.exe"),
-                              Error(kStop, L"Install folder unknown, nothing run"),
-                              All(kStop, L"szCVApp=cvhost.exe"),
-                              Error(kStop, L"Command too long, szCVApp=cvhost.exe"),
-                              All(kStop, L"szCVApp=cvhost.exe"),
-                              All(kStop, L"szCommand=C:\\CV\\cvhost.exe stop"),
-                              Error(kStop, L"CreateProcess failed, command=C:\\CV\\cvhost.exe "
-                                           L"stop error=123")}));
+                              app, Error(kStop, L"Install folder unknown, nothing run"),
+                              app, Error(kStop, L"Command too long, szCVApp=cvhost.exe"),
+                              app, All(kStop, L"szCommand=" + command),
+                              Error(kStop, L"CreateProcess failed, command=" + command + L" error=123")}));
     EXPECT_EQ(processes.m_Launches.size(), 1u);
-    g_sCVPath = folder.substr(0, 243); // 259 characters: run
-    processes.m_dwLaunchError = 0;
-    processes.m_bExitsAtOnce = true;
-    EXPECT_TRUE(StopCVApp(L"cvhost.exe", 60000));
-    EXPECT_EQ(processes.m_Terminated, std::vector<DWORD>{10});
-}
-
-// True when at least one process of the name was terminated.
-TEST_F(ProcessControlTest, KillCountsOnlyTerminatedProcesses)
-{
-    CFakeProcesses stubborn({{L"cvhost.exe", 12, /*refuseTerminate=*/true}, {L"cvhost.ex", 13}});
-    EXPECT_FALSE(KillProcess(L"cvhost.exe"));
-    stubborn.m_List.push_back({L"cvhost.exe", 11});
-    EXPECT_TRUE(KillProcess(L"cvhost.exe"));
-    EXPECT_EQ(stubborn.m_Terminated, std::vector<DWORD>{11});
+    EXPECT_TRUE(processes.m_Terminated.empty());
 }

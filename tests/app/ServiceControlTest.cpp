@@ -1,9 +1,6 @@
 // Stopping and starting a service through the (fake) service control manager, on the
-// virtual clock: the polls, the time-outs and the kill fallback. The lines of a manager
-// that cannot be opened are the sequence test's; the access asked for shows in the
-// end-to-end runs against Wine's own manager.
+// virtual clock: the polls, the time-outs and the kill fallback.
 #include "tests/app/AppTestSupport.h"
-#include <functional>
 
 namespace {
 
@@ -12,6 +9,7 @@ using ServiceControlTest = AppTest;
 const std::wstring kStop = L"MyStopService", kStart = L"MyStartService";
 const DWORD R = SERVICE_RUNNING, S = SERVICE_STOPPED, SP = SERVICE_STOP_PENDING;
 const std::wstring kLong = L"C:\\" + std::wstring(1020, L'a'); // 1,023 characters
+const int kRefuse = 1, kStoppedBlock = 2, kOtherName = 4; // the fake's answers
 
 // The three lines of the kill fallback.
 std::vector<std::wstring> Kill(const std::wstring& exe, bool killed)
@@ -24,7 +22,7 @@ struct Case
 {
     bool stop; // MyStopService, else MyStartService
     std::vector<DWORD> states;
-    std::function<void(CFakeService&)> arrange;
+    int answers, failStatusAt;
     std::optional<std::wstring> binaryPath;
     bool result;
     std::vector<std::wstring> lines; // after "szName=CVMSG"
@@ -32,38 +30,27 @@ struct Case
 };
 
 const Case kCases[] = {
-    {true, {S}, nullptr, {}, true, {}, 0},
-    {true, {R}, [](CFakeService& s) { s.m_dwStateAfterControl = S; }, {}, true, {}, 0},
+    {true, {S}, 0, 0, {}, true, {}, 0},
+    {true, {R}, kStoppedBlock, 0, {}, true, {}, 0},
     // A refusal's block says whether the service is stopped already (one stopping on its
     // own): then no poll; otherwise polling finds it stopped later.
-    {true, {R},
-     [](CFakeService& s) {
-         s.m_bRefuseControl = true;
-         s.m_dwStateAfterControl = S;
-     },
-     {}, true, {Error(kStop, L"ControlService() failed")}, 0},
-    {true, {R, SP, SP, S}, [](CFakeService& s) { s.m_bRefuseControl = true; }, {}, true,
-     {Error(kStop, L"ControlService() failed")}, 3},
-    {true, {R, SP}, nullptr, L"\"C:\\CV\\cvprobe.exe\" -k", false, Kill(L"cvprobe.exe", true), 60},
-    {true, {SP}, nullptr, L"C:\\CV\\cvprobe.exe -k", false, Kill(L"cvprobe.exe -k", false), 60},
-    {true, {SP}, nullptr, L"\"C:\\CV\\cvhost.exe", false, Kill(L"cvhost.exe", true), 60},
-    {true, {SP}, nullptr, kLong, false, Kill(kLong.substr(3), false), 60},
-    {true, {SP}, nullptr, kLong + L"a", false,
+    {true, {R}, kRefuse | kStoppedBlock, 0, {}, true, {Error(kStop, L"ControlService() failed")}, 0},
+    {true, {R, SP, SP, S}, kRefuse, 0, {}, true, {Error(kStop, L"ControlService() failed")}, 3},
+    {true, {R, SP}, 0, 0, L"\"C:\\CV\\cvprobe.exe\" -k", false, Kill(L"cvprobe.exe", true), 60},
+    {true, {SP}, 0, 0, L"C:\\CV\\cvprobe.exe -k", false, Kill(L"cvprobe.exe -k", false), 60},
+    {true, {SP}, 0, 0, kLong, false, Kill(kLong.substr(3), false), 60},
+    {true, {SP}, 0, 0, kLong + L"a", false,
      {Error(kStop, L"Binary path name too long: " + kLong + L"a")}, 60},
-    {true, {SP}, nullptr, L"", false, {Error(kStop, L"No binary path name founded\n")}, 60},
-    {true, {R}, [](CFakeService& s) { s.m_nFailStatusAt = 3; }, {}, false,
-     {Error(kStop, L"QueryServiceStatus() failed")}, 2},
-    {true, {R}, [](CFakeService& s) { s.m_sName = L"OTHER"; }, {}, false,
-     {Error(kStop, L"OpenService() failed, name=CVMSG")}, 0},
+    {true, {SP}, 0, 0, L"", false, {Error(kStop, L"No binary path name founded\n")}, 60},
+    {true, {R}, 0, 3, {}, false, {Error(kStop, L"QueryServiceStatus() failed")}, 2},
+    {true, {R}, kOtherName, 0, {}, false, {Error(kStop, L"OpenService() failed, name=CVMSG")}, 0},
 
-    {false, {R}, nullptr, {}, true, {}, 0},
+    {false, {R}, 0, 0, {}, true, {}, 0},
     // A first poll made before any sleep would show as one sleep fewer.
-    {false, {S, SERVICE_START_PENDING, R}, nullptr, {}, true, {}, 2},
-    {false, {S, SERVICE_START_PENDING}, nullptr, {}, true, {}, 60}, // counts as started
-    {false, {S}, [](CFakeService& s) { s.m_nFailStatusAt = 4; }, {}, false,
-     {Error(kStart, L"- QueryServiceStatus() failed")}, 3},
-    {false, {S}, [](CFakeService& s) { s.m_bRefuseStart = true; }, {}, false,
-     {Error(kStart, L"StartService() failed")}, 0},
+    {false, {S, SERVICE_START_PENDING, R}, 0, 0, {}, true, {}, 2},
+    {false, {S, SERVICE_START_PENDING}, 0, 0, {}, true, {}, 60}, // counts as started
+    {false, {S}, 0, 4, {}, false, {Error(kStart, L"- QueryServiceStatus() failed")}, 3},
+    {false, {S}, kRefuse, 0, {}, false, {Error(kStart, L"StartService() failed")}, 0},
 };
 
 } // namespace
@@ -75,13 +62,14 @@ TEST_F(ServiceControlTest, StopsAndStarts)
         CFakeService service;
         service.m_States = c.states;
         service.m_BinaryPath = c.binaryPath;
-        if (c.arrange)
-            c.arrange(service);
-        CFakeProcesses processes({{L"cvprobe.exe", 30}, {L"cvhost.exe", 31}});
+        service.m_bRefuseControl = service.m_bRefuseStart = c.answers & kRefuse;
+        service.m_dwStateAfterControl = c.answers & kStoppedBlock ? S : SP;
+        service.m_sName = c.answers & kOtherName ? L"OTHER" : L"CVMSG";
+        service.m_nFailStatusAt = c.failStatusAt;
+        CFakeProcesses processes({{L"cvprobe.exe", 30}});
         CVirtualClock clock;
         m_Debugger.Clear();
-        EXPECT_EQ(c.stop ? MyStopService(L"CVMSG", 60000) : MyStartService(L"CVMSG", 60000),
-                  c.result);
+        EXPECT_EQ(c.stop ? MyStopService(L"CVMSG", 60000) : MyStartService(L"CVMSG", 60000), c.result);
         std::vector<std::wstring> expected = c.lines;
         expected.insert(expected.begin(), All(c.stop ? kStop : kStart, L"szName=CVMSG"));
         EXPECT_EQ(Messages(), expected);

@@ -1,5 +1,5 @@
-// Tables of faults: each entry, when called, arms one hook of the table of calls, which
-// stays armed while the holder it returns lives.
+// Tables of faults: each entry, when called, arms one hook of the table of calls for as long
+// as the holder it returns lives.
 #pragma once
 #include "tests/support/SysHooks.h"
 #include <functional>

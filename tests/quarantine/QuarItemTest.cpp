@@ -4,55 +4,30 @@
 #include <gtest/gtest.h>
 #include <cwchar>
 
-// A selection copies the location once (what the caller changed in the flat part stays
-// until another is selected), cut to the flat fields, and clears what the next one lacks.
-TEST(QuarItem, SelectCopiesOnceAndClearsWhatTheNextLocationLacks)
+// A selection copies the location once (what the caller changed stays until another is
+// selected), cut to the flat fields, and clears what the next one lacks. A removal takes the
+// first location whose name and path equal the given ones, letter case included.
+TEST(QuarItem, SelectCopiesOnceAndRemoveTakesTheFirstExactMatch)
 {
     QuarItem item;
-    item.size = 99;
-    item.m_Files = {MakeLocation(L"one.eml", L"C:\\mail"), MakeLocation(L"two.txt", L"C:\\docs")};
-    QuarFileEntry& first = item.m_Files[0];
-    first.sender = L"alice";
-    first.subject = std::wstring(2000, L's');
-    first.attr = 0x20;
-    first.dtime = 14;
-    first.sec_str = std::vector<uint8_t>{'Q', 'U', 0};
-    first.sec_str_len = 3;
+    item.m_Files = {MakeLocation(L"a.txt", L"C:\\d"), MakeLocation(L"a.txt", L"C:\\e"),
+                    MakeLocation(L"a.txt", L"C:\\d")};
+    item.m_Files[0].sender = L"alice";
+    item.m_Files[0].subject = std::wstring(2000, L's');
+    item.m_Files[2].subject = L"third";
     auto fields = [](const QuarItemInfo& flat) {
-        return std::wstring(flat.name) + L"|" + flat.path + L"|" + flat.sender + L"|" +
-               flat.subject + L"|" + std::to_wstring(flat.attr + flat.dtime + flat.sec_str_len);
+        return std::wstring(flat.name) + L"|" + flat.path + L"|" + flat.sender + L"|" + flat.subject;
     };
-    EXPECT_EQ(&item.SelectFile(0), static_cast<QuarItemInfo*>(&item));
-    EXPECT_EQ(fields(item), L"one.eml|C:\\mail|alice|" + std::wstring(1023, L's') + L"|49");
-    EXPECT_EQ(item.sec_str, first.sec_str);
-    EXPECT_EQ(item.size, 99); // item-wide fields untouched
+    EXPECT_EQ(fields(item.SelectFile(0)), L"a.txt|C:\\d|alice|" + std::wstring(1023, L's'));
     wcscpy(item.name, L"changed");
     EXPECT_EQ(fields(item.SelectFile(0)).substr(0, 8), L"changed|");
-    EXPECT_EQ(fields(item.SelectFile(1)), L"two.txt|C:\\docs|||0");
-    EXPECT_FALSE(item.sec_str.has_value());
-    EXPECT_EQ(item.m_nSelected, 1);
-}
-
-// Only the first location whose name and path equal the given ones, letter case included,
-// goes; the others keep their own strings.
-TEST(QuarItem, RemoveTakesTheFirstExactMatchOnly)
-{
-    QuarItem item;
-    item.m_Files = {MakeLocation(L"a.txt", L"C:\\d"), MakeLocation(L"a.txt", L"C:\\d"),
-                    MakeLocation(L"b.txt", L"C:\\d")};
-    item.m_Files[0].subject = L"first";
-    item.m_Files[1].subject = L"second";
-    item.m_Files[1].sender = L"";
-    QuarItemInfo which = item.SelectFile(0); // the copy a restore keeps of its location
-    wcscpy(which.path, L"c:\\d");
-    EXPECT_FALSE(item.RemoveFile(which));
-    wcscpy(which.name, L"A.TXT");
-    wcscpy(which.path, L"C:\\d");
-    EXPECT_FALSE(item.RemoveFile(which));
-    wcscpy(which.name, L"a.txt");
-    EXPECT_TRUE(item.RemoveFile(which));
+    QuarItemInfo which = item.SelectFile(1); // the copy a restore keeps of its location
+    EXPECT_EQ(fields(which), L"a.txt|C:\\e||");
+    for (const wchar_t* path : {L"c:\\d", L"C:\\d"}) {
+        wcscpy(which.path, path);
+        EXPECT_EQ(item.RemoveFile(which), path[0] == L'C');
+    }
     ASSERT_EQ(item.GetFileCount(), 2u);
-    EXPECT_EQ(item.m_Files[0].subject, std::wstring(L"second"));
-    EXPECT_EQ(item.m_Files[0].sender, std::wstring(L""));
-    EXPECT_FALSE(item.m_Files[1].subject.has_value());
+    EXPECT_STREQ(item.m_Files[0].name, L"a.txt");
+    EXPECT_EQ(std::wstring(item.m_Files[0].path) + *item.m_Files[1].subject, L"C:\\ethird");
 }

@@ -6,55 +6,45 @@
 #include "tests/support/SysHooks.h"
 #include <cstring>
 #include <string>
-#include <vector>
 
 // A text as the registry holds a string value: UTF-16 with its terminator.
 inline std::string RegistryText(const std::wstring& text)
 {
-    return std::string(reinterpret_cast<const char*>(text.c_str()),
-                       (text.size() + 1) * sizeof(wchar_t));
+    return std::string(reinterpret_cast<const char*>(text.c_str()), (text.size() + 1) * 2);
 }
 
-class CQuarantineKey
+struct CQuarantineKey
 {
-public:
     explicit CQuarantineKey(const std::wstring& folder) : m_sValue(RegistryText(folder)) {}
 
     std::string m_sValue;                 // the value's bytes
     LSTATUS m_OpenResult = ERROR_SUCCESS; // of opening the key
-    std::vector<REGSAM> m_Opens;          // the access of each open
-    int m_nCloses = 0;
-
-private:
-    static HKEY Key() { return reinterpret_cast<HKEY>(0x4E800); }
-
-    CSysHook<&CSysCalls::RegOpenKeyExW> m_open{
+    int m_nOpen = 0;                      // keys opened and not closed
+    const HKEY m_hKey = reinterpret_cast<HKEY>(0x4E800);
+    using C = CSysCalls;
+    CSysHook<&C::RegOpenKeyExW> m_open{
         [this](HKEY root, LPCWSTR path, DWORD options, REGSAM access, PHKEY key) -> LSTATUS {
             if (root != HKEY_LOCAL_MACHINE || std::wstring(path) != kQuarantineKey)
-                return CSysHook<&CSysCalls::RegOpenKeyExW>::Next()(root, path, options, access,
-                                                                   key);
-            m_Opens.push_back(access);
-            *key = m_OpenResult == ERROR_SUCCESS ? Key() : nullptr;
+                return CSysHook<&C::RegOpenKeyExW>::Next()(root, path, options, access, key);
+            if (access != KEY_QUERY_VALUE)
+                return ERROR_ACCESS_DENIED;
+            *key = m_OpenResult == ERROR_SUCCESS ? m_hKey : nullptr;
+            m_nOpen += m_OpenResult == ERROR_SUCCESS;
             return m_OpenResult;
         }};
-    CSysHook<&CSysCalls::RegQueryValueExW> m_query{
-        [this](HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
-               LPDWORD bytes) -> LSTATUS {
-            if (key != Key())
-                return CSysHook<&CSysCalls::RegQueryValueExW>::Next()(key, name, reserved, type,
-                                                                      data, bytes);
-            if (std::wstring(name) != kQuarantineValue)
-                return ERROR_FILE_NOT_FOUND;
-            if (!data || *bytes < m_sValue.size())
-                return ERROR_MORE_DATA;
-            std::memcpy(data, m_sValue.data(), m_sValue.size());
-            *bytes = static_cast<DWORD>(m_sValue.size());
-            return ERROR_SUCCESS;
-        }};
-    CSysHook<&CSysCalls::RegCloseKey> m_close{[this](HKEY key) -> LSTATUS {
-        if (key != Key())
-            return CSysHook<&CSysCalls::RegCloseKey>::Next()(key);
-        ++m_nCloses;
+    CSysHook<&C::RegQueryValueExW> m_query{[this](HKEY key, LPCWSTR name, LPDWORD reserved,
+                                                  LPDWORD type, LPBYTE data, LPDWORD bytes) -> LSTATUS {
+        if (key != m_hKey)
+            return CSysHook<&C::RegQueryValueExW>::Next()(key, name, reserved, type, data, bytes);
+        if (std::wstring(name) != kQuarantineValue)
+            return ERROR_FILE_NOT_FOUND;
+        if (!data || *bytes < m_sValue.size())
+            return ERROR_MORE_DATA;
+        std::memcpy(data, m_sValue.data(), m_sValue.size());
+        *bytes = static_cast<DWORD>(m_sValue.size());
         return ERROR_SUCCESS;
+    }};
+    CSysHook<&C::RegCloseKey> m_close{[this](HKEY key) -> LSTATUS {
+        return key == m_hKey ? (--m_nOpen, ERROR_SUCCESS) : CSysHook<&C::RegCloseKey>::Next()(key);
     }};
 };
