@@ -103,7 +103,8 @@ TEST_F(DebugLogTest, FileBytesMatchTheLineFormatExactly)
 // A rewrite that fails leaves the file as it was.
 TEST_F(DebugLogTest, TrimKeepsTheCompleteLinesOfTheLastHalf)
 {
-    const std::string old = BigLog(5242000);
+    // 5,242,035 bytes: the kept part's unaligned start would fall just past a line end.
+    const std::string old = BigLog(5242035);
     ASSERT_TRUE(WriteFileBytes(m_sFile, old));
     CDebugLog log;
     Open(log);
