@@ -2,6 +2,7 @@
 // handle through the table of calls on scope exit. Null and INVALID_HANDLE_VALUE both
 // mean "not open". Closing keeps the last-error value, so an owner released on a failure
 // path never overwrites the error about to be reported. Declaration order is closing order.
+// Where a failed close must fail the work done through the handle, Close() says how it went.
 #pragma once
 #include "platform/SysCalls.h"
 #include <utility>
@@ -38,6 +39,17 @@ public:
         m_h = h;
     }
 
+    // Closes what is held and answers whether that worked; the owner is empty afterwards
+    // either way, and the last error is the close's own. For a file written with delayed
+    // writes, whose close can still lose data. Nothing held answers false: whoever asks
+    // means to have written through a handle.
+    bool Close()
+    {
+        if (!IsOpen(m_h))
+            return false;
+        return Traits::Close(release());
+    }
+
     // Gives the handle up without closing it.
     T release()
     {
@@ -65,49 +77,57 @@ private:
 struct SysFileTraits
 {
     static HANDLE Empty() { return INVALID_HANDLE_VALUE; }
-    static void Close(HANDLE h) { g_Sys.CloseHandle(h); }
+    static bool Close(HANDLE h) { return g_Sys.CloseHandle(h) != FALSE; }
 };
 struct SysHandleTraits
 {
     static HANDLE Empty() { return nullptr; }
-    static void Close(HANDLE h) { g_Sys.CloseHandle(h); }
+    static bool Close(HANDLE h) { return g_Sys.CloseHandle(h) != FALSE; }
 };
 struct SysFindTraits
 {
     static HANDLE Empty() { return INVALID_HANDLE_VALUE; }
-    static void Close(HANDLE h) { g_Sys.FindClose(h); }
+    static bool Close(HANDLE h) { return g_Sys.FindClose(h) != FALSE; }
 };
 struct SysKeyTraits
 {
     static HKEY Empty() { return nullptr; }
-    static void Close(HKEY h) { g_Sys.RegCloseKey(h); }
+    static bool Close(HKEY h) { return g_Sys.RegCloseKey(h) == ERROR_SUCCESS; }
 };
 struct SysServiceTraits
 {
     static SC_HANDLE Empty() { return nullptr; }
-    static void Close(SC_HANDLE h) { g_Sys.CloseServiceHandle(h); }
+    static bool Close(SC_HANDLE h) { return g_Sys.CloseServiceHandle(h) != FALSE; }
 };
 struct SysEfsTraits
 {
     static PVOID Empty() { return nullptr; }
-    static void Close(PVOID h) { g_Sys.CloseEncryptedFileRaw(h); }
+    static bool Close(PVOID h)
+    {
+        g_Sys.CloseEncryptedFileRaw(h); // reports nothing
+        return true;
+    }
 };
 
 struct SysLocalTraits
 {
     static HLOCAL Empty() { return nullptr; }
-    static void Close(HLOCAL h) { g_Sys.LocalFree(h); }
+    static bool Close(HLOCAL h) { return g_Sys.LocalFree(h) == nullptr; }
 };
 struct SysBoundaryTraits
 {
     static HANDLE Empty() { return nullptr; }
-    static void Close(HANDLE h) { g_Sys.DeleteBoundaryDescriptor(h); }
+    static bool Close(HANDLE h)
+    {
+        g_Sys.DeleteBoundaryDescriptor(h); // reports nothing
+        return true;
+    }
 };
 struct SysNamespaceTraits
 {
     static HANDLE Empty() { return nullptr; }
     // Closed, not destroyed: the namespace goes with its last handle, whoever holds it.
-    static void Close(HANDLE h) { g_Sys.ClosePrivateNamespace(h, /*Flags=*/0); }
+    static bool Close(HANDLE h) { return g_Sys.ClosePrivateNamespace(h, /*Flags=*/0) != FALSE; }
 };
 
 using CUniqueFile = CUniqueAny<HANDLE, SysFileTraits>;        // CreateFileW, snapshots

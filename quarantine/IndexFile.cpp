@@ -102,7 +102,7 @@ bool WriteNewFile(const std::wstring& path, DWORD attributes, const std::string&
         return false;
     written = WriteAll(file.get(), bytes) && g_Sys.FlushFileBuffers(file.get());
     // A failed close may have lost data too.
-    written = g_Sys.CloseHandle(file.release()) && written;
+    written = file.Close() && written;
     return true;
 }
 

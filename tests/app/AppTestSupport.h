@@ -1,26 +1,23 @@
-// Doors for the repair-run tests: the run's log messages without their line fields, and a
-// fake service control manager, process list and process launcher, all through the table
-// of calls, so that no test needs the installed product.
+// Doors for the repair-run tests: the run's log messages as the log reader takes its lines
+// apart, and a fake service control manager and process list, all through the table of
+// calls, so that no test needs the installed product.
 #pragma once
 #include "app/Operations.h"
 #include "tests/support/SysHooks.h"
 #include <gtest/gtest.h>
-#include <map>
+#include <algorithm>
+#include <cwchar>
 #include <optional>
 #include <set>
-#include <string>
-#include <tuple>
-#include <vector>
 
-// The message of one log line: the fields "[PID:..][TID:..][time][~][SANARIX]" in front
-// and the line end removed; nothing when the line does not have that form.
-std::optional<std::wstring> MessageOfLine(const std::wstring& line);
+// The message of each line as the log reader reads it: the text after the line tag ("" for
+// the lines before a start marker), "?" for a line that is not the repair run's.
+std::vector<std::wstring> MessagesOfFile(const std::string& bytes);
 
-// The debug file's text (UTF-8 with byte-order mark, CR LF) as lines.
-std::vector<std::wstring> LinesOfFile(const std::string& bytes);
-
-// Low 32 bits of a handle as the log shows them ("0x%0.8X").
-std::wstring HandleText(HANDLE h);
+// Messages as the run writes them: "[ALL]:    <tag> - <text>" and the like.
+std::wstring All(const std::wstring& tag, const std::wstring& text);
+std::wstring Error(const std::wstring& tag, const std::wstring& text);
+std::wstring Info(const std::wstring& tag, const std::wstring& text);
 
 // Every repair-run test: the log started on the (captured) debugger output, the product
 // folders empty; both are put back afterwards, since they are process-wide.
@@ -29,125 +26,124 @@ class AppTest : public ::testing::Test
 protected:
     AppTest();
     ~AppTest() override;
-    // The log messages seen so far, in order; other debugger output is left out.
+    // The log's messages on the debugger so far; other debugger output is left out.
     std::vector<std::wstring> Messages() const;
 
     CDebugCapture m_Debugger;
 };
 
-// A service of the fake manager and what was done to it.
+// One service behind a fake service control manager that answers as the test sets it.
 struct CFakeService
 {
-    std::vector<DWORD> states = {SERVICE_RUNNING}; // status answers in turn; the last repeats
-    int failStatusAt = 0;                          // this status query fails (from 1; 0 never)
-    bool refuseControl = false;
-    DWORD stateAfterControl = SERVICE_STOP_PENDING;
-    bool refuseStart = false;
-    bool failConfig = false;
-    std::optional<std::wstring> binaryPath;
+    using C = CSysCalls;
+    std::wstring m_sName = L"CVMSG";                    // other names do not exist
+    std::vector<DWORD> m_States = {SERVICE_RUNNING};    // status answers in turn; the last repeats
+    int m_nFailStatusAt = 0;                            // this status query fails (from 1)
+    DWORD m_dwStateAfterControl = SERVICE_STOP_PENDING; // the stop's status block, even refused
+    bool m_bRefuseControl = false, m_bRefuseStart = false;
+    std::optional<std::wstring> m_BinaryPath;
+    int m_nStatusCalls = 0;
+    const SC_HANDLE m_hManager = reinterpret_cast<SC_HANDLE>(0x5100);
 
-    int statusCalls = 0;
-    std::vector<DWORD> controls;
-    int starts = 0;
-    std::vector<DWORD> configBufferSizes;
+    CSysHook<&C::OpenSCManagerW> m_manager{[this](LPCWSTR, LPCWSTR, DWORD) { return m_hManager; }};
+    CSysHook<&C::OpenServiceW> m_service{[this](SC_HANDLE, LPCWSTR name, DWORD) {
+        return name == m_sName ? m_hManager + 1 : nullptr;
+    }};
+    CSysHook<&C::QueryServiceStatus> m_status{[this](SC_HANDLE, LPSERVICE_STATUS status) {
+        *status = SERVICE_STATUS{};
+        status->dwCurrentState = m_States[std::min<size_t>(++m_nStatusCalls, m_States.size()) - 1];
+        return m_nStatusCalls != m_nFailStatusAt;
+    }};
+    // Windows fills the block with the latest status even when it refuses.
+    CSysHook<&C::ControlService> m_control{[this](SC_HANDLE, DWORD, LPSERVICE_STATUS status) {
+        *status = SERVICE_STATUS{};
+        status->dwCurrentState = m_dwStateAfterControl;
+        return !m_bRefuseControl;
+    }};
+    CSysHook<&C::StartServiceW> m_start{[this](SC_HANDLE, DWORD, LPCWSTR*) { return !m_bRefuseStart; }};
+    CSysHook<&C::QueryServiceConfigW> m_config{
+        [this](SC_HANDLE, LPQUERY_SERVICE_CONFIGW config, DWORD, LPDWORD needed) {
+            *needed = 0;
+            *config = QUERY_SERVICE_CONFIGW{};
+            if (m_BinaryPath) { // the text right after the structure, as Windows puts it
+                config->lpBinaryPathName = reinterpret_cast<wchar_t*>(config + 1);
+                wcscpy(config->lpBinaryPathName, m_BinaryPath->c_str());
+            }
+            return TRUE;
+        }};
+    CSysHook<&C::CloseServiceHandle> m_close{[](SC_HANDLE) { return TRUE; }};
 };
 
-// The service control manager: opens hand out fake handles, closes are checked.
-class CFakeScm
+// The process list (Toolhelp) with termination, and process start: a started "process" is
+// a real event, unsignalled while it "runs", so that waits and closes work on real handles.
+struct CFakeProcesses
 {
-public:
-    CFakeScm();
-    CFakeService& Add(const std::wstring& name, std::optional<std::wstring> binaryPath = {});
-    // Every handle closed exactly once, each service before its manager.
-    ::testing::AssertionResult AllClosedInOrder() const;
-
-    bool m_bManagerFails = false;
-    std::map<std::wstring, CFakeService> m_Services;
-    std::vector<DWORD> m_ManagerAccess;
-    std::vector<std::pair<std::wstring, DWORD>> m_ServiceOpens; // name, access
-    std::vector<std::wstring> m_Events;                         // opens and closes in order
-    std::vector<std::wstring> m_Faults; // closes of unknown or closed handles, stray calls
-
-private:
-    CFakeService* Find(SC_HANDLE h);
-
-    std::map<SC_HANDLE, std::wstring> m_Open; // handle -> "manager" or service name
-    std::map<SC_HANDLE, SC_HANDLE> m_ManagerOf;
-    uintptr_t m_uNext = 0x51000000;
-    CSysHook<&CSysCalls::OpenSCManagerW> m_openManager;
-    CSysHook<&CSysCalls::OpenServiceW> m_openService;
-    CSysHook<&CSysCalls::QueryServiceStatus> m_status;
-    CSysHook<&CSysCalls::ControlService> m_control;
-    CSysHook<&CSysCalls::StartServiceW> m_start;
-    CSysHook<&CSysCalls::QueryServiceConfigW> m_config;
-    CSysHook<&CSysCalls::CloseServiceHandle> m_close;
-};
-
-// One running process of the fake list.
-struct CFakeProcess
-{
-    std::wstring exe;
-    DWORD pid = 0;
-    bool refuseOpen = false;      // OpenProcess answers null
-    bool refuseTerminate = false; // TerminateProcess fails
-};
-
-// The Toolhelp process list and process termination.
-class CFakeProcesses
-{
-public:
-    explicit CFakeProcesses(std::vector<CFakeProcess> list = {});
-    bool AllClosed() const { return m_Open.empty() && m_nFaults == 0; }
-
-    std::vector<CFakeProcess> m_List;
-    std::optional<HANDLE> m_SnapshotFailure; // when set, the snapshot answers this
-    int m_nSnapshots = 0;
-    std::vector<DWORD> m_EntrySizes;                     // dwSize handed to Process32FirstW/NextW
-    std::vector<std::tuple<DWORD, BOOL, DWORD>> m_Opens; // access, inherit, pid
-    std::vector<DWORD> m_Terminated;                     // pids, with exit code 0
-    std::vector<UINT> m_ExitCodes;
-
-private:
-    std::set<HANDLE> m_Open;
-    int m_nFaults = 0; // stray closes or calls with unexpected arguments
-    size_t m_nCursor = 0;
-    CSysHook<&CSysCalls::CreateToolhelp32Snapshot> m_snapshot;
-    CSysHook<&CSysCalls::Process32FirstW> m_first;
-    CSysHook<&CSysCalls::Process32NextW> m_next;
-    CSysHook<&CSysCalls::OpenProcess> m_openProcess;
-    CSysHook<&CSysCalls::TerminateProcess> m_terminate;
-    CSysHook<&CSysCalls::CloseHandle> m_closeHandle;
-};
-
-// CreateProcessW recorded; a started "process" is a real event, unsignalled while it
-// "runs" (its thread another), so that waits and closes work on real handles.
-class CFakeLauncher
-{
-public:
-    struct Call
+    using C = CSysCalls;
+    struct CProcess
     {
-        std::optional<std::wstring> application;
-        std::wstring commandLine;
-        bool processAttributes, threadAttributes, environment;
-        BOOL inherit;
-        DWORD flags;
-        std::optional<std::wstring> currentDirectory;
-        STARTUPINFOW startup;
+        std::wstring exe;
+        DWORD pid;
+            bool refuseTerminate = false;
     };
+    explicit CFakeProcesses(std::vector<CProcess> list) : m_List(std::move(list)) {}
+    ~CFakeProcesses() { EXPECT_TRUE(m_Started.empty()) << "a started process's handle left open"; }
 
-    CFakeLauncher();
-    ~CFakeLauncher();
-    bool ProcessClosed() const { return m_Closed.count(m_hProcess) && m_Closed.count(m_hThread); }
-
-    DWORD m_dwFailError = 0;     // CreateProcessW fails with this error when not 0
-    bool m_bExitsAtOnce = false; // the process handle is signalled from the start
-    std::vector<Call> m_Calls;
+    std::vector<CProcess> m_List;
+    std::vector<DWORD> m_Terminated;
+    // Application name and command line of each start; " (shown)" added when the window
+    // could show, or anything is inherited or given besides.
+    std::vector<std::wstring> m_Launches;
+    DWORD m_dwLaunchError = 0; // a start fails with this error when not 0
+    bool m_bExitsAtOnce = false;
     HANDLE m_hProcess = nullptr;
-    HANDLE m_hThread = nullptr;
+    size_t m_nCursor = 0;
+    std::set<HANDLE> m_Started; // real handles the code under test has not closed
 
-private:
-    std::set<HANDLE> m_Closed;
-    std::vector<HANDLE> m_Created;
-    CSysHook<&CSysCalls::CreateProcessW> m_create;
-    CSysHook<&CSysCalls::CloseHandle> m_close;
+    // Toolhelp fails an entry whose size was not set.
+    BOOL Entry(LPPROCESSENTRY32W entry, size_t at)
+    {
+        if (entry->dwSize != sizeof(PROCESSENTRY32W) || (m_nCursor = at) >= m_List.size())
+            return FALSE;
+        entry->th32ProcessID = m_List[at].pid;
+        return wcscpy(entry->szExeFile, m_List[at].exe.c_str()) != nullptr;
+    }
+    static HANDLE Handle(DWORD pid) { return reinterpret_cast<HANDLE>(0x6A000000 + pid * 4); }
+
+    CSysHook<&C::CreateToolhelp32Snapshot> m_snapshot{[](DWORD flags, DWORD pid) {
+        return flags == TH32CS_SNAPPROCESS && pid == 0 ? Handle(0) : INVALID_HANDLE_VALUE;
+    }};
+    CSysHook<&C::Process32FirstW> m_first{[this](HANDLE, LPPROCESSENTRY32W e) { return Entry(e, 0); }};
+    CSysHook<&C::Process32NextW> m_next{
+        [this](HANDLE, LPPROCESSENTRY32W e) { return Entry(e, m_nCursor + 1); }};
+    CSysHook<&C::OpenProcess> m_open{[](DWORD, BOOL, DWORD pid) { return Handle(pid); }};
+    CSysHook<&C::TerminateProcess> m_terminate{[this](HANDLE h, UINT) {
+        auto it = std::find_if(m_List.begin(), m_List.end(), [h](auto& p) { return Handle(p.pid) == h; });
+        if (it != m_List.end() && !it->refuseTerminate)
+            m_Terminated.push_back(it->pid);
+        return it != m_List.end() && !it->refuseTerminate;
+    }};
+    CSysHook<&C::CreateProcessW> m_create{[this](LPCWSTR application, LPWSTR commandLine,
+                                                 LPSECURITY_ATTRIBUTES pa, LPSECURITY_ATTRIBUTES ta,
+                                                 BOOL inherit, DWORD flags, LPVOID environment,
+                                                 LPCWSTR folder, LPSTARTUPINFOW si,
+                                                 LPPROCESS_INFORMATION pi) {
+        bool hidden = !pa && !ta && !inherit && flags == NORMAL_PRIORITY_CLASS && !environment &&
+                      !folder && si->cb == sizeof(*si) && si->dwFlags == STARTF_USESHOWWINDOW &&
+                      si->wShowWindow == SW_HIDE;
+        m_Launches.push_back(std::wstring(application ? application : L"(none)") + L"|" +
+                             commandLine + (hidden ? L"" : L" (shown)"));
+        g_Sys.SetLastError(m_dwLaunchError);
+        if (m_dwLaunchError)
+            return FALSE;
+        m_hProcess = CreateEventW(nullptr, /*bManualReset=*/TRUE, m_bExitsAtOnce, nullptr);
+        *pi = PROCESS_INFORMATION{m_hProcess, CreateEventW(nullptr, TRUE, FALSE, nullptr), 42, 43};
+        m_Started.insert({pi->hProcess, pi->hThread});
+        return TRUE;
+    }};
+    CSysHook<&C::CloseHandle> m_close{[this](HANDLE h) {
+        // The fake's own handles lie far above Wine's, which are small numbers.
+        if (!m_Started.erase(h) && reinterpret_cast<uintptr_t>(h) >= 0x6A000000)
+            return TRUE;
+        return CSysHook<&C::CloseHandle>::Next()(h);
+    }};
 };

@@ -3,101 +3,44 @@
 #include <gtest/gtest.h>
 #include <string>
 
-namespace {
-
-std::wstring Joined(std::wstring folder, const wchar_t* tail)
+// One backslash between folder and tail, into 259 characters; a split at the last backslash
+// or slash, but never at the first character.
+TEST(PathText, JoinAndSplit)
 {
-    return AppendPath(folder, tail);
+    const std::wstring a250(250, L'a');
+    const std::tuple<std::wstring, std::wstring, std::wstring, bool> joins[] = {
+        {L"C:\\CV\\", L"\\cvhost.exe", L"C:\\CV\\cvhost.exe", true},
+        {L"C:\\CV/", L"/sub", L"C:\\CV\\sub", true},
+        {L"C:\\CV\\\\", L"x", L"C:\\CV\\\\x", true}, // one separator only, on each side
+        {L"", L"tail", L"\\tail", true},
+        {a250 + L"\\", L"\\12345678", a250 + L"\\12345678", true},
+        {a250, L"123456789xyz", a250 + L"\\12345678", false},
+    };
+    for (const auto& [folder, tail, joined, fits] : joins) {
+        std::wstring str = folder;
+        EXPECT_EQ(&AppendPath(str, tail.c_str()), &str);
+        EXPECT_EQ(str, joined);
+        EXPECT_EQ(AppendPathFits(folder, tail.c_str()), fits) << folder.size();
+    }
+    const std::wstring splits[][3] = { // path, file name, folder
+        {L"C:\\CV/sub\\cvhost.exe -k", L"cvhost.exe -k", L"C:\\CV/sub"},
+        {L"cvhost.exe", L"cvhost.exe", L""},
+        {L"\\cvhost.exe", L"\\cvhost.exe", L""},
+        {L"\\\\x", L"x", L"\\"},
+    };
+    for (const auto& c : splits)
+        EXPECT_EQ(FileNameOfPath(c[0]) + L"|" + FolderOfPath(c[0]), c[1] + L"|" + c[2]);
 }
 
-} // namespace
-
-TEST(AppendPath, JoinsWithExactlyOneBackslash)
+TEST(PathText, NameEqualsNoCaseFoldsOnlyAToZOverTheWholeText)
 {
-    EXPECT_EQ(Joined(L"C:\\CV", L"cvhost.exe"), L"C:\\CV\\cvhost.exe");
-    EXPECT_EQ(Joined(L"C:\\CV\\", L"cvhost.exe"), L"C:\\CV\\cvhost.exe");
-    EXPECT_EQ(Joined(L"C:\\CV\\", L"\\cvhost.exe"), L"C:\\CV\\cvhost.exe");
-    EXPECT_EQ(Joined(L"C:\\CV/", L"/sub"), L"C:\\CV\\sub");
-    // only one separator is dropped on either side
-    EXPECT_EQ(Joined(L"C:\\CV\\\\", L"x"), L"C:\\CV\\\\x");
-    EXPECT_EQ(Joined(L"C:\\CV", L"\\\\x"), L"C:\\CV\\\\x");
-}
-
-TEST(AppendPath, TurnsSlashesIntoBackslashesAndKeepsTheTailsOwnSeparator)
-{
-    EXPECT_EQ(Joined(L"C:/Program Files/", L"Corvanta/Corvanta Suite/"),
-              L"C:\\Program Files\\Corvanta\\Corvanta Suite\\");
-    EXPECT_EQ(Joined(L"C:\\Program Files", L"Corvanta\\Corvanta Scan Kernel\\"),
-              L"C:\\Program Files\\Corvanta\\Corvanta Scan Kernel\\");
-}
-
-TEST(AppendPath, EmptyStringOrTail)
-{
-    EXPECT_EQ(Joined(L"", L"tail"), L"\\tail");
-    EXPECT_EQ(Joined(L"", L"\\tail"), L"\\tail");
-    EXPECT_EQ(Joined(L"C:\\CV", L""), L"C:\\CV\\");
-    EXPECT_EQ(Joined(L"\\", L"x"), L"\\x");
-}
-
-TEST(AppendPath, StoresIntoTheStringAndReturnsIt)
-{
-    std::wstring s = L"C:\\a";
-    std::wstring& r = AppendPath(s, L"b");
-    EXPECT_EQ(&r, &s);
-    EXPECT_EQ(s, L"C:\\a\\b");
-}
-
-TEST(AppendPath, ResultIsCutAt259CharactersAndFitsSaysSo)
-{
-    std::wstring folder(250, L'a');
-    EXPECT_TRUE(AppendPathFits(folder, L"12345678"));           // 250 + 1 + 8 = 259
-    EXPECT_FALSE(AppendPathFits(folder, L"123456789"));         // 260
-    EXPECT_TRUE(AppendPathFits(folder + L"\\", L"\\12345678")); // separators dropped first
-    EXPECT_EQ(Joined(folder, L"12345678").size(), 259u);
-    std::wstring cut = Joined(folder, L"123456789xyz");
-    EXPECT_EQ(cut, folder + L"\\12345678");
-}
-
-TEST(FileNameOfPath, TextAfterTheLastSeparator)
-{
-    EXPECT_EQ(FileNameOfPath(L"C:\\CV\\cvhost.exe"), L"cvhost.exe");
-    EXPECT_EQ(FileNameOfPath(L"C:/CV/cvhost.exe"), L"cvhost.exe");
-    EXPECT_EQ(FileNameOfPath(L"C:\\CV/sub\\cvhost.exe -k"), L"cvhost.exe -k");
-    EXPECT_EQ(FileNameOfPath(L"cvhost.exe"), L"cvhost.exe");
-    EXPECT_EQ(FileNameOfPath(L""), L"");
-}
-
-TEST(FileNameOfPath, FirstCharacterIsNeverASeparatorAndATrailingOneGivesEmpty)
-{
-    EXPECT_EQ(FileNameOfPath(L"\\cvhost.exe"), L"\\cvhost.exe");
-    EXPECT_EQ(FileNameOfPath(L"/"), L"/");
-    EXPECT_EQ(FileNameOfPath(L"\\\\x"), L"x");
-    EXPECT_EQ(FileNameOfPath(L"C:\\CV\\"), L"");
-    EXPECT_EQ(FileNameOfPath(L"C:\\CV/"), L"");
-}
-
-TEST(FolderOfPath, TextBeforeTheSameSeparator)
-{
-    EXPECT_EQ(FolderOfPath(L"C:\\CV\\cvhost.exe"), L"C:\\CV");
-    EXPECT_EQ(FolderOfPath(L"C:/CV/cvhost.exe"), L"C:/CV");
-    EXPECT_EQ(FolderOfPath(L"C:\\CV\\"), L"C:\\CV");
-    EXPECT_EQ(FolderOfPath(L"C:\\CV\\cvhost.exe -log C:\\Logs\\cv.log"),
-              L"C:\\CV\\cvhost.exe -log C:\\Logs");
-    EXPECT_EQ(FolderOfPath(L"cvhost.exe"), L"");
-    EXPECT_EQ(FolderOfPath(L"\\cvhost.exe"), L"");
-    EXPECT_EQ(FolderOfPath(L""), L"");
-}
-
-TEST(NameEqualsNoCase, FoldsOnlyAToZOverTheWholeText)
-{
-    EXPECT_TRUE(NameEqualsNoCase(L"CVHOST.EXE", L"cvhost.exe"));
-    EXPECT_TRUE(NameEqualsNoCase(L"Trojan.FakeAlert.5", L"trojan.fakealert.5"));
-    EXPECT_TRUE(NameEqualsNoCase(L"", L""));
-    EXPECT_FALSE(NameEqualsNoCase(L"\x00C9t\x00C9", L"\x00E9t\x00E9")); // É, é
-    EXPECT_FALSE(NameEqualsNoCase(L"[", L"{")); // neighbours of A-Z are not letters
-    EXPECT_FALSE(NameEqualsNoCase(L"@", L"`"));
-    EXPECT_FALSE(NameEqualsNoCase(L"cvhost.exe", L"cvhost.exe.bak"));
-    EXPECT_FALSE(NameEqualsNoCase(L"cvhost.exe.bak", L"CVHOST.EXE"));
-    EXPECT_FALSE(NameEqualsNoCase(L"cvhost.ex", L"cvhost.exe"));
-    EXPECT_FALSE(NameEqualsNoCase(L"", L"x"));
+    const std::tuple<const wchar_t*, const wchar_t*, bool> cases[] = {
+        {L"Trojan.FakeAlert.5", L"trojan.fakealert.5", true},
+        {L"\x00C9t\x00C9", L"\x00E9t\x00E9", false}, // É, é
+        {L"[", L"{", false},                         // the neighbours of A-Z are no letters
+        {L"@", L"`", false},
+        {L"cvhost.exe", L"cvhost.exe.bak", false},
+    };
+    for (const auto& [a, b, equal] : cases)
+        EXPECT_EQ(NameEqualsNoCase(a, b), equal) << b[0];
 }

@@ -3,182 +3,70 @@
 
 namespace {
 
-class ProcessControlTest : public AppTest
+using ProcessControlTest = AppTest;
+
+const std::wstring kStop = L"StopCVApp", kStart = L"StartCVApp";
+
+// The lines of a command that ran: the command, and the wait for it.
+std::vector<std::wstring> Ran(const std::wstring& tag, const std::wstring& command, HANDLE process)
 {
-protected:
-    ~ProcessControlTest() override { EXPECT_TRUE(m_Processes.AllClosed()); }
-
-    std::vector<std::wstring> WaitLines(const wchar_t* tag) const
-    {
-        std::wstring h = HandleText(m_Launcher.m_hProcess);
-        return {L"[INFO]:   " + std::wstring(tag) + L" - WaitForSingleObject handle=" + h + L" ...",
-                L"[INFO]:   " + std::wstring(tag) + L" - WaitForSingleObject handle=" + h + L" ok"};
-    }
-
-    CFakeLauncher m_Launcher;
-    CFakeProcesses m_Processes;
-    CVirtualClock m_Clock;
-};
+    wchar_t h[16]; // the low 32 bits, as the log has always shown them
+    swprintf(h, 16, L"0x%08X", static_cast<unsigned>(reinterpret_cast<uintptr_t>(process)));
+    return {All(tag, L"szCVApp=cvhost.exe"), All(tag, L"szCommand=" + command),
+            Info(tag, L"WaitForSingleObject handle=" + std::wstring(h) + L" ..."),
+            Info(tag, L"WaitForSingleObject handle=" + std::wstring(h) + L" ok")};
+}
 
 } // namespace
 
-TEST_F(ProcessControlTest, StopRunsTheExecutableHiddenWaitsAndKills)
+// The full path goes in as the application name too: with none, Windows would try every
+// blank of the unquoted path as the end of the program's name. A stop that ran waits and
+// then kills every process of the name, whole names only, in any letter case; true when at
+// least one was terminated.
+TEST_F(ProcessControlTest, CommandsRunHiddenAreWaitedForAndAStopKills)
 {
-    m_Processes.m_List = {{L"cvhost.exe", 10},
-                          {L"CVHOST.EXE", 11},
-                          {L"cvhost.exe.bak", 12},
-                          {L"xcvhost.exe", 13},
-                          {L"cvtray.exe", 14}};
-    for (const wchar_t* folder : {L"C:\\CV", L"C:\\CV\\"}) {
-        g_sCVPath = folder;
-        EXPECT_TRUE(StopCVApp(L"cvhost.exe", 60000));
-        ASSERT_FALSE(m_Launcher.m_Calls.empty());
-        const CFakeLauncher::Call& call = m_Launcher.m_Calls.back();
-        EXPECT_EQ(call.commandLine, L"C:\\CV\\cvhost.exe stop");
-        EXPECT_EQ(call.application.value_or(L"(none)"), L"C:\\CV\\cvhost.exe");
-        EXPECT_FALSE(call.processAttributes || call.threadAttributes || call.environment);
-        EXPECT_FALSE(call.currentDirectory.has_value());
-        EXPECT_EQ(call.inherit, FALSE);
-        EXPECT_EQ(call.flags, DWORD(NORMAL_PRIORITY_CLASS));
-        EXPECT_EQ(call.startup.cb, 104u);
-        EXPECT_EQ(call.startup.dwFlags, DWORD(STARTF_USESHOWWINDOW));
-        EXPECT_EQ(call.startup.wShowWindow, SW_HIDE);
-        EXPECT_EQ(call.startup.lpDesktop, nullptr);
-        EXPECT_TRUE(m_Launcher.ProcessClosed());
-    }
-    std::vector<std::wstring> expected = {
-        L"[ALL]:    StopCVApp - szCVApp=cvhost.exe",
-        L"[ALL]:    StopCVApp - szCommand=C:\\CV\\cvhost.exe stop"};
-    for (const std::wstring& line : WaitLines(L"StopCVApp"))
-        expected.push_back(line);
-    expected.push_back(L"[ALL]:    KillProcess - szProcess=cvhost.exe");
-    std::vector<std::wstring> messages = Messages();
-    ASSERT_GE(messages.size(), 5u);
-    EXPECT_EQ(std::vector<std::wstring>(messages.end() - 5, messages.end()), expected);
-    EXPECT_EQ(m_Clock.Waits(), (std::vector<DWORD>{60000, 60000}));
-    EXPECT_EQ(m_Clock.Now(), 120000u); // the command never ended: both waits ran out
-    // Only whole names match, in any letter case.
-    EXPECT_EQ(m_Processes.m_Terminated, (std::vector<DWORD>{10, 11, 10, 11}));
-}
-
-TEST_F(ProcessControlTest, StopCommandThatEndsAtOnceWithNothingLeftToKill)
-{
-    g_sCVPath = L"C:\\CV";
-    m_Launcher.m_bExitsAtOnce = true;
-    m_Processes.m_List = {{L"cvtray.exe", 10}};
+    CFakeProcesses processes({{L"cvhost.exe", 10}, {L"CVHOST.EXE", 11}, {L"cvhost.exe.bak", 12},
+                              {L"xcvhost.exe", 13}, {L"cvhost.exe", 14, /*refuseTerminate=*/true}});
+    CVirtualClock clock;
+    g_sCVPath = L"C:\\CV\\";
     EXPECT_TRUE(StopCVApp(L"cvhost.exe", 60000));
-    EXPECT_EQ(m_Clock.Waits(), (std::vector<DWORD>{60000}));
-    EXPECT_EQ(m_Clock.Now(), 0u);
-    EXPECT_EQ(m_Processes.m_nSnapshots, 1);
-    EXPECT_TRUE(m_Processes.m_Terminated.empty());
-}
-
-TEST_F(ProcessControlTest, StartRunsTheExecutableAndKillsNothing)
-{
-    g_sCVPath = L"C:\\Program Files\\Corvanta\\Corvanta Suite\\";
-    m_Processes.m_List = {{L"cvtray.exe", 10}};
-    EXPECT_TRUE(StartCVApp(L"cvtray.exe", 60000));
-    const std::wstring exe = L"C:\\Program Files\\Corvanta\\Corvanta Suite\\cvtray.exe";
-    ASSERT_EQ(m_Launcher.m_Calls.size(), 1u);
-    EXPECT_EQ(m_Launcher.m_Calls[0].commandLine, exe + L" start");
-    EXPECT_EQ(m_Launcher.m_Calls[0].application.value_or(L"(none)"), exe);
-    std::vector<std::wstring> expected = {L"[ALL]:    StartCVApp - szCVApp=cvtray.exe",
-                                          L"[ALL]:    StartCVApp - szCommand=" + exe + L" start"};
-    for (const std::wstring& line : WaitLines(L"StartCVApp"))
-        expected.push_back(line);
+    std::vector<std::wstring> expected = Ran(kStop, L"C:\\CV\\cvhost.exe stop", processes.m_hProcess);
+    expected.push_back(All(L"KillProcess", L"szProcess=cvhost.exe"));
     EXPECT_EQ(Messages(), expected);
-    EXPECT_EQ(m_Processes.m_nSnapshots, 0);
-    EXPECT_TRUE(m_Launcher.ProcessClosed());
-}
+    EXPECT_EQ(processes.m_Terminated, (std::vector<DWORD>{10, 11}));
+    EXPECT_EQ(clock.Now(), 60000u); // the command never ended: its wait ran out
 
-TEST_F(ProcessControlTest, CommandThatCannotStartIsLoggedWithItsDecimalError)
-{
+    processes.m_bExitsAtOnce = true;
     g_sCVPath = L"C:\\CV";
-    m_Launcher.m_dwFailError = 123; // 0x7B
-    m_Processes.m_List = {{L"cvhost.exe", 10}};
-    EXPECT_FALSE(StopCVApp(L"cvhost.exe", 60000));
-    EXPECT_FALSE(StartCVApp(L"cvhost.exe", 60000));
-    std::vector<std::wstring> messages = Messages();
-    ASSERT_EQ(messages.size(), 6u);
-    EXPECT_EQ(
-        messages[2],
-        L"[ERROR]:  StopCVApp - CreateProcess failed, command=C:\\CV\\cvhost.exe stop error=123");
-    EXPECT_EQ(
-        messages[5],
-        L"[ERROR]:  StartCVApp - CreateProcess failed, command=C:\\CV\\cvhost.exe start error=123");
-    EXPECT_TRUE(m_Clock.Waits().empty());
-    EXPECT_EQ(m_Processes.m_nSnapshots, 0);
-}
-
-TEST_F(ProcessControlTest, CommandWithoutItsFolderOrLongerThanItsBufferIsRefused)
-{
-    // No install folder: the command would be "\cvhost.exe" at the drive's root.
-    m_Processes.m_List = {{L"cvhost.exe", 10}};
-    for (const wchar_t* tag : {L"StopCVApp", L"StartCVApp"}) {
-        m_Debugger.Clear();
-        bool stop = std::wstring(tag) == L"StopCVApp";
-        EXPECT_FALSE(stop ? StopCVApp(L"cvhost.exe", 60000) : StartCVApp(L"cvhost.exe", 60000));
-        std::wstring t = tag;
-        EXPECT_EQ(Messages(), (std::vector<std::wstring>{
-                                  L"[ALL]:    " + t + L" - szCVApp=cvhost.exe",
-                                  L"[ERROR]:  " + t + L" - Install folder unknown, nothing run"}));
-    }
-    EXPECT_TRUE(m_Launcher.m_Calls.empty());
-    EXPECT_EQ(m_Processes.m_nSnapshots, 0);
-
-    // folder + "\cvhost.exe stop" (16): 243 + 16 = 259 characters fit, 244 do not.
-    g_sCVPath = L"C:\\" + std::wstring(240, L'a');
-    EXPECT_TRUE(StopCVApp(L"cvhost.exe", 60000));
-    ASSERT_EQ(m_Launcher.m_Calls.size(), 1u);
-    EXPECT_EQ(m_Launcher.m_Calls[0].commandLine.size(), 259u);
-
-    g_sCVPath += L"a";
     m_Debugger.Clear();
-    EXPECT_FALSE(StopCVApp(L"cvhost.exe", 60000));
-    EXPECT_EQ(m_Launcher.m_Calls.size(), 1u);
-    EXPECT_EQ(Messages(), (std::vector<std::wstring>{
-                              L"[ALL]:    StopCVApp - szCVApp=cvhost.exe",
-                              L"[ERROR]:  StopCVApp - Command too long, szCVApp=cvhost.exe"}));
-}
-
-TEST_F(ProcessControlTest, KillOpensForTerminateAndCountsOnlySuccesses)
-{
-    m_Processes.m_List = {{L"cvhost.exe", 10, /*refuseOpen=*/true},
-                          {L"cvhost.exe", 11},
-                          {L"cvhost.exe", 12, false, /*refuseTerminate=*/true}};
-    EXPECT_TRUE(KillProcess(L"CVHOST.EXE"));
-    EXPECT_EQ(m_Processes.m_Terminated, (std::vector<DWORD>{11}));
-    EXPECT_EQ(m_Processes.m_Opens,
-              (std::vector<std::tuple<DWORD, BOOL, DWORD>>{{PROCESS_TERMINATE, FALSE, 10},
-                                                           {PROCESS_TERMINATE, FALSE, 11},
-                                                           {PROCESS_TERMINATE, FALSE, 12}}));
-    EXPECT_EQ(m_Processes.m_ExitCodes, (std::vector<UINT>{0, 0}));
-    for (DWORD size : m_Processes.m_EntrySizes)
-        EXPECT_EQ(size, 568u);
-    EXPECT_EQ(Messages(),
-              (std::vector<std::wstring>{L"[ALL]:    KillProcess - szProcess=CVHOST.EXE"}));
-}
-
-TEST_F(ProcessControlTest, KillWithoutAnyTerminatedProcessIsFalse)
-{
-    m_Processes.m_List = {{L"cvhost.exe", 10, true},
-                          {L"cvhost.exe", 11, false, true},
-                          {L"cvhost.ex", 12},
-                          {L"cvhost.exe ", 13}};
-    EXPECT_FALSE(KillProcess(L"cvhost.exe"));
-    EXPECT_TRUE(m_Processes.m_Terminated.empty());
-    m_Processes.m_List.clear();
+    EXPECT_TRUE(StartCVApp(L"cvhost.exe", 60000));
+    EXPECT_EQ(Messages(), Ran(kStart, L"C:\\CV\\cvhost.exe start", processes.m_hProcess));
+    EXPECT_EQ(clock.Now(), 60000u);
+    EXPECT_EQ(processes.m_Launches, (std::vector<std::wstring>{
+                                        L"C:\\CV\\cvhost.exe|C:\\CV\\cvhost.exe stop",
+                                        L"C:\\CV\\cvhost.exe|C:\\CV\\cvhost.exe start"}));
+    processes.m_List = {{L"cvhost.exe", 14, true}};
     EXPECT_FALSE(KillProcess(L"cvhost.exe"));
 }
 
-TEST_F(ProcessControlTest, KillWithoutSnapshotIsFalseWithoutFurtherLines)
+// Nothing is run without the install folder (the command would be "\cvhost.exe" at the
+// drive's root), nor a command longer than 259 characters; a command that cannot start is
+// logged with its decimal error. None of them kills anything.
+TEST_F(ProcessControlTest, CommandsThatAreNotRun)
 {
-    for (HANDLE failed : {INVALID_HANDLE_VALUE, HANDLE(nullptr)}) {
-        CFakeProcesses processes({{L"cvhost.exe", 10}});
-        processes.m_SnapshotFailure = failed;
-        m_Debugger.Clear();
-        EXPECT_FALSE(KillProcess(L"cvhost.exe"));
-        EXPECT_TRUE(processes.m_EntrySizes.empty());
-        EXPECT_EQ(Messages().size(), 1u);
+    const std::wstring folder = L"C:\\" + std::wstring(241, L'a'); // + "\cvhost.exe stop": 260
+    CFakeProcesses processes({{L"cvhost.exe", 10}});
+    processes.m_dwLaunchError = 123;
+    for (const std::wstring& path : {std::wstring(), folder, std::wstring(L"C:\\CV")}) {
+        g_sCVPath = path;
+        EXPECT_FALSE(StopCVApp(L"cvhost.exe", 60000));
     }
+    const std::wstring app = All(kStop, L"szCVApp=cvhost.exe"), command = L"C:\\CV\\cvhost.exe stop";
+    EXPECT_EQ(Messages(), (std::vector<std::wstring>{
+                              app, Error(kStop, L"Install folder unknown, nothing run"),
+                              app, Error(kStop, L"Command too long, szCVApp=cvhost.exe"),
+                              app, All(kStop, L"szCommand=" + command),
+                              Error(kStop, L"CreateProcess failed, command=" + command + L" error=123")}));
+    EXPECT_EQ(processes.m_Launches.size(), 1u);
+    EXPECT_TRUE(processes.m_Terminated.empty());
 }

@@ -1,272 +1,80 @@
-// Stopping and starting services through the (fake) service control manager, on the
-// virtual clock: the polls, the time-outs, the kill fallback and every failure line.
+// Stopping and starting a service through the (fake) service control manager, on the
+// virtual clock: the polls, the time-outs and the kill fallback.
 #include "tests/app/AppTestSupport.h"
-#include <functional>
 
 namespace {
 
-const std::vector<DWORD> kRunning = {SERVICE_RUNNING};
-const std::vector<DWORD> kStopped = {SERVICE_STOPPED};
+using ServiceControlTest = AppTest;
 
-class ServiceControlTest : public AppTest
+const std::wstring kStop = L"MyStopService", kStart = L"MyStartService";
+const DWORD R = SERVICE_RUNNING, S = SERVICE_STOPPED, SP = SERVICE_STOP_PENDING;
+const std::wstring kLong = L"C:\\" + std::wstring(1020, L'a'); // 1,023 characters
+const int kRefuse = 1, kStoppedBlock = 2, kOtherName = 4; // the fake's answers
+
+// The three lines of the kill fallback.
+std::vector<std::wstring> Kill(const std::wstring& exe, bool killed)
 {
-protected:
-    ~ServiceControlTest() override
-    {
-        EXPECT_TRUE(m_Scm.AllClosedInOrder());
-        EXPECT_TRUE(m_Processes.AllClosed());
-    }
+    return {Info(kStop, L"KillProcess " + exe), All(L"KillProcess", L"szProcess=" + exe),
+            Info(kStop, L"KillProcess " + exe + (killed ? L" result=ok" : L" result=fail"))};
+}
 
-    // The lines after "szName=%s".
-    std::vector<std::wstring> Lines() const
-    {
-        std::vector<std::wstring> m = Messages();
-        return m.empty() ? m : std::vector<std::wstring>(m.begin() + 1, m.end());
-    }
-
-    CFakeScm m_Scm;
-    CFakeProcesses m_Processes;
-    CVirtualClock m_Clock;
+struct Case
+{
+    bool stop; // MyStopService, else MyStartService
+    std::vector<DWORD> states;
+    int answers, failStatusAt;
+    std::optional<std::wstring> binaryPath;
+    bool result;
+    std::vector<std::wstring> lines; // after "szName=CVMSG"
+    size_t sleeps;                   // of a second each: 60 for the whole time-out
 };
 
-const wchar_t kStop[] = L"MyStopService - ";
-const wchar_t kStart[] = L"MyStartService - ";
+const Case kCases[] = {
+    {true, {S}, 0, 0, {}, true, {}, 0},
+    {true, {R}, kStoppedBlock, 0, {}, true, {}, 0},
+    // A refusal's block says whether the service is stopped already (one stopping on its
+    // own): then no poll; otherwise polling finds it stopped later.
+    {true, {R}, kRefuse | kStoppedBlock, 0, {}, true, {Error(kStop, L"ControlService() failed")}, 0},
+    {true, {R, SP, SP, S}, kRefuse, 0, {}, true, {Error(kStop, L"ControlService() failed")}, 3},
+    {true, {R, SP}, 0, 0, L"\"C:\\CV\\cvprobe.exe\" -k", false, Kill(L"cvprobe.exe", true), 60},
+    {true, {SP}, 0, 0, L"C:\\CV\\cvprobe.exe -k", false, Kill(L"cvprobe.exe -k", false), 60},
+    {true, {SP}, 0, 0, kLong, false, Kill(kLong.substr(3), false), 60},
+    {true, {SP}, 0, 0, kLong + L"a", false,
+     {Error(kStop, L"Binary path name too long: " + kLong + L"a")}, 60},
+    {true, {SP}, 0, 0, L"", false, {Error(kStop, L"No binary path name founded\n")}, 60},
+    {true, {R}, 0, 3, {}, false, {Error(kStop, L"QueryServiceStatus() failed")}, 2},
+    {true, {R}, kOtherName, 0, {}, false, {Error(kStop, L"OpenService() failed, name=CVMSG")}, 0},
 
-std::wstring Error(const wchar_t* tag, const wchar_t* text)
-{
-    return L"[ERROR]:  " + std::wstring(tag) + text;
-}
-
-std::wstring Info(const wchar_t* tag, const std::wstring& text)
-{
-    return L"[INFO]:   " + std::wstring(tag) + text;
-}
+    {false, {R}, 0, 0, {}, true, {}, 0},
+    // A first poll made before any sleep would show as one sleep fewer.
+    {false, {S, SERVICE_START_PENDING, R}, 0, 0, {}, true, {}, 2},
+    {false, {S, SERVICE_START_PENDING}, 0, 0, {}, true, {}, 60}, // counts as started
+    {false, {S}, 0, 4, {}, false, {Error(kStart, L"- QueryServiceStatus() failed")}, 3},
+    {false, {S}, kRefuse, 0, {}, false, {Error(kStart, L"StartService() failed")}, 0},
+};
 
 } // namespace
 
-TEST_F(ServiceControlTest, StopOfAStoppedServiceSendsNothing)
+TEST_F(ServiceControlTest, StopsAndStarts)
 {
-    m_Scm.Add(L"CVUPDATE").states = kStopped;
-    EXPECT_TRUE(MyStopService(L"CVUPDATE", 60000));
-    const CFakeService& s = m_Scm.m_Services[L"CVUPDATE"];
-    EXPECT_EQ(s.statusCalls, 1);
-    EXPECT_TRUE(s.controls.empty());
-    EXPECT_EQ(m_Clock.Now(), 0u);
-    EXPECT_EQ(Messages(),
-              (std::vector<std::wstring>{L"[ALL]:    MyStopService - szName=CVUPDATE"}));
-    EXPECT_EQ(m_Scm.m_ManagerAccess, (std::vector<DWORD>{0xF003F}));
-    EXPECT_EQ(m_Scm.m_ServiceOpens,
-              (std::vector<std::pair<std::wstring, DWORD>>{{L"CVUPDATE", 0xF003F}}));
-    EXPECT_EQ(m_Scm.m_Events, (std::vector<std::wstring>{L"open manager", L"open CVUPDATE",
-                                                         L"close CVUPDATE", L"close manager"}));
-}
-
-TEST_F(ServiceControlTest, StopThatTheControlAnswersStoppedNeedsNoPoll)
-{
-    CFakeService& s = m_Scm.Add(L"CVMSG");
-    s.stateAfterControl = SERVICE_STOPPED;
-    EXPECT_TRUE(MyStopService(L"CVMSG", 60000));
-    EXPECT_EQ(s.controls, (std::vector<DWORD>{SERVICE_CONTROL_STOP}));
-    EXPECT_TRUE(m_Clock.Sleeps().empty());
-}
-
-TEST_F(ServiceControlTest, StopThatNeverEndsKillsTheExecutableAndFails)
-{
-    CFakeService& s = m_Scm.Add(L"CVPROBE", L"\"C:\\CV\\cvprobe.exe\" -service");
-    s.states = {SERVICE_RUNNING, SERVICE_STOP_PENDING};
-    m_Processes.m_List = {{L"cvprobe.exe", 30}, {L"cvhost.exe", 31}};
-    EXPECT_FALSE(MyStopService(L"CVPROBE", 60000));
-    EXPECT_EQ(m_Clock.Sleeps(), std::vector<DWORD>(60, 1000));
-    EXPECT_EQ(s.statusCalls, 61);
-    EXPECT_EQ(s.configBufferSizes, (std::vector<DWORD>{8192}));
-    EXPECT_EQ(m_Processes.m_Terminated, (std::vector<DWORD>{30}));
-    EXPECT_EQ(Lines(),
-              (std::vector<std::wstring>{Info(kStop, L"KillProcess cvprobe.exe"),
-                                         L"[ALL]:    KillProcess - szProcess=cvprobe.exe",
-                                         Info(kStop, L"KillProcess cvprobe.exe result=ok")}));
-}
-
-TEST_F(ServiceControlTest, KillFallbackTakesTheFileNameOfTheBinaryPath)
-{
-    struct Case
-    {
-        std::wstring binaryPath, exe;
-        bool killed;
-    };
-    const Case cases[] = {
-        {L"\"C:\\Program Files\\CV\\cvprobe.exe\" -service", L"cvprobe.exe", true},
-        {L"C:\\CV\\cvprobe.exe -service", L"cvprobe.exe -service", false},
-        {L"cvprobe.exe", L"cvprobe.exe", true},
-        {L"\"C:\\CV\\cvprobe.exe", L"cvprobe.exe", true},
-        {L"\"\" -service", L"", false},
-        {L"C:\\CV\\", L"", false},
-    };
-    for (const Case& c : cases) {
-        CFakeScm scm;
-        scm.Add(L"CVPROBE", c.binaryPath).states = {SERVICE_STOP_PENDING};
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(&c - kCases);
+        CFakeService service;
+        service.m_States = c.states;
+        service.m_BinaryPath = c.binaryPath;
+        service.m_bRefuseControl = service.m_bRefuseStart = c.answers & kRefuse;
+        service.m_dwStateAfterControl = c.answers & kStoppedBlock ? S : SP;
+        service.m_sName = c.answers & kOtherName ? L"OTHER" : L"CVMSG";
+        service.m_nFailStatusAt = c.failStatusAt;
         CFakeProcesses processes({{L"cvprobe.exe", 30}});
-        m_Debugger.Clear();
-        EXPECT_FALSE(MyStopService(L"CVPROBE", 2000));
-        std::vector<std::wstring> lines = Lines();
-        ASSERT_EQ(lines.size(), 3u);
-        EXPECT_EQ(lines[0], Info(kStop, L"KillProcess " + c.exe));
-        EXPECT_EQ(lines[2], Info(kStop, L"KillProcess " + c.exe +
-                                            (c.killed ? L" result=ok" : L" result=fail")));
-        EXPECT_EQ(processes.m_Terminated.size(), c.killed ? 1u : 0u);
-        EXPECT_TRUE(scm.AllClosedInOrder());
-    }
-}
-
-TEST_F(ServiceControlTest, KillFallbackResultDoesNotChangeTheAnswer)
-{
-    m_Scm.Add(L"CVPROBE", L"C:\\CV\\cvprobe.exe").states = {SERVICE_STOP_PENDING};
-    m_Processes.m_List = {{L"cvprobe.exe", 30, false, /*refuseTerminate=*/true}};
-    EXPECT_FALSE(MyStopService(L"CVPROBE", 1000));
-    EXPECT_EQ(Lines().back(), Info(kStop, L"KillProcess cvprobe.exe result=fail"));
-}
-
-TEST_F(ServiceControlTest, RefusedStopReadsTheStateItReportedThenPolls)
-{
-    // The refusal's block says whether the service is already stopped (one stopping on
-    // its own): then no poll; otherwise polling finds it stopped later.
-    for (DWORD reported : {DWORD(SERVICE_STOPPED), DWORD(SERVICE_STOP_PENDING)}) {
-        CFakeScm scm;
-        CVirtualClock clock;
-        CFakeService& s = scm.Add(L"CVUPDATE");
-        s.refuseControl = true;
-        s.stateAfterControl = reported;
-        s.states = {SERVICE_RUNNING, SERVICE_STOP_PENDING, SERVICE_STOP_PENDING, SERVICE_STOPPED};
-        m_Debugger.Clear();
-        EXPECT_TRUE(MyStopService(L"CVUPDATE", 60000));
-        EXPECT_EQ(Lines(), (std::vector<std::wstring>{Error(kStop, L"ControlService() failed")}));
-        EXPECT_EQ(clock.Sleeps(), reported == SERVICE_STOPPED ? std::vector<DWORD>{}
-                                                              : std::vector<DWORD>(3, 1000));
-        EXPECT_TRUE(scm.AllClosedInOrder());
-    }
-}
-
-TEST_F(ServiceControlTest, StopFailures)
-{
-    struct Case
-    {
-        const wchar_t* name;
-        std::function<void(CFakeScm&)> arrange;
-        std::wstring line;
-        size_t sleeps;
-    };
-    const Case cases[] = {
-        {L"CVMSG", [](CFakeScm& scm) { scm.m_bManagerFails = true; }, L"OpenSCManager() failed", 0},
-        {L"NOSUCH", [](CFakeScm&) {}, L"OpenService() failed, name=NOSUCH", 0},
-        {L"CVMSG", [](CFakeScm& scm) { scm.Add(L"CVMSG").failStatusAt = 1; },
-         L"QueryServiceStatus() failed", 0},
-        {L"CVMSG", [](CFakeScm& scm) { scm.Add(L"CVMSG").failStatusAt = 3; },
-         L"QueryServiceStatus() failed", 2},
-        {L"CVMSG",
-         [](CFakeScm& scm) {
-             CFakeService& s = scm.Add(L"CVMSG", L"C:\\CV\\cvmsg.exe");
-             s.states = {SERVICE_STOP_PENDING};
-             s.failConfig = true;
-         },
-         L"QueryServiceConfig() failed", 3},
-        {L"CVMSG", [](CFakeScm& scm) { scm.Add(L"CVMSG").states = {SERVICE_STOP_PENDING}; },
-         L"No binary path name founded\n", 3},
-        {L"CVMSG", [](CFakeScm& scm) { scm.Add(L"CVMSG", L"").states = {SERVICE_STOP_PENDING}; },
-         L"No binary path name founded\n", 3},
-        {L"CVMSG",
-         [](CFakeScm& scm) {
-             scm.Add(L"CVMSG", L"C:\\" + std::wstring(1021, L'a')).states = {SERVICE_STOP_PENDING};
-         },
-         L"Binary path name too long: C:\\" + std::wstring(1021, L'a'), 3},
-    };
-    for (const Case& c : cases) {
-        CFakeScm scm;
-        c.arrange(scm);
         CVirtualClock clock;
         m_Debugger.Clear();
-        EXPECT_FALSE(MyStopService(c.name, 3000));
-        EXPECT_EQ(Lines(), (std::vector<std::wstring>{Error(kStop, c.line.c_str())}));
-        EXPECT_EQ(clock.Sleeps().size(), c.sleeps);
-        EXPECT_TRUE(scm.AllClosedInOrder());
-        EXPECT_EQ(m_Processes.m_nSnapshots, 0);
-    }
-}
-
-TEST_F(ServiceControlTest, BinaryPathOf1023CharactersIsUsedForTheKill)
-{
-    const std::wstring exe(1020, L'b');
-    m_Scm.Add(L"CVMSG", L"C:\\" + exe).states = {SERVICE_STOP_PENDING}; // 1023 characters
-    EXPECT_FALSE(MyStopService(L"CVMSG", 1000));
-    EXPECT_EQ(Lines().front(), Info(kStop, L"KillProcess " + exe));
-}
-
-TEST_F(ServiceControlTest, StartOfARunningServiceSendsNothing)
-{
-    m_Scm.Add(L"CVMSG").states = kRunning;
-    EXPECT_TRUE(MyStartService(L"CVMSG", 60000));
-    EXPECT_EQ(m_Scm.m_Services[L"CVMSG"].starts, 0);
-    EXPECT_EQ(Messages(), (std::vector<std::wstring>{L"[ALL]:    MyStartService - szName=CVMSG"}));
-    EXPECT_EQ(m_Scm.m_ManagerAccess, (std::vector<DWORD>{0xF003F}));
-    EXPECT_EQ(m_Scm.m_ServiceOpens,
-              (std::vector<std::pair<std::wstring, DWORD>>{{L"CVMSG", 0xF01FF}}));
-}
-
-TEST_F(ServiceControlTest, StartPollsAfterASleepUntilRunning)
-{
-    CFakeService& s = m_Scm.Add(L"CVUPDATE");
-    // A first poll made before any sleep would show as one sleep fewer.
-    s.states = {SERVICE_STOPPED, SERVICE_START_PENDING, SERVICE_RUNNING};
-    EXPECT_TRUE(MyStartService(L"CVUPDATE", 60000));
-    EXPECT_EQ(s.starts, 1);
-    EXPECT_EQ(s.statusCalls, 3);
-    EXPECT_EQ(m_Clock.Sleeps(), (std::vector<DWORD>{1000, 1000}));
-    EXPECT_TRUE(Lines().empty());
-}
-
-TEST_F(ServiceControlTest, StartPendingForeverCountsAsStarted)
-{
-    m_Scm.Add(L"CVUPDATE").states = {SERVICE_STOPPED, SERVICE_START_PENDING};
-    EXPECT_TRUE(MyStartService(L"CVUPDATE", 60000));
-    EXPECT_EQ(m_Clock.Sleeps(), std::vector<DWORD>(60, 1000));
-    EXPECT_EQ(m_Scm.m_Services[L"CVUPDATE"].statusCalls, 61);
-}
-
-TEST_F(ServiceControlTest, StartFailures)
-{
-    struct Case
-    {
-        const wchar_t* name;
-        std::function<void(CFakeScm&)> arrange;
-        const wchar_t* line;
-        size_t sleeps;
-    };
-    const Case cases[] = {
-        {L"CVMSG", [](CFakeScm& scm) { scm.m_bManagerFails = true; }, L"OpenSCManager() failed", 0},
-        {L"NOSUCH", [](CFakeScm&) {}, L"OpenService() failed", 0},
-        {L"CVMSG", [](CFakeScm& scm) { scm.Add(L"CVMSG").failStatusAt = 1; },
-         L"- QueryServiceStatus() failed", 0},
-        {L"CVMSG",
-         [](CFakeScm& scm) {
-             CFakeService& s = scm.Add(L"CVMSG");
-             s.states = {SERVICE_STOPPED};
-             s.failStatusAt = 4;
-         },
-         L"- QueryServiceStatus() failed", 3},
-        {L"CVMSG",
-         [](CFakeScm& scm) {
-             CFakeService& s = scm.Add(L"CVMSG");
-             s.states = {SERVICE_STOPPED};
-             s.refuseStart = true;
-         },
-         L"StartService() failed", 0},
-    };
-    for (const Case& c : cases) {
-        CFakeScm scm;
-        c.arrange(scm);
-        CVirtualClock clock;
-        m_Debugger.Clear();
-        EXPECT_FALSE(MyStartService(c.name, 60000));
-        EXPECT_EQ(Lines(), (std::vector<std::wstring>{Error(kStart, c.line)}));
-        EXPECT_EQ(clock.Sleeps().size(), c.sleeps);
-        EXPECT_TRUE(scm.AllClosedInOrder());
+        EXPECT_EQ(c.stop ? MyStopService(L"CVMSG", 60000) : MyStartService(L"CVMSG", 60000), c.result);
+        std::vector<std::wstring> expected = c.lines;
+        expected.insert(expected.begin(), All(c.stop ? kStop : kStart, L"szName=CVMSG"));
+        EXPECT_EQ(Messages(), expected);
+        EXPECT_EQ(clock.Sleeps(), std::vector<DWORD>(c.sleeps, 1000));
+        bool killed = c.lines.size() == 3 && c.lines[2].find(L"result=ok") != std::wstring::npos;
+        EXPECT_EQ(processes.m_Terminated.size(), killed ? 1u : 0u);
     }
 }
