@@ -25,8 +25,9 @@ public:
     const char* FailedRow() const { return m_pFailedRow; }
     DWORD FailedError() const { return m_dwFailedError; }
 
-    // Counts the call; true (with the last error set) when this one is to fail.
-    bool Due(const char* row);
+    // Counts the call; true (with the last error set to one of the row's two, in turn)
+    // when this one is to fail.
+    bool Due(const char* row, DWORD error1, DWORD error2);
 
 private:
     struct CHooks;

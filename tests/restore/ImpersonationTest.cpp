@@ -1,66 +1,47 @@
-// The impersonation attempt: two trace lines, result 0, and nothing asked of Windows but
-// the lock around the user's process id.
+// The two attempts the restore makes on its own behalf before it gives up an action: to act
+// as the logged-on user (two trace lines, nothing but the lock asked of Windows, 0), and to
+// compress a restored file again through the handle it holds.
+#include "platform/Owners.h"
 #include "quarantine/Vaultkit.h"
 #include "restore/Impersonation.h"
-#include "tests/restore/StoredItem.h"
-#include "tests/support/SysHooks.h"
-#include <gtest/gtest.h>
-
-namespace {
-
-// Counts every row of the table of calls by name.
-template <auto Slot>
-struct CCountingHook
-{
-    CCountingHook(std::vector<std::string>& calls, const char* name)
-        : m_hook([&calls, name](auto... args) {
-              calls.push_back(name);
-              return CSysHook<Slot>::Next()(args...);
-          })
-    {
-    }
-    CSysHook<Slot> m_hook;
-};
-
-struct CEveryCall
-{
-    std::vector<std::string> m_Calls;
-#define SANARIX_COUNT_ROW(fn) CCountingHook<&CSysCalls::fn> m_##fn{m_Calls, #fn};
-    SANARIX_SYSCALLS(SANARIX_COUNT_ROW)
-#undef SANARIX_COUNT_ROW
-
-    // What was asked of Windows, leaving out the last-error bookkeeping.
-    std::vector<std::string> Actions() const
-    {
-        std::vector<std::string> out;
-        for (const std::string& c : m_Calls)
-            if (c != "GetLastError" && c != "SetLastError")
-                out.push_back(c);
-        return out;
-    }
-};
-
-} // namespace
+#include "restore/Writers.h"
+#include "tests/restore/RestoreFixture.h"
 
 TEST(StartImpersonatingUser, InvalidPidEveryTimeAndOnlyTheLock)
 {
-    CEveryCall every;
     CDebugCapture trace;
-    CSysRecorder<&CSysCalls::EnterCriticalSection> enter;
-    CSysRecorder<&CSysCalls::LeaveCriticalSection> leave;
-
+    std::vector<std::string> calls;
+    CSysHook<&CSysCalls::EnterCriticalSection> enter([&](LPCRITICAL_SECTION cs) {
+        calls.push_back(cs == &g_csUserPid ? "enter" : "other");
+        CSysHook<&CSysCalls::EnterCriticalSection>::Next()(cs);
+    });
+    CSysHook<&CSysCalls::LeaveCriticalSection> leave([&](LPCRITICAL_SECTION cs) {
+        calls.push_back(cs == &g_csUserPid ? "leave" : "other");
+        CSysHook<&CSysCalls::LeaveCriticalSection>::Next()(cs);
+    });
     EXPECT_EQ(StartImpersonatingUser(), 0);
     EXPECT_EQ(StartImpersonatingUser(), 0);  // the attempt keeps nothing: same again
+    EXPECT_EQ(trace.Lines(), kImpersonation + kImpersonation);
+    EXPECT_EQ(calls, (std::vector<std::string>{"enter", "leave", "enter", "leave"}));
+}
 
-    Lines once = {L"[VAULTKIT]: StartImpersonatingUser",
-                  L"[VAULTKIT]: StartImpersonatingUser : invalid pid 0"};
-    EXPECT_EQ(trace.Lines(), once + once);
-    std::vector<std::string> lock = {"EnterCriticalSection", "LeaveCriticalSection"};
-    std::vector<std::string> twice = lock;
-    twice.insert(twice.end(), lock.begin(), lock.end());
-    EXPECT_EQ(every.Actions(), twice);
-    ASSERT_EQ(enter.Count(), 2u);
-    EXPECT_EQ(std::get<0>(enter.Calls()[0]), &g_csUserPid);
-    EXPECT_EQ(std::get<0>(leave.Calls()[1]), &g_csUserPid);
-    EXPECT_EQ(g_nUserPid, 0u);
+TEST(RecompressResoredFile, SendsSetCompressionOnTheHandleAndReportsItsOutcome)
+{
+    CTempDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir.Join(L"restored.bin"), "data"));
+    CUniqueFile held(::CreateFileW(dir.Join(L"restored.bin").c_str(), GENERIC_ALL, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    CDebugCapture trace;
+    std::vector<std::string> asked;
+    CSysHook<&CSysCalls::DeviceIoControl> ioctl([&](HANDLE h, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD,
+                                                    LPDWORD, LPOVERLAPPED ov) {
+        EXPECT_TRUE(h == held.get() && inSize == 2 && !out && !ov);
+        asked.push_back(std::to_string(code) + " " + std::to_string(*static_cast<USHORT*>(in)));
+        return TRUE;
+    });
+    EXPECT_EQ(RecompressResoredFile(held.get()), 0u);
+    EXPECT_EQ(asked, std::vector<std::string>{"639040 1"});  // FSCTL_SET_COMPRESSION, default format
+    CSysFailNth<&CSysCalls::DeviceIoControl> fail(1, ERROR_NOT_SUPPORTED, FALSE);
+    EXPECT_EQ(RecompressResoredFile(held.get()), DWORD(ERROR_NOT_SUPPORTED));
+    EXPECT_EQ(trace.Lines(), (Lines{L"[VAULTKIT] RecompressResoredFile OK",
+                                    L"[VAULTKIT] RecompressResoredFile DeviceIoControl ERROR or pending [50]"}));
 }

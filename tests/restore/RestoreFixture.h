@@ -1,15 +1,24 @@
-// The fixture of the restore operation's tests: an item stored in a quarantine folder of
-// its own, one destination folder, the trace captured, and the hooks the tests share.
+// The fixture of the restore operation's tests: an item built by the item builder into a
+// quarantine folder of its own, one destination folder, the trace captured, and the hooks
+// the tests share.
 #pragma once
 #include "quarantine/QuarItem.h"
 #include "quarantine/Vaultkit.h"
 #include "restore/DecryptAndRestore.h"
 #include "restore/StagingPath.h"
-#include "tests/restore/StoredItem.h"
 #include "tests/support/SysHooks.h"
 #include "tests/support/TestFiles.h"
+#include "tools/itembuilder/ItemBuilder.h"
 #include <gtest/gtest.h>
 #include <climits>
+#include <memory>
+
+using Lines = std::vector<std::wstring>;
+inline Lines operator+(Lines a, const Lines& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
 
 const Lines kImpersonation = {L"[VAULTKIT]: StartImpersonatingUser",
                               L"[VAULTKIT]: StartImpersonatingUser : invalid pid 0"};
@@ -18,58 +27,79 @@ const wchar_t kEfs[] = L"[VAULTKIT] Restore EFS file";
 const wchar_t kRetire[] = L"[VAULTKIT] Deleting original file";
 const wchar_t kOnlyOne[] = L"[VAULTKIT] No duplicates, deleting xml & cvq";
 const wchar_t kSuccess[] = L"[VAULTKIT] VAULTKIT_ERROR_SUCCESS";
-const wchar_t kUnreadable[] = L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_READ_SOURCE";
 const wchar_t kExists[] = L"[VAULTKIT] VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS";
+const wchar_t kRefused[] = L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION ";
 const wchar_t kGaveUp[] = L"[VAULTKIT] Failed switching user impersonation";
 const Lines kCannotCreate = Lines{L"[VAULTKIT] trying to impersonate user"} + kImpersonation +
                             Lines{L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION !write DACL",
                                   L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION give up"};
+// What the raw import's callback traces for a payload of one block.
+const Lines kEfsReads = {L"[VAULTKIT] --> EFSRawWriteCallback", L"[VAULTKIT] <-- EFSRawWriteCallback",
+                         L"[VAULTKIT] --> EFSRawWriteCallback",
+                         L"[VAULTKIT] EFSRawWriteCallback: finished reading the file",
+                         L"[VAULTKIT] <-- EFSRawWriteCallback"};
+const std::string kContent = "the file's content, as it was";
 
-const CTestStream kMain = {1, L"", "the file's content, as it was"};
-const CTestStream kSide = {4, L":side", "an alternate stream"};
+// A hook kept alive for one run.
+using Hold = std::shared_ptr<void>;
 
 class DecryptAndRestore : public ::testing::Test
 {
 protected:
-    // Stores an item at A1.xml with one location per name, all in the destination folder.
-    void Store(CTestItem item, const std::vector<std::wstring>& names = {L"doc.txt"})
+    // An ordinary item of kContent with a side stream and (malformed, so dropped) security
+    // data, one location per name in the destination folder.
+    CItemDescription Item(const std::vector<std::wstring>& names = {L"doc.txt"}) const
     {
-        for (const std::wstring& name : names) {
-            CTestLocation at;
-            at.name = name;
-            at.path = m_Folder;
-            at.secStr = Base64Text(RecordHeader(3, 8, 0) + "no-sd-ok");
-            item.files.push_back(at);
-        }
-        StoreAs(item);
+        CItemDescription desc;
+        desc.content = kContent;
+        desc.extraStreams = {{4, 0, L":side", "an alternate stream"}};
+        desc.security = "no-sd-ok";
+        for (const std::wstring& name : names)
+            desc.locations.push_back({name, m_Folder});
+        return desc;
     }
-    void StoreAs(const CTestItem& item)
+    CItemDescription EfsItem(const std::string& content) const
     {
-        m_Item = item;
-        StoreItem(m_Index, item);
+        CItemDescription desc = Item();
+        desc.content = content;
+        desc.dflags = QUAR_DFLAG_EFS;
+        return desc;
+    }
+    // Builds A1 in the quarantine folder and notes its bytes; the trace starts afresh.
+    void Store(const CItemDescription& desc)
+    {
+        m_Item = desc;
+        ASSERT_TRUE(BuildQuarItem(desc, m_Quarantine.Join(L"A1")));
         m_IndexBytes = ReadFileBytes(m_Index);
         m_PayloadBytes = ReadFileBytes(m_Payload);
         m_Trace.Clear();
     }
     int32_t Run(size_t i = 0)
     {
-        const CTestLocation& at = m_Item.files[i];
+        const CItemLocation& at = m_Item.locations[i];
         return VaultkitDecryptAndRestore(m_Index.c_str(), at.name.c_str(), at.path.c_str());
     }
-    std::wstring Call(size_t i = 0) const
+    // The trace of a run of location i: its call line, then after.
+    Lines Traced(const Lines& after, size_t i = 0) const
     {
-        const CTestLocation& at = m_Item.files[i];
-        return L"[VAULTKIT] VaultkitDecryptAndRestore(|" + m_Index + L"|, |" + at.name + L"|, |" +
-               at.path + L"|, |(null)|, 0, 0)";
+        const CItemLocation& at = m_Item.locations[i];
+        return Lines{L"[VAULTKIT] VaultkitDecryptAndRestore(|" + m_Index + L"|, |" + at.name +
+                     L"|, |" + at.path + L"|, |(null)|, 0, 0)"} + after;
     }
-    std::wstring Destination(size_t i = 0) const { return m_Dir.Join(m_Item.files[i].name); }
-    // A failure before the location is retired: the quarantine as it was, no file of ours.
-    void ExpectNothingLost(size_t i = 0)
+    std::wstring Destination(size_t i = 0) const
     {
-        EXPECT_EQ(ReadFileBytes(m_Index), m_IndexBytes);
-        EXPECT_EQ(ReadFileBytes(m_Payload), m_PayloadBytes);
-        EXPECT_FALSE(FileExists(Destination(i)));
-        EXPECT_EQ(StagingFiles(), 0u);
+        std::wstring folder = m_Item.locations[i].path;
+        return folder + (folder.back() == L'\\' ? L"" : L"\\") + m_Item.locations[i].name;
+    }
+    // The path the restore of location i writes to before the file is verified.
+    std::wstring Staging(size_t i = 0) const
+    {
+        std::wstring folder = m_Item.locations[i].path;
+        if (folder.back() != L'\\')
+            folder += L'\\';
+        wchar_t staging[kStagingPathChars] = {};
+        MakeStagingPath(folder.c_str(), m_Item.locations[i].name.c_str(), staging, kStagingPathChars);
+        return staging;
     }
     size_t StagingFiles() const
     {
@@ -78,16 +108,18 @@ protected:
             count += name.compare(0, 3, L"~vk") == 0;
         return count;
     }
-    // The path the restore of location i writes to before the file is verified.
-    std::wstring Staging(size_t i = 0) const
+    // The quarantine as stored and no staging file left.
+    void ExpectItemKept()
     {
-        wchar_t staging[kStagingPathChars];
-        std::wstring folder = m_Item.files[i].path;
-        if (folder.back() != L'\\')
-            folder += L'\\';
-        EXPECT_TRUE(MakeStagingPath(folder.c_str(), m_Item.files[i].name.c_str(), staging,
-                                    kStagingPathChars));
-        return staging;
+        EXPECT_EQ(ReadFileBytes(m_Index), m_IndexBytes);
+        EXPECT_EQ(ReadFileBytes(m_Payload), m_PayloadBytes);
+        EXPECT_EQ(StagingFiles(), 0u);
+    }
+    // A failure before the location is retired: besides, no file of ours at the destination.
+    void ExpectNothingLost(size_t i = 0)
+    {
+        ExpectItemKept();
+        EXPECT_FALSE(FileExists(Destination(i)));
     }
     void ExpectRetired()
     {
@@ -100,29 +132,10 @@ protected:
     std::wstring m_Folder = m_Dir.Path();
     std::wstring m_Index = m_Quarantine.Join(L"A1.xml");
     std::wstring m_Payload = m_Quarantine.Join(L"A1.cvq");
-    CTestItem m_Item;
+    CItemDescription m_Item;
     std::string m_IndexBytes;
     std::string m_PayloadBytes;
     CDebugCapture m_Trace;
-};
-
-// Free space as GetDiskFreeSpaceExW reports it for the destination folder.
-class CFreeSpace
-{
-public:
-    explicit CFreeSpace(uint64_t total) : m_ullFree(total) {}
-    uint64_t m_ullFree;
-    std::vector<std::wstring> m_Folders;
-
-private:
-    CSysHook<&CSysCalls::GetDiskFreeSpaceExW> m_hook{
-        [this](LPCWSTR folder, PULARGE_INTEGER caller, PULARGE_INTEGER total, PULARGE_INTEGER free) {
-            m_Folders.push_back(folder);
-            caller->QuadPart = ~0ull;  // the quota view is not the one that counts
-            total->QuadPart = ~0ull;
-            free->QuadPart = m_ullFree;
-            return TRUE;
-        }};
 };
 
 // Fails the n-th read of the payload file; reads of other files (the index) go through.
@@ -154,13 +167,8 @@ private:
     CSysHook<&CSysCalls::ReadFile> m_read;
 };
 
-inline int64_t FileTimeOf(const FILETIME& ft)
-{
-    return static_cast<int64_t>((static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
-}
-
 // What is done to open files through their handles, in order: "compress", "attributes N",
-// "flush", "rename <name>", "remove"; one kind of step can be made to fail.
+// "flush", "rename", "remove"; one kind of step can be made to fail.
 class CHandleSteps
 {
 public:
@@ -178,7 +186,7 @@ private:
     {
         m_Steps.push_back(step);
         m_Handles.push_back(h);
-        if (step.compare(0, m_sRefused.size(), m_sRefused) != 0 || m_sRefused.empty())
+        if (m_sRefused.empty() || step.compare(0, m_sRefused.size(), m_sRefused) != 0)
             return false;
         g_Sys.SetLastError(m_dwError);
         return true;
@@ -196,12 +204,10 @@ private:
                 m_bReplaced = rename->ReplaceIfExists || rename->RootDirectory;
                 step = "rename";
             }
-            if (Refuse(step, h))
-                return FALSE;
-            return CSysHook<&CSysCalls::SetFileInformationByHandle>::Next()(h, kind, info, size);
+            return !Refuse(step, h) && CSysHook<&CSysCalls::SetFileInformationByHandle>::Next()(h, kind, info, size);
         }};
     CSysHook<&CSysCalls::FlushFileBuffers> m_flush{[this](HANDLE h) -> BOOL {
-        return Refuse("flush", h) ? FALSE : CSysHook<&CSysCalls::FlushFileBuffers>::Next()(h);
+        return !Refuse("flush", h) && CSysHook<&CSysCalls::FlushFileBuffers>::Next()(h);
     }};
     CSysHook<&CSysCalls::DeviceIoControl> m_compress{
         [this](HANDLE h, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED) -> BOOL {
@@ -209,15 +215,13 @@ private:
         }};
 };
 
-// Fails the opens of one path (every one, or only while `first` opens are left).
+// Fails the opens of one path (every one, or only the first ones).
 class CRefuseOpen
 {
 public:
     CRefuseOpen(const std::wstring& path, DWORD error, int first = INT_MAX)
-        : m_hook([this, path, error, first](LPCWSTR p, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa,
-                                           DWORD c, DWORD f, HANDLE t) {
-              if (path == p && m_nRefused < first) {
-                  ++m_nRefused;
+        : m_hook([=](LPCWSTR p, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD c, DWORD f, HANDLE t) mutable {
+              if (path == p && first-- > 0) {
                   g_Sys.SetLastError(error);
                   return INVALID_HANDLE_VALUE;
               }
@@ -225,9 +229,7 @@ public:
           })
     {
     }
-    int m_nRefused = 0;
 
 private:
     CSysHook<&CSysCalls::CreateFileW> m_hook;
 };
-
