@@ -4,54 +4,47 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
 namespace {
 
-std::string Encoded(const std::string& data, uint32_t* length = nullptr)
+// The bytes Decode reports, and the output buffer of length + 2 bytes it wrote into.
+uint32_t Decoded(const std::string& text, std::vector<uint8_t>& out)
 {
-    CBase64 codec;
-    std::vector<char> out(4 * ((data.size() + 2) / 3) + 3, '#');
-    uint32_t n = codec.Encode(reinterpret_cast<const uint8_t*>(data.data()),
-                              static_cast<int32_t>(data.size()), out.data());
-    if (length)
-        *length = n;
-    return out.data();  // relies on Encode's NUL
+    out.assign(text.size() + 2, 0xCC);
+    return CBase64().Decode(text.data(), static_cast<int32_t>(text.size()), out.data());
 }
 
 } // namespace
 
 TEST(Base64, DecodesWhatTheIndexHoldsAndStopsAtForeignCharacters)
 {
-    std::string topBit = "YWJj";
-    topBit[0] = static_cast<char>('Y' | 0x80);
-    const std::pair<std::string, std::optional<std::string>> cases[] = {
-        {"YWJj", "abc"},
-        {"YW\r\nJj==", "abc"},
-        {"Y=W=J=", "ab"},                      // '=' is skipped anywhere
-        {topBit, "abc"},                       // the top bit is ignored
-        {std::string("YWJj\0YWJj", 9), "abc"}, // a NUL ends the text
-        {"YWJj*YWJj", std::nullopt},           // 0, but "abc" stays, the rest cleared
-        {"", std::nullopt},
+    struct Case
+    {
+        std::string text;
+        uint32_t result;
+        std::string written;
     };
-    for (const auto& [text, bytes] : cases) {
-        std::vector<uint8_t> out(text.size() + 2, 0xCC);
-        CBase64 codec;
-        uint32_t n = codec.Decode(text.data(), static_cast<int32_t>(text.size()), out.data());
-        EXPECT_EQ(n, bytes ? bytes->size() : 0u) << text;
-        std::string kept = bytes ? *bytes : text.empty() ? "" : "abc";
-        EXPECT_EQ(std::string(out.begin(), out.begin() + kept.size()), kept) << text;
-        if (!text.empty())
-            EXPECT_EQ(out[text.size()], 0) << text;          // cleared up to length + 1
-        EXPECT_EQ(out[text.size() + 1], 0xCC) << text;       // and not beyond
+    const Case cases[] = {
+        {"YWJj", 3, "abc"},
+        {"YW\r\nJj==", 3, "abc"},
+        {"Y=W=J=", 2, "ab"},                       // '=' is skipped anywhere
+        {"\xD9WJj", 3, "abc"},                     // the top bit is ignored
+        {std::string("YWJj\0YWJj", 9), 3, "abc"},  // a NUL ends the text
+        {"YWJj*YWJj", 0, "abc"},                   // what came before stays, the rest cleared
+    };
+    std::vector<uint8_t> out;
+    for (const Case& c : cases) {
+        EXPECT_EQ(Decoded(c.text, out), c.result) << c.text;
+        EXPECT_EQ(std::string(out.begin(), out.begin() + c.written.size()), c.written) << c.text;
+        EXPECT_EQ(out[c.text.size()], 0) << c.text;         // cleared up to length + 1
+        EXPECT_EQ(out[c.text.size() + 1], 0xCC) << c.text;  // and not beyond
     }
-    CBase64 codec;
-    uint8_t out[4];
-    EXPECT_EQ(codec.Decode(nullptr, 4, out), 0u);
-    EXPECT_EQ(codec.Decode("YWJj", 4, nullptr), 0u);
+    EXPECT_EQ(Decoded("", out), 0u);
+    EXPECT_EQ(out[0], 0xCC);  // no text: nothing cleared
+    EXPECT_EQ(CBase64().Decode("YWJj", 4, nullptr), 0u);
 }
 
 TEST(Base64, EncodesOneLineWithPaddingAndRoundTrips)
@@ -59,31 +52,27 @@ TEST(Base64, EncodesOneLineWithPaddingAndRoundTrips)
     std::string line;
     for (int i = 0; i < 19; ++i)
         line += "Wlpa";
-    const std::pair<std::string, std::string> cases[] = {
-        {"", "\r\n"},
-        {"f", "Zg==\r\n"},
-        {"foob", "Zm9vYg==\r\n"},
-        {"12345678", "MTIzNDU2Nzg=\r\n"},
-        {"\xFB\xFF", "+/8=\r\n"},
+    std::vector<std::pair<std::string, std::string>> inputs = {
+        {"", "\r\n"}, {"f", "Zg==\r\n"}, {"foob", "Zm9vYg==\r\n"}, {"\xFB\xFF", "+/8=\r\n"},
         {std::string(CBase64().GetBlockSize(), 'Z'), line + "\r\n"},  // a full 76-char line
     };
-    for (const auto& [data, text] : cases) {
-        uint32_t n = 0;
-        EXPECT_EQ(Encoded(data, &n), text);
-        EXPECT_EQ(n, text.size());
-    }
     std::mt19937 rng(11);
     for (int i = 0; i < 200; ++i) {
         std::string data(rng() % 301, '\0');
         for (char& c : data)
             c = static_cast<char>(rng());
-        std::string text = Encoded(data);
-        std::vector<uint8_t> back(text.size() + 1);
-        CBase64 codec;
-        uint32_t n = codec.Decode(text.data(), static_cast<int32_t>(text.size()), back.data());
-        ASSERT_EQ(std::string(back.begin(), back.begin() + n), data) << data.size();
+        inputs.push_back({data, ""});
     }
-    char out[8] = "keep";
-    EXPECT_EQ(CBase64().Encode(nullptr, 3, out), 0u);
-    EXPECT_STREQ(out, "keep");
+    for (const auto& [data, expected] : inputs) {
+        std::vector<char> text(4 * ((data.size() + 2) / 3) + 3, '#');
+        uint32_t n = CBase64().Encode(reinterpret_cast<const uint8_t*>(data.data()), int32_t(data.size()), text.data());
+        ASSERT_EQ(n, text.size() - 1);  // the whole line and its CR LF, then a NUL
+        EXPECT_EQ(text[n], '\0');
+        if (!expected.empty()) {
+            EXPECT_EQ(std::string(text.data(), n), expected);
+        }
+        std::vector<uint8_t> back;
+        ASSERT_EQ(Decoded(std::string(text.data(), n), back), data.size());
+        ASSERT_EQ(std::string(back.begin(), back.begin() + data.size()), data);
+    }
 }

@@ -1,5 +1,5 @@
 // The payload cipher against its definition, byte by byte, in pieces cut anywhere (the way
-// a record arrives in reads of any size), and restarted by Reset; the complement of EFS
+// a record arrives in reads of any size), restarted by Reset; the complement of EFS
 // payloads at every offset and length around its 16-byte steps.
 #include "restore/codecs/ComplementBytes.h"
 #include "restore/codecs/PayloadCipher.h"
@@ -9,51 +9,28 @@
 #include <random>
 #include <vector>
 
-namespace {
-
-// The cipher as defined: plain = ((c - S) mod 256) XOR X, counters from 0x9E and 0x6A
-// advancing by 0x0B and 0x0D.
-struct CDefinedCipher
-{
-    uint8_t s = 0x9E;
-    uint8_t x = 0x6A;
-    void Step() { s = uint8_t(s + 0x0B), x = uint8_t(x + 0x0D); }
-    uint8_t Decipher(uint8_t c) { uint8_t p = uint8_t((c - s) ^ x); Step(); return p; }
-    uint8_t Encipher(uint8_t p) { uint8_t c = uint8_t((p ^ x) + s); Step(); return c; }
-};
-
-// Applies fn to data in pieces cut at random points, empty pieces included.
-template <typename Fn>
-void InRandomPieces(std::mt19937& rng, std::vector<uint8_t>& data, Fn fn)
-{
-    for (size_t pos = 0; pos < data.size();) {
-        size_t piece = std::min<size_t>(rng() % 300, data.size() - pos);
-        fn(data.data() + pos, piece);
-        pos += piece;
-    }
-}
-
-} // namespace
-
 TEST(PayloadCipher, FollowsItsDefinitionAcrossAnyPiecesAndRestartsOnReset)
 {
     std::mt19937 rng(1234);
     PayloadCipher dec, enc;
     for (int round = 0; round < 50; ++round) {
-        std::vector<uint8_t> source(rng() % 2000);
-        for (uint8_t& b : source)
-            b = static_cast<uint8_t>(rng());
-        std::vector<uint8_t> expectPlain(source), expectStored(source);
-        CDefinedCipher defD, defE;
-        for (size_t i = 0; i < source.size(); ++i) {
-            expectPlain[i] = defD.Decipher(source[i]);
-            expectStored[i] = defE.Encipher(source[i]);
+        std::vector<uint8_t> plain(rng() % 2000), stored(plain.size());
+        std::vector<uint8_t> expectPlain(plain.size()), expectStored(plain.size());
+        // The definition: plain = ((c - S) mod 256) XOR X, counters from 0x9E and 0x6A
+        // advancing by 0x0B and 0x0D.
+        for (size_t i = 0; i < plain.size(); ++i) {
+            uint8_t s = uint8_t(0x9E + 0x0B * i), x = uint8_t(0x6A + 0x0D * i);
+            plain[i] = stored[i] = static_cast<uint8_t>(rng());
+            expectPlain[i] = uint8_t(uint8_t(plain[i] - s) ^ x);
+            expectStored[i] = uint8_t((stored[i] ^ x) + s);
         }
-        std::vector<uint8_t> plain(source), stored(source);
         dec.Reset();
         enc.Reset();
-        InRandomPieces(rng, plain, [&](uint8_t* p, size_t n) { dec.Decipher(p, n); });
-        InRandomPieces(rng, stored, [&](uint8_t* p, size_t n) { enc.Encipher(p, n); });
+        for (size_t pos = 0, piece = 0; pos < plain.size(); pos += piece) {
+            piece = std::min<size_t>(rng() % 300, plain.size() - pos);  // empty pieces too
+            dec.Decipher(plain.data() + pos, piece);
+            enc.Encipher(stored.data() + pos, piece);
+        }
         ASSERT_EQ(plain, expectPlain) << "round " << round;
         ASSERT_EQ(stored, expectStored) << "round " << round;
     }

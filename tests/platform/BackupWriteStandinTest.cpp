@@ -16,11 +16,7 @@ namespace {
 
 std::string Record(DWORD id, const std::string& data, const std::wstring& name = L"")
 {
-    CItemStream stream;
-    stream.id = id;
-    stream.name = name;
-    stream.data = data;
-    return MakeStreamRecord(stream);
+    return MakeStreamRecord({id, 0, name, data});
 }
 
 // Writes through the stand-in, one context for all calls, released at the end.

@@ -2,6 +2,7 @@
 // lines in order, and what is left of destination, index and payload.
 #include "platform/BackupWriteStandin.h"
 #include "platform/EfsRawStandin.h"
+#include "restore/Writers.h"
 #include "tests/restore/RestoreFixture.h"
 #include "tests/support/UnixLinks.h"
 #include <functional>
@@ -26,17 +27,64 @@ Hold FreeSpace(uint64_t bytes, std::vector<std::wstring>* folders = nullptr)
         });
 }
 
+// Makes something turn up at the destination while the file is written.
+struct CArrival
+{
+    explicit CArrival(std::function<void(CArrival&)> arrive)
+        : m_Hook([this, arrive](HANDLE h, LPBYTE b, DWORD n, LPDWORD w, BOOL abort, BOOL sec, LPVOID* ctx) {
+              if (!m_bArrived)
+                  arrive(*this);
+              m_bArrived = true;
+              return CSysHook<&CSysCalls::BackupWrite>::Next()(h, b, n, w, abort, sec, ctx);
+          })
+    {
+    }
+    std::unique_ptr<CUnixSymlink> m_Link;  // goes after the hook
+    bool m_bArrived = false;
+    CSysHook<&CSysCalls::BackupWrite> m_Hook;
+};
+
 } // namespace
 
 // Content, attributes and times come back; each location leaves the index as it is
-// restored, the last one takes index and payload with it.
+// restored, the last one takes index and payload with it. The staging file is created new,
+// unshared, with the rights the security list needs; BackupWrite takes the security first,
+// then every record in runs of at most one buffer, header and name once at the start, all
+// on one context, which the abort call releases; then come the times.
 TEST_F(DecryptAndRestore, RestoresChecksAndRetiresEveryLocation)
 {
     CItemDescription item = Item({L"first.txt", L"second.txt"});
+    item.locations[1].path += L"\\";  // the same folder, spelt with its backslash
+    item.content.resize(150000, 'c');
     item.attr = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE;
     Store(item);
+    std::vector<std::tuple<std::string, BOOL, LPVOID*, LPVOID>> backups;  // bytes, abort, slot, context
+    CSysHook<&CSysCalls::BackupWrite> backup([&](HANDLE h, LPBYTE b, DWORD n, LPDWORD w, BOOL abort, BOOL sec, LPVOID* ctx) {
+        EXPECT_TRUE(sec);
+        backups.emplace_back(std::string(reinterpret_cast<char*>(b), b ? n : 0), abort, ctx, *ctx);
+        return CSysHook<&CSysCalls::BackupWrite>::Next()(h, b, n, w, abort, sec, ctx);
+    });
+    std::vector<DWORD> create;  // access, sharing, flags of the staging file's create
+    CSysHook<&CSysCalls::CreateFileW> creates([&](LPCWSTR p, DWORD a, DWORD sh, LPSECURITY_ATTRIBUTES sa, DWORD d, DWORD f, HANDLE t) {
+        if (d == CREATE_NEW && create.empty())  // the first: the index save makes one later
+            create = {a, sh, f};
+        return CSysHook<&CSysCalls::CreateFileW>::Next()(p, a, sh, sa, d, f, t);
+    });
     EXPECT_EQ(Run(0), 0);
     EXPECT_EQ(m_Trace.Lines(), Traced({kNormal, kRetire, kSuccess}, 0));
+    EXPECT_EQ(create, (std::vector<DWORD>{GENERIC_WRITE | ACCESS_SYSTEM_SECURITY | FILE_ALL_ACCESS, 0,
+                                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN}));
+    const std::string main = MakeStreamRecord({1, 0, L"", item.content});
+    const std::vector<std::string> expected = {
+        MakeStreamRecord({BACKUP_SECURITY_DATA, STREAM_CONTAINS_SECURITY, L"", "no-sd-ok"}), main.substr(0, 65536),
+        main.substr(65536, 65536), main.substr(131072), MakeStreamRecord(item.extraStreams[0]), ""};
+    ASSERT_EQ(backups.size(), expected.size());
+    for (size_t i = 0; i < backups.size(); ++i) {
+        EXPECT_TRUE(std::get<0>(backups[i]) == expected[i]) << i;
+        EXPECT_EQ(std::get<1>(backups[i]), i + 1 == backups.size()) << i;
+        EXPECT_EQ(std::get<2>(backups[i]), std::get<2>(backups[0])) << i;
+        EXPECT_TRUE(i == 0 || std::get<3>(backups[i]) == std::get<3>(backups[1])) << i;
+    }
     QuarItem left;
     ASSERT_TRUE(left.LoadXml(m_Index.c_str()));
     ASSERT_EQ(left.GetFileCount(), 1u);
@@ -48,7 +96,7 @@ TEST_F(DecryptAndRestore, RestoresChecksAndRetiresEveryLocation)
     EXPECT_EQ(m_Trace.Lines(), Traced({kNormal, kRetire, kOnlyOne, kSuccess}, 1));
     ExpectRetired();
     for (size_t i = 0; i < 2; ++i) {
-        EXPECT_EQ(ReadFileBytes(Destination(i)), kContent);
+        EXPECT_EQ(ReadFileBytes(Destination(i)), item.content);
         WIN32_FILE_ATTRIBUTE_DATA data;
         ASSERT_TRUE(GetFileAttributesExW(Destination(i).c_str(), GetFileExInfoStandard, &data));
         EXPECT_EQ(data.dwFileAttributes & 0xFF, DWORD(item.attr));
@@ -95,7 +143,7 @@ TEST_F(DecryptAndRestore, RefusalsBeforeAnythingIsWritten)
     };
     const Case cases[] = {
         {deep, std::wstring(57, L'n') + L".txt", ~0ull, 4, {L"[VAULTKIT] VAULTKIT_ERROR_DEST_PATH_TO_BIG"}},
-        {deep, std::wstring(56, L'n') + L".txt", ~0ull, 5, Lines{kNormal} + kCannotCreate},
+        {deep, std::wstring(56, L'n') + L".txt", ~0ull, 5, Lines{kNormal} + kCreatePlainly + Lines{kGiveUp}},
         {m_Folder, L"doc.txt", kContent.size() + 1023, 3, {L"[VAULTKIT] VAULTKIT_ERROR_NOT_ENOUGH_SPACE"}},
         {m_Folder, L"CON", ~0ull, 5, {kRefused + std::wstring(L"not a file name |CON|")}},
         {L"C:", L"doc.txt", ~0ull, 5, {kRefused + std::wstring(L"not a full folder path |C:|")}},
@@ -110,8 +158,9 @@ TEST_F(DecryptAndRestore, RefusalsBeforeAnythingIsWritten)
         EXPECT_EQ(Run(), c.result);
         EXPECT_EQ(m_Trace.Lines(), Traced(c.after));
         ExpectItemKept();
-        if (c.after.size() == 1)  // nothing opened but the index
+        if (c.after.size() == 1) {  // nothing opened but the index
             EXPECT_EQ(opens.Count(), 1u);
+        }
     }
     // A size at the 64-bit limit must not wrap round into "fits"; exactly size + 1024 fits,
     // asked for the folder with its backslash.
@@ -135,127 +184,146 @@ TEST_F(DecryptAndRestore, RefusalsBeforeAnythingIsWritten)
     EXPECT_EQ(m_Trace.Lines(), Traced({}));
 }
 
-// A failure between the create and the rename: the quarantine as it was, no file of ours,
-// no backup or import context left open.
+// A failure between the create and the rename: its result and trace, how many data runs
+// reached BackupWrite, the quarantine as it was, no file of ours, no backup or import
+// context left open. A disk full in the security write is only told once every stream
+// was tried.
 TEST_F(DecryptAndRestore, FailuresAfterTheCreateLoseNothing)
 {
     const wchar_t kSizeDiffers[] = L"[VAULTKIT] VAULTKIT_ERROR_FILE_SIZE_MISMATCH";
-    struct Case
-    {
-        bool efs;
-        std::vector<CItemDamage> damages;
-        std::function<Hold()> hook;
-        int32_t result;
-        Lines after;
+    auto backupWrite = [](int nth, DWORD error) {
+        return [=] { return Arrange<CSysFailNth<&CSysCalls::BackupWrite>>(nth, error, FALSE); };
     };
-    const Case cases[] = {
-        {false, {}, [] { return std::make_shared<CSysFailNth<&CSysCalls::BackupWrite>>(2, ERROR_DISK_FULL, FALSE); }, 3,
-         {L"[VAULTKIT] Eroare Belea la backupWrite: GetlastError = 112", L"[VAULTKIT] VAULTKIT_ERROR_NOT_ENOUGH_SPACE"}},
-        {false, {}, [&] { return std::make_shared<CPayloadReadFault>(m_Payload, 3, ERROR_CRC); }, 7,
-         {L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_READ_SOURCE"}},
-        // Cut inside the main data: the record ends there, the size tells.
-        {false, {{EItemDamage::TruncatePayload, 40}}, nullptr, 12, {kSizeDiffers}},
-        {false, {{EItemDamage::WrongSize, {}}}, nullptr, 12, {kSizeDiffers}},
-        // The original digests are checked first.
-        {false, {{EItemDamage::WrongHash, {}}, {EItemDamage::WrongQhash, {}}}, nullptr, 14,
-         {L"[VAULTKIT] VAULTKIT_ERROR_ORIGINAL_MD5_MISMATCH"}},
-        {false, {{EItemDamage::WrongQhash, {}}}, nullptr, 11, {L"[VAULTKIT] VAULTKIT_ERROR_CRYPTED_MD5_MISMATCH"}},
-        {false, {}, [] { return std::make_shared<CHandleSteps>("flush", ERROR_WRITE_FAULT); }, 5,
-         {L"[VAULTKIT] FlushFileBuffers [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (29)]"}},
-        {false, {}, [] { return std::make_shared<CHandleSteps>("rename", ERROR_WRITE_FAULT); }, 5,
-         {L"[VAULTKIT] MoveFileEx [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (29)]"}},
-        {true, {}, [] { return std::make_shared<CSysFailNth<&CSysCalls::OpenEncryptedFileRawW>>(1, 5, 5u); }, 5,
-         {L"[VAULTKIT] OpenEncryptedFileRaw [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (5)]"}},
-        {true, {}, [&] { return std::make_shared<CPayloadReadFault>(m_Payload, 1, ERROR_CRC); }, 5,
-         {L"[VAULTKIT] --> EFSRawWriteCallback", L"[VAULTKIT] <-- EFSRawWriteCallback VAULTKIT_ERROR_CANNOT_READ_SOURCE (23)",
-          L"[VAULTKIT] WriteEncryptedFileRaw [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (23)]"}},
-        {true, {{EItemDamage::WrongSize, {}}}, nullptr, 12, kEfsReads + Lines{kSizeDiffers}},
+    auto creates = [](DWORD second) {  // both creates of the staging file refused
+        return [=] {
+            return Arrange<CSysHook<&CSysCalls::CreateFileW>>(
+                [n = 0, second](LPCWSTR p, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD c, DWORD f, HANDLE t) mutable {
+                    if (c != CREATE_NEW)
+                        return CSysHook<&CSysCalls::CreateFileW>::Next()(p, a, s, sa, c, f, t);
+                    g_Sys.SetLastError(++n == 1 ? ERROR_PRIVILEGE_NOT_HELD : second);
+                    return INVALID_HANDLE_VALUE;
+                });
+        };
     };
+    auto readFault = [&](int nth) { return [=] { return Arrange<CPayloadReadFault>(m_Payload, nth, ERROR_CRC); }; };
+    auto refuse = [](const char* step) { return [=] { return Arrange<CHandleSteps>(step, ERROR_WRITE_FAULT); }; };
     long backups = StandinBackupWriteOpenContexts();
     long imports = StandinEfsOpenContexts();
-    for (const Case& c : cases) {
-        SCOPED_TRACE(&c - cases);
-        CItemDescription item = c.efs ? EfsItem("raw") : Item();
-        item.attr = FILE_ATTRIBUTE_READONLY;  // must not keep the file alive
-        item.damages = c.damages;
-        Store(item);
-        Hold hook = c.hook ? c.hook() : nullptr;
-        EXPECT_EQ(Run(), c.result);
-        EXPECT_EQ(m_Trace.Lines(), Traced(Lines{c.efs ? kEfs : kNormal} + c.after));
-        ExpectNothingLost();
-    }
+    RunCases({
+        {"security, disk full", false, {}, backupWrite(1, ERROR_DISK_FULL), 3,
+         {kNormal, L"[VAULTKIT] BackupWrite DACL error: GetlastError = 112", L"[VAULTKIT] VAULTKIT_ERROR_NOT_ENOUGH_SPACE"}, "", 0, 2},
+        {"security, refused", false, {}, backupWrite(1, ERROR_ACCESS_DENIED), 5,
+         Lines{kNormal, L"[VAULTKIT] BackupWrite DACL error: GetlastError = 5"} + kImpersonation +
+             Lines{L"[VAULTKIT] BackupWrite DACL: failed switching user impersonation"}, "", 0, 0},
+        {"first run, disk full", false, {}, backupWrite(2, ERROR_DISK_FULL), 3,
+         {kNormal, L"[VAULTKIT] Eroare Belea la backupWrite: GetlastError = 112", L"[VAULTKIT] VAULTKIT_ERROR_NOT_ENOUGH_SPACE"}, "", 0, 1},
+        {"second run, write fault", false, {}, backupWrite(3, ERROR_WRITE_FAULT), 5,
+         {kNormal, L"[VAULTKIT] Eroare Belea la backupWrite: GetlastError = 29", kRefused + std::wstring(L"4")}, "", 0, 2},
+        {"staging name taken meanwhile", false, {}, creates(ERROR_FILE_EXISTS), 5,
+         Lines{kNormal} + kCreatePlainly + Lines{kExists, kGiveUp}},
+        {"no create at all", false, {}, creates(ERROR_ACCESS_DENIED), 5,
+         Lines{kNormal} + kCreatePlainly + Lines{kGiveUp}},
+        {"data unreadable", false, {}, readFault(3), 7, {kNormal, L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_READ_SOURCE"}, "", 0, 0},
+        // Cut inside the main data: the record ends there, and the size tells.
+        {"cut", false, {{EItemDamage::TruncatePayload, 40}}, nullptr, 12, {kNormal, kSizeDiffers}, "", 0, 1},
+        {"size", false, {{EItemDamage::WrongSize, {}}}, nullptr, 12, {kNormal, kSizeDiffers}, "", 0, 2},
+        // The original digests are checked first.
+        {"both digests", false, {{EItemDamage::WrongHash, {}}, {EItemDamage::WrongQhash, {}}}, nullptr, 14,
+         {kNormal, L"[VAULTKIT] VAULTKIT_ERROR_ORIGINAL_MD5_MISMATCH"}},
+        {"crypted digest", false, {{EItemDamage::WrongQhash, {}}}, nullptr, 11, {kNormal, L"[VAULTKIT] VAULTKIT_ERROR_CRYPTED_MD5_MISMATCH"}},
+        {"flush", false, {}, refuse("flush"), 5, {kNormal, L"[VAULTKIT] FlushFileBuffers [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (29)]"}},
+        {"rename", false, {}, refuse("rename"), 5, {kNormal, L"[VAULTKIT] MoveFileEx [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (29)]"}},
+        {"no import", true, {}, [] { return Arrange<CSysFailNth<&CSysCalls::OpenEncryptedFileRawW>>(1, 5, 5u); }, 5,
+         {kEfs, L"[VAULTKIT] OpenEncryptedFileRaw [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (5)]"}},
+        {"import unreadable", true, {}, readFault(1), 5,
+         {kEfs, L"[VAULTKIT] --> EFSRawWriteCallback", L"[VAULTKIT] <-- EFSRawWriteCallback VAULTKIT_ERROR_CANNOT_READ_SOURCE (23)",
+          L"[VAULTKIT] WriteEncryptedFileRaw [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (23)]"}},
+        {"import, size", true, {{EItemDamage::WrongSize, {}}}, nullptr, 12, Lines{kEfs} + kEfsReads + Lines{kSizeDiffers}},
+    });
     EXPECT_EQ(StandinBackupWriteOpenContexts(), backups);
     EXPECT_EQ(StandinEfsOpenContexts(), imports);
 }
 
+// The item's size bounds what a payload can write: a record that would take the main data
+// past it, or everything else past it and the allowance, is refused before any of it is
+// read on or written (12 with no run of it written).
+TEST_F(DecryptAndRestore, TheItemsSizeBoundsWhatThePayloadCanWrite)
+{
+    std::string filler(kStreamAllowance + 200000, '\0');
+    for (size_t i = 0; i < filler.size(); ++i)
+        filler[i] = char(i * 13 + (i >> 10));
+    // After the main record's 20 header bytes and its own, all the allowance and the size take.
+    const CItemStream side = {4, 0, L"", filler.substr(0, kStreamAllowance + 960)};
+    struct Case
+    {
+        std::vector<CItemStream> streams;
+        int32_t result;
+        size_t runs;
+    };
+    const Case cases[] = {
+        {{{1, 0, L"", filler.substr(0, 200000)}}, 12, 0},
+        {{{1, 0, L"", filler.substr(0, 1000)}}, 0, 1},
+        {{{1, 0, L"", filler.substr(0, 600)}, {1, 0, L"", filler.substr(1, 400)}}, 0, 2},
+        {{{1, 0, L"", filler.substr(0, 600)}, {1, 0, L"", filler.substr(1, 401)}}, 12, 1},
+        {{{1, 0, L"", filler.substr(0, 1000)}, side}, 0, 18},
+        {{{1, 0, L"", filler.substr(0, 1000)}, {4, 0, L"", filler.substr(0, kStreamAllowance + 961)}}, 12, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        CItemDescription item = Item();
+        item.content = c.streams[0].data;
+        item.extraStreams.assign(c.streams.begin() + 1, c.streams.end());
+        item.damages = {{EItemDamage::WrongSize, 1000}};
+        Store(item);
+        size_t runs = 0;
+        Hold count = CountRuns(runs);
+        EXPECT_EQ(Run(), c.result);
+        EXPECT_EQ(runs, c.runs);
+        if (c.result != 0) {
+            EXPECT_EQ(m_Trace.Lines(), Traced({kNormal, L"[VAULTKIT] VAULTKIT_ERROR_FILE_SIZE_MISMATCH"}));
+            ExpectItemKept();
+            EXPECT_FALSE(FileExists(Destination()));
+        }
+        DeleteFileW(Destination().c_str());
+    }
+}
+
 // A file that stands at the destination, before or by the time of the rename, is the
-// user's: it stays and the location is retired (13). Anything else there, a link or what
-// cannot be told, keeps the item for a later run.
+// user's: it stays and the location is retired (13). A folder, a link, or what cannot be
+// looked at keeps the item for a later run; with nothing there, the rename decides.
 TEST_F(DecryptAndRestore, WhatStandsAtTheDestinationStays)
 {
     CTempDir elsewhere;
     const std::wstring victim = elsewhere.Join(L"victim.dll");
     ASSERT_TRUE(WriteFileBytes(victim, "not to be touched"));
     const std::wstring moveFailed = L"[VAULTKIT] MoveFileEx [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (183)]";
-    std::unique_ptr<CUnixSymlink> link;
-    auto userFile = [&] { WriteFileBytes(Destination(), "the user's own"); };
-    struct Case
-    {
-        bool efs;
-        std::function<void()> before;  // what stands there when the restore starts
-        std::function<void()> during;  // what turns up while the file is written
-        bool probeRefused;             // the destination cannot be looked at
-        int32_t result;
-        Lines after;
-        std::string standing;          // what the destination reads afterwards
+    auto userFile = [&] {
+        WriteFileBytes(Destination(), "the user's own");
+        return Hold();
     };
-    const Case cases[] = {
-        {false, userFile, nullptr, false, 13, {kExists, kRetire, kOnlyOne}, "the user's own"},
-        {true, userFile, nullptr, false, 13, {kExists, kRetire, kOnlyOne}, "the user's own"},
-        {false, nullptr, userFile, false, 13, {kExists, kRetire, kOnlyOne}, "the user's own"},
-        {false, nullptr, [&] { link = std::make_unique<CUnixSymlink>(Destination(), victim); }, false, 5,
-         {moveFailed}, "not to be touched"},
-        {false, userFile, nullptr, true, 5, {moveFailed}, "the user's own"},
-        {false, [&] { CreateDirectoryW(Destination().c_str(), nullptr); }, nullptr, false, 5,
-         {kRefused + std::wstring(L"give up")}, ""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(&c - cases);
-        Store(c.efs ? EfsItem("raw") : Item());
-        if (c.before)
-            c.before();
-        CSysRecorder<&CSysCalls::OpenEncryptedFileRawW> imports;
-        CSysHook<&CSysCalls::BackupWrite> arrive([&](HANDLE h, LPBYTE b, DWORD n, LPDWORD w, BOOL abort, BOOL sec, LPVOID* ctx) {
-            if (c.during && !FileExists(Destination()))
-                c.during();
-            return CSysHook<&CSysCalls::BackupWrite>::Next()(h, b, n, w, abort, sec, ctx);
-        });
-        std::unique_ptr<CRefuseOpen> probe(c.probeRefused ? new CRefuseOpen(Destination(), ERROR_ACCESS_DENIED) : nullptr);
-        EXPECT_EQ(Run(), c.result);
-        EXPECT_EQ(m_Trace.Lines(), Traced(Lines{c.efs ? kEfs : kNormal} + c.after));
-        EXPECT_EQ(imports.Count(), 0u);
-        EXPECT_EQ(StagingFiles(), 0u);
-        if (c.result == 13)
-            ExpectRetired();
-        else
-            ExpectItemKept();
-        probe.reset();
-        EXPECT_EQ(ReadFileBytes(Destination()), c.standing);
-        EXPECT_EQ(ReadFileBytes(victim), "not to be touched");
-        link.reset();
-        DeleteFileW(Destination().c_str());
-        RemoveDirectoryW(Destination().c_str());
-    }
-}
-
-// When the destination cannot be looked at, the rename decides: it never replaces.
-TEST_F(DecryptAndRestore, AnUnansweredProbeLeavesTheDecisionToTheRename)
-{
-    Store(EfsItem("raw content"));
-    CRefuseOpen probe(Destination(), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(ReadFileBytes(Destination()), "raw content");
-    ExpectRetired();
+    auto unprobed = [&] { return Arrange<CRefuseOpen>(Destination(), ERROR_ACCESS_DENIED); };
+    RunCases({
+        {"the user's file", false, {}, userFile, 13, Lines{kNormal, kExists} + kRetiredLast, "the user's own"},
+        {"the user's file, EFS", true, {}, userFile, 13, Lines{kEfs, kExists} + kRetiredLast, "the user's own"},
+        {"the user's file, meanwhile", false, {},
+         [&] { return Arrange<CArrival>([&](CArrival&) { userFile(); }); }, 13,
+         Lines{kNormal, kExists} + kRetiredLast, "the user's own"},
+        {"a link, meanwhile", false, {},
+         [&] { return Arrange<CArrival>([&](CArrival& a) { a.m_Link.reset(new CUnixSymlink(Destination(), victim)); }); }, 5,
+         {kNormal, moveFailed}},
+        {"the user's file, not looked at", false, {}, [&] {
+             userFile();
+             return unprobed();
+         }, 5, {kNormal, moveFailed},
+         "the user's own"},
+        {"nothing, not looked at", true, {}, unprobed, 0, Lines{kEfs} + kEfsReads + kRetiredLast + Lines{kSuccess}},
+        {"a folder", false, {}, [&] {
+             CreateDirectoryW(Destination().c_str(), nullptr);
+             return Hold();
+         }, 5,
+         {kNormal, kGiveUp}},
+    });
+    EXPECT_EQ(ReadFileBytes(victim), "not to be touched");
 }
 
 // The index cannot be written: the location stays in the quarantine and the restored file
@@ -278,8 +346,9 @@ TEST_F(DecryptAndRestore, IndexNotSavedUndoesTheRestore)
     for (const Case& c : cases) {
         SCOPED_TRACE(&c - cases);
         Store(Item({L"first.txt", L"second.txt"}));
-        if (c.userFile)
+        if (c.userFile) {
             ASSERT_TRUE(WriteFileBytes(Destination(), "the user's own"));
+        }
         CHandleSteps steps(c.removeRefused ? "remove" : "", ERROR_SHARING_VIOLATION);
         CSysFailNth<&CSysCalls::MoveFileExW> save(1, ERROR_ACCESS_DENIED, FALSE, /*persist=*/true);
         EXPECT_EQ(Run(), 6);
@@ -381,46 +450,20 @@ TEST_F(DecryptAndRestore, AfterTheWriteEverythingGoesThroughTheOneHandle)
     }
 }
 
-// The staging name is the same for a location every time, so what a run cut short left
-// there is found, removed (read-only or not) and written anew; a leftover that cannot be
-// removed keeps the item.
-TEST_F(DecryptAndRestore, AnUnfinishedRestoreOfAnEarlierRunIsReplaced)
-{
-    Store(Item());
-    const std::wstring staging = Staging();
-    ASSERT_TRUE(WriteFileBytes(staging, "the first half of"));
-    ASSERT_TRUE(SetFileAttributesW(staging.c_str(), FILE_ATTRIBUTE_READONLY));
-    {
-        CHandleSteps refuse("remove", ERROR_ACCESS_DENIED);
-        EXPECT_EQ(Run(), 5);
-        EXPECT_EQ(m_Trace.Lines(), Traced({kNormal, L"[VAULTKIT] Cannot remove unfinished restore " + staging + L" [5]"}));
-        EXPECT_EQ(ReadFileBytes(m_Index), m_IndexBytes);
-        EXPECT_FALSE(FileExists(Destination()));
-    }
-    m_Trace.Clear();
-    EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(m_Trace.Lines(), Traced({kNormal, L"[VAULTKIT] Removed unfinished restore " + staging, kRetire, kOnlyOne, kSuccess}));
-    EXPECT_EQ(ReadFileBytes(Destination()), kContent);
-    EXPECT_EQ(StagingFiles(), 0u);
-}
-
-// A folder given with a backslash at its end, and one so deep that the staging path passes
-// MAX_PATH, reached by its long form.
-TEST_F(DecryptAndRestore, FolderSpellingsAndDepths)
+// A folder so deep that the staging path passes MAX_PATH is reached by its long form.
+TEST_F(DecryptAndRestore, DeepFolderStagesThroughTheLongPathForm)
 {
     std::wstring deep = m_Folder;
     while (deep.size() < 250) {
         deep += L"\\" + std::wstring(std::min<size_t>(40, 250 - deep.size()), L'd');
         ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr)) << deep.size();
     }
-    for (const std::wstring& folder : {m_Folder + L"\\", deep}) {
-        CItemDescription item = Item();
-        item.locations = {{L"deep.txt", folder}};
-        Store(item);
-        EXPECT_EQ(Run(), 0);
-        EXPECT_EQ(ReadFileBytes(L"\\\\?\\" + Destination()), kContent);
-        EXPECT_FALSE(FileExists(Staging()));
-        ExpectRetired();
-    }
-    EXPECT_EQ(Staging().compare(0, 4, L"\\\\?\\"), 0);
+    CItemDescription item = Item({L"deep.txt"});
+    item.locations[0].path = deep;
+    Store(item);
+    ASSERT_EQ(Staging().compare(0, 4, L"\\\\?\\"), 0);
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(ReadFileBytes(L"\\\\?\\" + Destination()), kContent);
+    EXPECT_EQ(FilesIn(L"\\\\?\\" + deep), Lines{L"deep.txt"});
+    ExpectRetired();
 }

@@ -1,6 +1,6 @@
 // The fixture of the restore operation's tests: an item built by the item builder into a
-// quarantine folder of its own, one destination folder, the trace captured, and the hooks
-// the tests share.
+// quarantine folder of its own, one destination folder, the trace captured, a runner for
+// tables of cases, and the hooks the tests share.
 #pragma once
 #include "quarantine/QuarItem.h"
 #include "quarantine/Vaultkit.h"
@@ -11,6 +11,7 @@
 #include "tools/itembuilder/ItemBuilder.h"
 #include <gtest/gtest.h>
 #include <climits>
+#include <functional>
 #include <memory>
 
 using Lines = std::vector<std::wstring>;
@@ -30,18 +31,48 @@ const wchar_t kSuccess[] = L"[VAULTKIT] VAULTKIT_ERROR_SUCCESS";
 const wchar_t kExists[] = L"[VAULTKIT] VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS";
 const wchar_t kRefused[] = L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION ";
 const wchar_t kGaveUp[] = L"[VAULTKIT] Failed switching user impersonation";
-const Lines kCannotCreate = Lines{L"[VAULTKIT] trying to impersonate user"} + kImpersonation +
-                            Lines{L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION !write DACL",
-                                  L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION give up"};
+const std::wstring kGiveUp = kRefused + std::wstring(L"give up");
+// The create refused: the user attempt, then the file is made without the security list.
+const Lines kCreatePlainly = Lines{L"[VAULTKIT] trying to impersonate user"} + kImpersonation +
+                             Lines{L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION !write DACL"};
 // What the raw import's callback traces for a payload of one block.
 const Lines kEfsReads = {L"[VAULTKIT] --> EFSRawWriteCallback", L"[VAULTKIT] <-- EFSRawWriteCallback",
                          L"[VAULTKIT] --> EFSRawWriteCallback",
                          L"[VAULTKIT] EFSRawWriteCallback: finished reading the file",
                          L"[VAULTKIT] <-- EFSRawWriteCallback"};
+const Lines kRetiredLast = {kRetire, kOnlyOne};
 const std::string kContent = "the file's content, as it was";
 
-// A hook kept alive for one run.
+// Whatever a case arranges for its run (files planted, hooks), undone when it goes.
 using Hold = std::shared_ptr<void>;
+template <class T, class... A>
+Hold Arrange(A&&... args)
+{
+    return std::make_shared<T>(std::forward<A>(args)...);
+}
+
+// One run of a one-location item: ordinary (kContent with a side stream) or EFS ("raw"),
+// read-only, with damages; what is arranged once it is stored; what the run must give. A
+// result of 0 or 13 retires the item, any other keeps it as stored.
+struct CRestoreCase
+{
+    CRestoreCase(const char* what, bool efs, std::vector<CItemDamage> damages, std::function<Hold()> arrange,
+                 int32_t result, Lines after, std::string destination = "", size_t stagingFiles = 0, int runs = -1)
+        : what(what), efs(efs), damages(std::move(damages)), arrange(std::move(arrange)), result(result),
+          after(std::move(after)), destination(std::move(destination)), stagingFiles(stagingFiles), runs(runs)
+    {
+    }
+    const char* what;
+    bool efs;
+    std::vector<CItemDamage> damages;
+    std::function<Hold()> arrange;
+    int32_t result;
+    Lines after;              // the trace after the call line; "%s" stands for the staging
+                              // path, "%n" for its last part
+    std::string destination;  // what the destination holds afterwards (0: the item's content)
+    size_t stagingFiles;      // left in the folder (planted ones that were not ours)
+    int runs;                 // data runs that reached BackupWrite, where it matters (-1)
+};
 
 class DecryptAndRestore : public ::testing::Test
 {
@@ -86,19 +117,17 @@ protected:
         return Lines{L"[VAULTKIT] VaultkitDecryptAndRestore(|" + m_Index + L"|, |" + at.name +
                      L"|, |" + at.path + L"|, |(null)|, 0, 0)"} + after;
     }
-    std::wstring Destination(size_t i = 0) const
+    std::wstring Folder(size_t i = 0) const
     {
         std::wstring folder = m_Item.locations[i].path;
-        return folder + (folder.back() == L'\\' ? L"" : L"\\") + m_Item.locations[i].name;
+        return folder.back() == L'\\' ? folder : folder + L"\\";
     }
+    std::wstring Destination(size_t i = 0) const { return Folder(i) + m_Item.locations[i].name; }
     // The path the restore of location i writes to before the file is verified.
     std::wstring Staging(size_t i = 0) const
     {
-        std::wstring folder = m_Item.locations[i].path;
-        if (folder.back() != L'\\')
-            folder += L'\\';
         wchar_t staging[kStagingPathChars] = {};
-        MakeStagingPath(folder.c_str(), m_Item.locations[i].name.c_str(), staging, kStagingPathChars);
+        MakeStagingPath(Folder(i).c_str(), m_Item.locations[i].name.c_str(), staging, kStagingPathChars);
         return staging;
     }
     size_t StagingFiles() const
@@ -115,17 +144,22 @@ protected:
         EXPECT_EQ(ReadFileBytes(m_Payload), m_PayloadBytes);
         EXPECT_EQ(StagingFiles(), 0u);
     }
-    // A failure before the location is retired: besides, no file of ours at the destination.
-    void ExpectNothingLost(size_t i = 0)
-    {
-        ExpectItemKept();
-        EXPECT_FALSE(FileExists(Destination(i)));
-    }
     void ExpectRetired()
     {
         EXPECT_FALSE(FileExists(m_Index));
         EXPECT_FALSE(FileExists(m_Payload));
     }
+    // Counts the data runs that reach BackupWrite: every call but the security write, which
+    // comes first, and the release.
+    static Hold CountRuns(size_t& runs)
+    {
+        return Arrange<CSysHook<&CSysCalls::BackupWrite>>(
+            [&runs, calls = 0](HANDLE h, LPBYTE b, DWORD n, LPDWORD w, BOOL abort, BOOL sec, LPVOID* ctx) mutable {
+                runs += !abort && calls++ > 0;
+                return CSysHook<&CSysCalls::BackupWrite>::Next()(h, b, n, w, abort, sec, ctx);
+            });
+    }
+    void RunCases(const std::vector<CRestoreCase>& cases);
 
     CTempDir m_Quarantine;
     CTempDir m_Dir;
@@ -138,19 +172,56 @@ protected:
     CDebugCapture m_Trace;
 };
 
+inline void DecryptAndRestore::RunCases(const std::vector<CRestoreCase>& cases)
+{
+    for (const CRestoreCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        CItemDescription item = c.efs ? EfsItem("raw") : Item();
+        item.attr = FILE_ATTRIBUTE_READONLY;  // a file of ours must go all the same
+        item.damages = c.damages;
+        Store(item);
+        const std::wstring staging = Staging();
+        size_t runs = 0;
+        {
+            Hold arranged = c.arrange ? c.arrange() : nullptr;
+            Hold count = CountRuns(runs);  // above the case's hooks: failed calls count too
+            EXPECT_EQ(Run(), c.result);
+        }
+        const std::pair<std::wstring, std::wstring> marks[] = {
+            {L"%s", staging}, {L"%n", staging.substr(staging.rfind(L'\\') + 1)}};
+        Lines after = c.after;
+        for (std::wstring& line : after)
+            for (const auto& [mark, text] : marks)
+                if (line.find(mark) != std::wstring::npos)
+                    line.replace(line.find(mark), 2, text);
+        EXPECT_EQ(m_Trace.Lines(), Traced(after));
+        EXPECT_EQ(ReadFileBytes(Destination()), c.result == 0 ? item.content : c.destination);
+        EXPECT_EQ(StagingFiles(), c.stagingFiles);
+        if (c.runs >= 0) {
+            EXPECT_EQ(runs, size_t(c.runs));
+        }
+        const bool retired = c.result == 0 || c.result == 13;
+        EXPECT_EQ(ReadFileBytes(m_Index), retired ? "" : m_IndexBytes);
+        EXPECT_EQ(ReadFileBytes(m_Payload), retired ? "" : m_PayloadBytes);
+        for (const std::wstring& left : {Destination(), staging}) {
+            SetFileAttributesW(left.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (!DeleteFileW(left.c_str()))
+                RemoveDirectoryW(left.c_str());
+        }
+    }
+}
+
 // Fails the n-th read of the payload file; reads of other files (the index) go through.
 class CPayloadReadFault
 {
 public:
     CPayloadReadFault(const std::wstring& payload, int nth, DWORD error)
-        : m_open([this, payload](LPCWSTR path, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD c,
-                                 DWORD f, HANDLE t) {
-              HANDLE h = CSysHook<&CSysCalls::CreateFileW>::Next()(path, a, s, sa, c, f, t);
-              if (payload == path)
-                  m_hPayload = h;
+        : m_open([=](LPCWSTR p, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD c, DWORD f, HANDLE t) {
+              HANDLE h = CSysHook<&CSysCalls::CreateFileW>::Next()(p, a, s, sa, c, f, t);
+              m_hPayload = payload == p ? h : m_hPayload;
               return h;
           }),
-          m_read([this, nth, error](HANDLE h, LPVOID buffer, DWORD n, LPDWORD got, LPOVERLAPPED o) {
+          m_read([=](HANDLE h, LPVOID buffer, DWORD n, LPDWORD got, LPOVERLAPPED o) {
               if (h == m_hPayload && ++m_nReads == nth) {
                   g_Sys.SetLastError(error);
                   return FALSE;

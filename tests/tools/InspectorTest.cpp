@@ -1,9 +1,11 @@
 // The quarantine inspector, which operators run on a quarantine folder copied from a
 // machine: on a folder of every kind of item a machine can hold (intact, corrupt,
 // truncated, of another threat, held open by the product, without payload or without
-// index), the verdict and the checks of each, what it prints, and that it changes nothing.
+// index), the verdict and the checks of each, what it prints, and that it changes nothing;
+// and the command line that asks for it.
 #include "platform/Owners.h"
 #include "tests/support/TestFiles.h"
+#include "tools/itembuilder/CommandLine.h"
 #include "tools/itembuilder/ItemBuilder.h"
 #include "tools/itembuilder/QuarantineInspector.h"
 #include <gtest/gtest.h>
@@ -112,4 +114,20 @@ TEST(QuarantineInspector, EveryKindOfItemGetsItsVerdict)
     EXPECT_NE(csv.str().find("\r\nA5.xml;trojan.fakealert.5;yes;2;214;"), std::string::npos) << csv.str();
     EXPECT_FALSE(InspectQuarantine(L"C:\\no\\such\\folder", items, problem));
     EXPECT_NE(problem.find(L"cannot list C:\\no\\such\\folder"), std::wstring::npos);
+}
+
+TEST(QuarantineInspector, CommandLine)
+{
+    CInspectArgs args;
+    std::wstring error;
+    ASSERT_TRUE(ParseInspectArgs({L"--csv", L"C:\\Q", L"--sep", L";"}, &args, &error)) << error;
+    EXPECT_EQ(args.folder, L"C:\\Q");
+    EXPECT_TRUE(args.csv);
+    EXPECT_EQ(args.separator, ';');
+    for (const std::vector<std::wstring>& wrong :
+         {std::vector<std::wstring>{}, {L"C:\\Q", L"C:\\R"}, {L"C:\\Q", L"--sep", L"|"}, {L"--json", L"C:\\Q"}}) {
+        CInspectArgs refused;
+        EXPECT_FALSE(ParseInspectArgs(wrong, &refused, &error)) << wrong.size();
+        EXPECT_FALSE(error.empty());
+    }
 }
