@@ -146,6 +146,10 @@ TEST(PayloadRecordLoop, HandsOnEveryRecordDecipheredWithItsDigests)
         EXPECT_EQ(loop.m_eEnd, ERecordLoop::Done);
         EXPECT_TRUE(loop.m_Written == plain);
         EXPECT_TRUE(std::includes(loop.m_RunStarts.begin(), loop.m_RunStarts.end(), recordStarts.begin(), recordStarts.end()));
+        for (size_t i = 0; i < loop.m_RunStarts.size(); ++i) {  // a run that starts no record is data alone
+            size_t end = i + 1 < loop.m_RunStarts.size() ? loop.m_RunStarts[i + 1] : plain.size();
+            EXPECT_TRUE(recordStarts.count(loop.m_RunStarts[i]) || end - loop.m_RunStarts[i] <= runLimit) << i;
+        }
         EXPECT_EQ(JoinedSorted(loop.m_Original), payload.hash);
         EXPECT_EQ(JoinedSorted(loop.m_Crypted), payload.qhash);
     }

@@ -104,17 +104,6 @@ TEST_F(DecryptAndRestore, RestoresChecksAndRetiresEveryLocation)
     }
 }
 
-TEST_F(DecryptAndRestore, EfsItemGoesThroughTheRawImportWithoutTimes)
-{
-    Store(EfsItem("an encrypted file's raw export"));
-    CSysRecorder<&CSysCalls::SetFileTime> times;
-    EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(m_Trace.Lines(), Traced(Lines{kEfs} + kEfsReads + Lines{kRetire, kOnlyOne, kSuccess}));
-    EXPECT_EQ(ReadFileBytes(Destination()), "an encrypted file's raw export");
-    EXPECT_EQ(times.Count(), 0u);
-    ExpectRetired();
-}
-
 // Refused before a file is created: the quarantine stays as it is.
 TEST_F(DecryptAndRestore, RefusalsBeforeAnythingIsWritten)
 {
@@ -205,7 +194,8 @@ TEST_F(DecryptAndRestore, FailuresAfterTheCreateLoseNothing)
                 });
         };
     };
-    auto readFault = [&](int nth) { return [=] { return Arrange<CPayloadReadFault>(m_Payload, nth, ERROR_CRC); }; };
+    // The index is read first, in one call; then the payload (header, name, data).
+    auto readFault = [](int nth) { return [=] { return Arrange<CSysFailNth<&CSysCalls::ReadFile>>(1 + nth, ERROR_CRC, FALSE); }; };
     auto refuse = [](const char* step) { return [=] { return Arrange<CHandleSteps>(step, ERROR_WRITE_FAULT); }; };
     long backups = StandinBackupWriteOpenContexts();
     long imports = StandinEfsOpenContexts();
@@ -305,8 +295,18 @@ TEST_F(DecryptAndRestore, WhatStandsAtTheDestinationStays)
     RunCases({
         {"the user's file", false, {}, userFile, 13, Lines{kNormal, kExists} + kRetiredLast, "the user's own"},
         {"the user's file, EFS", true, {}, userFile, 13, Lines{kEfs, kExists} + kRetiredLast, "the user's own"},
+        // The staging file goes before the location is retired: a run cut short between the
+        // two would leave it where no later run comes back.
         {"the user's file, meanwhile", false, {},
-         [&] { return Arrange<CArrival>([&](CArrival&) { userFile(); }); }, 13,
+         [&] {
+             return Hold(std::make_shared<std::pair<CArrival, CSysHook<&CSysCalls::DeleteFileW>>>(
+                 std::piecewise_construct, std::forward_as_tuple([&](CArrival&) { userFile(); }),
+                 std::forward_as_tuple([&](LPCWSTR path) {
+                     EXPECT_FALSE(FileExists(Staging()));
+                     return CSysHook<&CSysCalls::DeleteFileW>::Next()(path);
+                 })));
+         },
+         13,
          Lines{kNormal, kExists} + kRetiredLast, "the user's own"},
         {"a link, meanwhile", false, {},
          [&] { return Arrange<CArrival>([&](CArrival& a) { a.m_Link.reset(new CUnixSymlink(Destination(), victim)); }); }, 5,
@@ -316,7 +316,16 @@ TEST_F(DecryptAndRestore, WhatStandsAtTheDestinationStays)
              return unprobed();
          }, 5, {kNormal, moveFailed},
          "the user's own"},
-        {"nothing, not looked at", true, {}, unprobed, 0, Lines{kEfs} + kEfsReads + kRetiredLast + Lines{kSuccess}},
+        // An EFS item gets no times: the import brings them.
+        {"nothing, not looked at", true, {},
+         [&] {
+             return Hold(std::make_shared<std::pair<Hold, CSysHook<&CSysCalls::SetFileTime>>>(
+                 unprobed(), [](HANDLE, const FILETIME*, const FILETIME*, const FILETIME*) {
+                     ADD_FAILURE() << "times set";
+                     return TRUE;
+                 }));
+         },
+         0, Lines{kEfs} + kEfsReads + kRetiredLast + Lines{kSuccess}},
         {"a folder", false, {}, [&] {
              CreateDirectoryW(Destination().c_str(), nullptr);
              return Hold();

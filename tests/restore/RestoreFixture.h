@@ -211,33 +211,6 @@ inline void DecryptAndRestore::RunCases(const std::vector<CRestoreCase>& cases)
     }
 }
 
-// Fails the n-th read of the payload file; reads of other files (the index) go through.
-class CPayloadReadFault
-{
-public:
-    CPayloadReadFault(const std::wstring& payload, int nth, DWORD error)
-        : m_open([=](LPCWSTR p, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD c, DWORD f, HANDLE t) {
-              HANDLE h = CSysHook<&CSysCalls::CreateFileW>::Next()(p, a, s, sa, c, f, t);
-              m_hPayload = payload == p ? h : m_hPayload;
-              return h;
-          }),
-          m_read([=](HANDLE h, LPVOID buffer, DWORD n, LPDWORD got, LPOVERLAPPED o) {
-              if (h == m_hPayload && ++m_nReads == nth) {
-                  g_Sys.SetLastError(error);
-                  return FALSE;
-              }
-              return CSysHook<&CSysCalls::ReadFile>::Next()(h, buffer, n, got, o);
-          })
-    {
-    }
-
-private:
-    HANDLE m_hPayload = nullptr;
-    int m_nReads = 0;
-    CSysHook<&CSysCalls::CreateFileW> m_open;
-    CSysHook<&CSysCalls::ReadFile> m_read;
-};
-
 // What is done to open files through their handles, in order: "compress", "attributes N",
 // "flush", "rename", "remove"; one kind of step can be made to fail.
 class CHandleSteps

@@ -1,29 +1,8 @@
-// The two attempts the restore makes on its own behalf before it gives up an action: to act
-// as the logged-on user (two trace lines, nothing but the lock asked of Windows, 0), and to
-// compress a restored file again through the handle it holds.
+// The recompression of a restored file, through the handle the restore holds it by: the
+// control code, the default format, and what each outcome traces and returns.
 #include "platform/Owners.h"
-#include "quarantine/Vaultkit.h"
-#include "restore/Impersonation.h"
 #include "restore/Writers.h"
 #include "tests/restore/RestoreFixture.h"
-
-TEST(StartImpersonatingUser, InvalidPidEveryTimeAndOnlyTheLock)
-{
-    CDebugCapture trace;
-    std::vector<std::string> calls;
-    CSysHook<&CSysCalls::EnterCriticalSection> enter([&](LPCRITICAL_SECTION cs) {
-        calls.push_back(cs == &g_csUserPid ? "enter" : "other");
-        CSysHook<&CSysCalls::EnterCriticalSection>::Next()(cs);
-    });
-    CSysHook<&CSysCalls::LeaveCriticalSection> leave([&](LPCRITICAL_SECTION cs) {
-        calls.push_back(cs == &g_csUserPid ? "leave" : "other");
-        CSysHook<&CSysCalls::LeaveCriticalSection>::Next()(cs);
-    });
-    EXPECT_EQ(StartImpersonatingUser(), 0);
-    EXPECT_EQ(StartImpersonatingUser(), 0);  // the attempt keeps nothing: same again
-    EXPECT_EQ(trace.Lines(), kImpersonation + kImpersonation);
-    EXPECT_EQ(calls, (std::vector<std::string>{"enter", "leave", "enter", "leave"}));
-}
 
 TEST(RecompressResoredFile, SendsSetCompressionOnTheHandleAndReportsItsOutcome)
 {
