@@ -65,7 +65,8 @@ TEST(Base64, EncodesOneLineWithPaddingAndRoundTrips)
     }
     for (const auto& [data, expected] : inputs) {
         std::vector<char> text(4 * ((data.size() + 2) / 3) + 3, '#');
-        uint32_t n = CBase64().Encode(reinterpret_cast<const uint8_t*>(data.data()), int32_t(data.size()), text.data());
+        uint32_t n = CBase64().Encode(reinterpret_cast<const uint8_t*>(data.data()), int32_t(data.size()),
+                                      text.data());
         ASSERT_EQ(n, text.size() - 1);  // the whole line and its CR LF, then a NUL
         EXPECT_EQ(text[n], '\0');
         if (!expected.empty()) {

@@ -110,7 +110,9 @@ TEST(PayloadRecords, WalkAndLoopTellDamageAlike)
         SCOPED_TRACE(&c - cases);
         const std::string payload = first + c.second;
         std::vector<PayloadRecord> records;
-        EXPECT_EQ(WalkPayloadRecords(reinterpret_cast<const uint8_t*>(payload.data()), payload.size(), records), c.walk);
+        EXPECT_EQ(
+            WalkPayloadRecords(reinterpret_cast<const uint8_t*>(payload.data()), payload.size(), records),
+            c.walk);
         const bool whole = c.walk == PayloadCheck::Ok && !c.second.empty();
         EXPECT_EQ(records.size(), whole ? 2u : 1u);
         EXPECT_EQ(records[0].End(), first.size());
@@ -131,8 +133,10 @@ TEST(PayloadRecordLoop, HandsOnEveryRecordDecipheredWithItsDigests)
     std::string big(70000, '\0');
     for (size_t i = 0; i < big.size(); ++i)
         big[i] = static_cast<char>(i * 29 + (i >> 9));
-    const std::vector<CItemStream> streams = {
-        {1, 0, L"", big}, {4, 0, L":Zone.Identifier:$DATA", "[ZoneTransfer]"}, {1, 0, L"", ""}, {1, 0, L"", big.substr(9, 300)}};
+    const std::vector<CItemStream> streams = {{1, 0, L"", big},
+                                              {4, 0, L":Zone.Identifier:$DATA", "[ZoneTransfer]"},
+                                              {1, 0, L"", ""},
+                                              {1, 0, L"", big.substr(9, 300)}};
     const CItemPayload payload = BuildNormalPayload(streams);
     std::string plain;
     std::set<size_t> recordStarts;
@@ -145,10 +149,12 @@ TEST(PayloadRecordLoop, HandsOnEveryRecordDecipheredWithItsDigests)
         CMemoryPayload loop(payload.bytes, runLimit);
         EXPECT_EQ(loop.m_eEnd, ERecordLoop::Done);
         EXPECT_TRUE(loop.m_Written == plain);
-        EXPECT_TRUE(std::includes(loop.m_RunStarts.begin(), loop.m_RunStarts.end(), recordStarts.begin(), recordStarts.end()));
+        EXPECT_TRUE(std::includes(loop.m_RunStarts.begin(), loop.m_RunStarts.end(), recordStarts.begin(),
+                                  recordStarts.end()));
         for (size_t i = 0; i < loop.m_RunStarts.size(); ++i) {  // a run that starts no record is data alone
             size_t end = i + 1 < loop.m_RunStarts.size() ? loop.m_RunStarts[i + 1] : plain.size();
-            EXPECT_TRUE(recordStarts.count(loop.m_RunStarts[i]) || end - loop.m_RunStarts[i] <= runLimit) << i;
+            EXPECT_TRUE(recordStarts.count(loop.m_RunStarts[i]) || end - loop.m_RunStarts[i] <= runLimit)
+                << i;
         }
         EXPECT_EQ(JoinedSorted(loop.m_Original), payload.hash);
         EXPECT_EQ(JoinedSorted(loop.m_Crypted), payload.qhash);

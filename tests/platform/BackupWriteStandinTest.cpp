@@ -21,16 +21,16 @@ std::string Record(DWORD id, const std::string& data, const std::wstring& name =
 struct CBackupTarget
 {
     explicit CBackupTarget(const std::wstring& path)
-        : m_hFile(CreateFileW(path.c_str(), GENERIC_WRITE | WRITE_DAC | WRITE_OWNER | READ_CONTROL, 0, nullptr,
-                              CREATE_ALWAYS, FILE_FLAG_BACKUP_SEMANTICS, nullptr))
+        : m_hFile(CreateFileW(path.c_str(), GENERIC_WRITE | WRITE_DAC | WRITE_OWNER | READ_CONTROL, 0,
+                              nullptr, CREATE_ALWAYS, FILE_FLAG_BACKUP_SEMANTICS, nullptr))
     {
     }
     ~CBackupTarget() { Abort(); }
     BOOL Write(const std::string& bytes, BOOL processSecurity = TRUE)
     {
         m_dwWritten = 0xDEAD;
-        return StandinBackupWrite(m_hFile.get(), LPBYTE(bytes.data()), DWORD(bytes.size()), &m_dwWritten, FALSE,
-                                  processSecurity, &m_pContext);
+        return StandinBackupWrite(m_hFile.get(), LPBYTE(bytes.data()), DWORD(bytes.size()), &m_dwWritten,
+                                  FALSE, processSecurity, &m_pContext);
     }
     void Abort() { StandinBackupWrite(m_hFile.get(), nullptr, 0, &m_dwWritten, TRUE, TRUE, &m_pContext); }
 
@@ -65,7 +65,8 @@ TEST(StandinBackupWrite, OnlyMainDataReachesTheFileWhateverTheCuts)
     CTempDir dir;
     const std::wstring path = dir.Join(L"mixed.bin");
     long before = StandinBackupWriteOpenContexts();
-    std::string stream = Record(BACKUP_DATA, "first ") + Record(BACKUP_ALTERNATE_DATA, "[Zone]", L":Zone.Identifier:$DATA");
+    std::string stream =
+        Record(BACKUP_DATA, "first ") + Record(BACKUP_ALTERNATE_DATA, "[Zone]", L":Zone.Identifier:$DATA");
     const DWORD others[] = {BACKUP_EA_DATA,      BACKUP_LINK,      BACKUP_OBJECT_ID, BACKUP_REPARSE_DATA,
                             BACKUP_SPARSE_BLOCK, BACKUP_TXFS_DATA, 0x77};
     for (DWORD id : others)
@@ -92,16 +93,18 @@ TEST(StandinBackupWrite, SecurityIsSetOnceWholeAndDroppedWhenRefused)
     const std::string stream = Record(BACKUP_SECURITY_DATA, sd) + Record(BACKUP_DATA, "content");
     std::vector<SECURITY_INFORMATION> parts;
     {
-        CSysHook<&CSysCalls::SetKernelObjectSecurity> hook([&](HANDLE, SECURITY_INFORMATION info, PSECURITY_DESCRIPTOR p) {
-            parts.push_back(info);
-            EXPECT_EQ(std::string(static_cast<const char*>(p), sd.size()), sd);
-            return TRUE;
-        });
+        CSysHook<&CSysCalls::SetKernelObjectSecurity> hook(
+            [&](HANDLE, SECURITY_INFORMATION info, PSECURITY_DESCRIPTOR p) {
+                parts.push_back(info);
+                EXPECT_EQ(std::string(static_cast<const char*>(p), sd.size()), sd);
+                return TRUE;
+            });
         EXPECT_EQ(FeedInPieces(dir.Join(L"a"), stream, {}), "content");
         EXPECT_TRUE(CBackupTarget(dir.Join(L"b")).Write(stream, /*processSecurity=*/FALSE));
     }
-    EXPECT_EQ(parts, std::vector<SECURITY_INFORMATION>{OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
-                                                       DACL_SECURITY_INFORMATION});
+    EXPECT_EQ(parts,
+              std::vector<SECURITY_INFORMATION>{OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
+                                                DACL_SECURITY_INFORMATION});
     {
         CSysFailNth<&CSysCalls::SetKernelObjectSecurity> refuse(1, ERROR_INVALID_OWNER, FALSE, true);
         CBackupTarget target(dir.Join(L"c"));
@@ -111,13 +114,15 @@ TEST(StandinBackupWrite, SecurityIsSetOnceWholeAndDroppedWhenRefused)
         std::string absolute = sd;
         absolute[3] = 0;  // control without SE_SELF_RELATIVE
         for (const std::string& bad : {std::string("garbage"), sd.substr(0, 24), absolute})
-            EXPECT_TRUE(CBackupTarget(dir.Join(L"d")).Write(Record(BACKUP_SECURITY_DATA, bad) + Record(BACKUP_DATA, "kept")));
+            EXPECT_TRUE(CBackupTarget(dir.Join(L"d"))
+                            .Write(Record(BACKUP_SECURITY_DATA, bad) + Record(BACKUP_DATA, "kept")));
         EXPECT_EQ(refuse.Calls(), 2);
         EXPECT_EQ(ReadFileBytes(dir.Join(L"d")), "kept");
     }
     CSysRecorder<&CSysCalls::SetKernelObjectSecurity> real;
     const std::string dacl = SecurityDescriptorBytes(L"D:(A;;FA;;;WD)");
-    EXPECT_TRUE(CBackupTarget(dir.Join(L"e")).Write(Record(BACKUP_SECURITY_DATA, dacl) + Record(BACKUP_DATA, "data")));
+    EXPECT_TRUE(CBackupTarget(dir.Join(L"e"))
+                    .Write(Record(BACKUP_SECURITY_DATA, dacl) + Record(BACKUP_DATA, "data")));
     ASSERT_EQ(real.Count(), 1u);
     EXPECT_EQ(std::get<1>(real.Calls()[0]), SECURITY_INFORMATION(DACL_SECURITY_INFORMATION));
 }

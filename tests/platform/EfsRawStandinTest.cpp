@@ -53,7 +53,8 @@ TEST(StandinEfsImport, TheFileHoldsExactlyWhatTheCallbackDelivered)
     CTempDir dir;
     const std::wstring path = dir.Join(L"secret.doc");
     long before = StandinEfsOpenContexts();
-    for (const std::vector<std::string>& chunks : {std::vector<std::string>{"1", std::string(65536, '2'), "3"}, {}}) {
+    for (const std::vector<std::string>& chunks :
+         {std::vector<std::string>{"1", std::string(65536, '2'), "3"}, {}}) {
         ASSERT_TRUE(WriteFileBytes(path, std::string(100000, 'o')));
         CImportSource source;
         source.chunks = chunks;
@@ -107,7 +108,9 @@ TEST(StandinEfsImport, OpenRefusals)
         EXPECT_EQ(ctx, nullptr);
     }
     EXPECT_FALSE(FileExists(x));
-    EXPECT_EQ(StandinOpenEncryptedFileRawW(x.c_str(), CREATE_FOR_IMPORT, nullptr), DWORD(ERROR_INVALID_PARAMETER));
-    EXPECT_EQ(StandinWriteEncryptedFileRaw(&CImportSource::Callback, nullptr, nullptr), DWORD(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(StandinOpenEncryptedFileRawW(x.c_str(), CREATE_FOR_IMPORT, nullptr),
+              DWORD(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(StandinWriteEncryptedFileRaw(&CImportSource::Callback, nullptr, nullptr),
+              DWORD(ERROR_INVALID_PARAMETER));
     EXPECT_EQ(StandinEfsOpenContexts(), before);
 }

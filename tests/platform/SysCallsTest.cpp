@@ -1,5 +1,5 @@
-// The table of calls (rows, restoring them, the late row looked up at run time), the
-// handle owners, and the Wine stand-ins as the program installs them.
+// The table of calls (the late row looked up at run time), the handle owners, and the
+// Wine stand-ins as the program installs them.
 #include "platform/BackupWriteStandin.h"
 #include "platform/EfsRawStandin.h"
 #include "platform/FinalPathStandin.h"
@@ -10,29 +10,7 @@
 #include "tests/support/SysHooks.h"
 #include "tests/support/TestFiles.h"
 #include <gtest/gtest.h>
-#include <set>
 #include <string>
-
-// Every row is a distinct call: a row added twice, or one left over after its last caller
-// went, shows here as a changed count.
-TEST(SysCallTable, OneNamedRowPerCall)
-{
-    std::set<std::string> names;
-    for (size_t i = 0; i < SysCallCount(); ++i)
-        names.insert(SysCallName(i));
-    EXPECT_EQ(SysCallCount(), 80u);
-    EXPECT_EQ(names.size(), SysCallCount());
-    EXPECT_EQ(SysCallName(SysCallCount()), nullptr);
-
-    g_Sys.Sleep = [](DWORD) {};
-    g_Sys.GetTickCount64 = []() -> ULONGLONG { return 7; };
-    EXPECT_TRUE(SysRestoreCall("Sleep"));
-    EXPECT_TRUE(SysCallIsDefault("Sleep"));
-    EXPECT_FALSE(SysCallIsDefault("GetTickCount64"));
-    EXPECT_FALSE(SysRestoreCall("NoSuchCall"));
-    SysRestoreAllCalls();
-    EXPECT_TRUE(SysCallIsDefault("GetTickCount64"));
-}
 
 // A late row never imports its function: its default finds it through GetProcAddress in
 // kernel32; where it is missing the call fails with ERROR_PROC_NOT_FOUND, and restricting

@@ -56,14 +56,17 @@ struct CFaultInjector::CHooks
         }};
     // The abort call releases the backup context, and a close that fails has still closed
     // the handle (a lost delayed write): both run even when they are to fail.
-    CSysHook<&CSysCalls::BackupWrite> m_BackupWrite{
-        [this](HANDLE h, LPBYTE buffer, DWORD count, LPDWORD written, BOOL abort, BOOL security, LPVOID* context) -> BOOL {
-            if (!m_Injector.Due("BackupWrite", ERROR_DISK_FULL, ERROR_ACCESS_DENIED))
-                return CSysHook<&CSysCalls::BackupWrite>::Next()(h, buffer, count, written, abort, security, context);
-            if (abort)
-                CallKeepingError<&CSysCalls::BackupWrite>(true, h, buffer, count, written, abort, security, context);
-            return FALSE;
-        }};
+    CSysHook<&CSysCalls::BackupWrite> m_BackupWrite{[this](HANDLE h, LPBYTE buffer, DWORD count,
+                                                           LPDWORD written, BOOL abort, BOOL security,
+                                                           LPVOID* context) -> BOOL {
+        if (!m_Injector.Due("BackupWrite", ERROR_DISK_FULL, ERROR_ACCESS_DENIED))
+            return CSysHook<&CSysCalls::BackupWrite>::Next()(h, buffer, count, written, abort, security,
+                                                             context);
+        if (abort)
+            CallKeepingError<&CSysCalls::BackupWrite>(true, h, buffer, count, written, abort, security,
+                                                      context);
+        return FALSE;
+    }};
     CSysHook<&CSysCalls::CloseHandle> m_CloseHandle{[this](HANDLE h) -> BOOL {
         bool fail = m_Injector.Due("CloseHandle", ERROR_DISK_FULL, ERROR_DISK_FULL);
         return CallKeepingError<&CSysCalls::CloseHandle>(fail, h) && !fail;
@@ -92,12 +95,10 @@ CFaultInjector::~CFaultInjector() = default;
 
 bool CFaultInjector::Due(const char* row, DWORD error1, DWORD error2)
 {
-    m_Calls.push_back(row);
-    if (m_Calls.size() != m_nFailAt)
+    if (++m_nCalls != m_nFailAt)
         return false;
-    m_bInjected = true;
     m_pFailedRow = row;
-    m_dwFailedError = m_Calls.size() % 2 ? error2 : error1;
+    m_dwFailedError = m_nCalls % 2 ? error2 : error1;
     g_Sys.SetLastError(m_dwFailedError);
     return true;
 }

@@ -1,13 +1,11 @@
 // The fault sweep's injector: hooks on every table row that the restore operation and the
-// quarantine store call and that can fail. With no fault armed it only records the order
-// of the calls; armed with k, the k-th call fails with a realistic error code for its row.
+// quarantine store call and that can fail. With no fault armed it only counts the calls;
+// armed with k, the k-th call fails with a realistic error code for its row.
 // Closes and the release of a backup context still happen when they "fail", so a failed
 // run leaks nothing that would disturb the next one.
 #pragma once
 #include "tests/support/SysHooks.h"
 #include <memory>
-#include <string>
-#include <vector>
 
 class CFaultInjector
 {
@@ -18,10 +16,8 @@ public:
     CFaultInjector(const CFaultInjector&) = delete;
     CFaultInjector& operator=(const CFaultInjector&) = delete;
 
-    // Rows called so far, in order.
-    const std::vector<const char*>& Calls() const { return m_Calls; }
-    // The injected failure, once it happened: row and error code.
-    bool Injected() const { return m_bInjected; }
+    // Calls counted so far; the injected failure, once it happened: row and error code.
+    size_t Calls() const { return m_nCalls; }
     const char* FailedRow() const { return m_pFailedRow; }
     DWORD FailedError() const { return m_dwFailedError; }
 
@@ -33,8 +29,7 @@ private:
     struct CHooks;
 
     size_t m_nFailAt;
-    std::vector<const char*> m_Calls;
-    bool m_bInjected = false;
+    size_t m_nCalls = 0;
     const char* m_pFailedRow = nullptr;
     DWORD m_dwFailedError = 0;
     std::unique_ptr<CHooks> m_Hooks;

@@ -59,25 +59,31 @@ TEST_F(DecryptAndRestore, RestoresChecksAndRetiresEveryLocation)
     item.attr = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE;
     Store(item);
     std::vector<std::tuple<std::string, BOOL, LPVOID*, LPVOID>> backups;  // bytes, abort, slot, context
-    CSysHook<&CSysCalls::BackupWrite> backup([&](HANDLE h, LPBYTE b, DWORD n, LPDWORD w, BOOL abort, BOOL sec, LPVOID* ctx) {
-        EXPECT_TRUE(sec);
-        backups.emplace_back(std::string(reinterpret_cast<char*>(b), b ? n : 0), abort, ctx, *ctx);
-        return CSysHook<&CSysCalls::BackupWrite>::Next()(h, b, n, w, abort, sec, ctx);
-    });
+    CSysHook<&CSysCalls::BackupWrite> backup(
+        [&](HANDLE h, LPBYTE b, DWORD n, LPDWORD w, BOOL abort, BOOL sec, LPVOID* ctx) {
+            EXPECT_TRUE(sec);
+            backups.emplace_back(std::string(reinterpret_cast<char*>(b), b ? n : 0), abort, ctx, *ctx);
+            return CSysHook<&CSysCalls::BackupWrite>::Next()(h, b, n, w, abort, sec, ctx);
+        });
     std::vector<DWORD> create;  // access, sharing, flags of the staging file's create
-    CSysHook<&CSysCalls::CreateFileW> creates([&](LPCWSTR p, DWORD a, DWORD sh, LPSECURITY_ATTRIBUTES sa, DWORD d, DWORD f, HANDLE t) {
-        if (d == CREATE_NEW && create.empty())  // the first: the index save makes one later
-            create = {a, sh, f};
-        return CSysHook<&CSysCalls::CreateFileW>::Next()(p, a, sh, sa, d, f, t);
-    });
+    CSysHook<&CSysCalls::CreateFileW> creates(
+        [&](LPCWSTR p, DWORD a, DWORD sh, LPSECURITY_ATTRIBUTES sa, DWORD d, DWORD f, HANDLE t) {
+            if (d == CREATE_NEW && create.empty()) // the first: the index save makes one later
+                create = {a, sh, f};
+            return CSysHook<&CSysCalls::CreateFileW>::Next()(p, a, sh, sa, d, f, t);
+        });
     EXPECT_EQ(Run(0), 0);
     EXPECT_EQ(m_Trace.Lines(), Traced({kNormal, kRetire, kSuccess}, 0));
     EXPECT_EQ(create, (std::vector<DWORD>{GENERIC_WRITE | ACCESS_SYSTEM_SECURITY | FILE_ALL_ACCESS, 0,
                                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN}));
     const std::string main = MakeStreamRecord({1, 0, L"", item.content});
     const std::vector<std::string> expected = {
-        MakeStreamRecord({BACKUP_SECURITY_DATA, STREAM_CONTAINS_SECURITY, L"", "no-sd-ok"}), main.substr(0, 65536),
-        main.substr(65536, 65536), main.substr(131072), MakeStreamRecord(item.extraStreams[0]), ""};
+        MakeStreamRecord({BACKUP_SECURITY_DATA, STREAM_CONTAINS_SECURITY, L"", "no-sd-ok"}),
+        main.substr(0, 65536),
+        main.substr(65536, 65536),
+        main.substr(131072),
+        MakeStreamRecord(item.extraStreams[0]),
+        ""};
     ASSERT_EQ(backups.size(), expected.size());
     for (size_t i = 0; i < backups.size(); ++i) {
         EXPECT_TRUE(std::get<0>(backups[i]) == expected[i]) << i;
@@ -115,7 +121,9 @@ TEST_F(DecryptAndRestore, RefusalsBeforeAnythingIsWritten)
     EXPECT_EQ(m_Trace.Lines().size(), 1u);
     Store(Item());
     for (const std::wstring& path : {m_Folder + L"\\", m_Folder})  // names and paths are exact
-        EXPECT_EQ(VaultkitDecryptAndRestore(m_Index.c_str(), path.back() == L'\\' ? L"doc.txt" : L"DOC.txt", path.c_str()), 9);
+        EXPECT_EQ(VaultkitDecryptAndRestore(m_Index.c_str(), path.back() == L'\\' ? L"doc.txt" : L"DOC.txt",
+                                            path.c_str()),
+                  9);
     EXPECT_EQ(m_Trace.Lines().back(), L"[VAULTKIT] VAULTKIT_ERROR_XML_DUPLICATE_ENTRY_NOT_FOUND");
     EXPECT_EQ(m_Trace.Lines().size(), 4u);
 
@@ -183,10 +191,11 @@ TEST_F(DecryptAndRestore, FailuresAfterTheCreateLoseNothing)
     auto backupWrite = [](int nth, DWORD error) {
         return [=] { return Arrange<CSysFailNth<&CSysCalls::BackupWrite>>(nth, error, FALSE); };
     };
-    auto creates = [](DWORD second) {  // both creates of the staging file refused
+    auto creates = [](DWORD second) { // both creates of the staging file refused
         return [=] {
             return Arrange<CSysHook<&CSysCalls::CreateFileW>>(
-                [n = 0, second](LPCWSTR p, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD c, DWORD f, HANDLE t) mutable {
+                [n = 0, second](LPCWSTR p, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD c, DWORD f,
+                                HANDLE t) mutable {
                     if (c != CREATE_NEW)
                         return CSysHook<&CSysCalls::CreateFileW>::Next()(p, a, s, sa, c, f, t);
                     g_Sys.SetLastError(++n == 1 ? ERROR_PRIVILEGE_NOT_HELD : second);
@@ -195,40 +204,54 @@ TEST_F(DecryptAndRestore, FailuresAfterTheCreateLoseNothing)
         };
     };
     // The index is read first, in one call; then the payload (header, name, data).
-    auto readFault = [](int nth) { return [=] { return Arrange<CSysFailNth<&CSysCalls::ReadFile>>(1 + nth, ERROR_CRC, FALSE); }; };
-    auto refuse = [](const char* step) { return [=] { return Arrange<CHandleSteps>(step, ERROR_WRITE_FAULT); }; };
+    auto readFault = [](int nth) {
+        return [=] { return Arrange<CSysFailNth<&CSysCalls::ReadFile>>(1 + nth, ERROR_CRC, FALSE); };
+    };
+    auto refuse = [](const char* step) {
+        return [=] { return Arrange<CHandleSteps>(step, ERROR_WRITE_FAULT); };
+    };
     long backups = StandinBackupWriteOpenContexts();
     long imports = StandinEfsOpenContexts();
     RunCases({
         {"security, disk full", false, {}, backupWrite(1, ERROR_DISK_FULL), 3,
-         {kNormal, L"[VAULTKIT] BackupWrite DACL error: GetlastError = 112", L"[VAULTKIT] VAULTKIT_ERROR_NOT_ENOUGH_SPACE"}, "", 0, 2},
+         {kNormal, L"[VAULTKIT] BackupWrite DACL error: GetlastError = 112",
+          L"[VAULTKIT] VAULTKIT_ERROR_NOT_ENOUGH_SPACE"}, "", 0, 2},
         {"security, refused", false, {}, backupWrite(1, ERROR_ACCESS_DENIED), 5,
          Lines{kNormal, L"[VAULTKIT] BackupWrite DACL error: GetlastError = 5"} + kImpersonation +
              Lines{L"[VAULTKIT] BackupWrite DACL: failed switching user impersonation"}, "", 0, 0},
         {"first run, disk full", false, {}, backupWrite(2, ERROR_DISK_FULL), 3,
-         {kNormal, L"[VAULTKIT] Eroare Belea la backupWrite: GetlastError = 112", L"[VAULTKIT] VAULTKIT_ERROR_NOT_ENOUGH_SPACE"}, "", 0, 1},
+         {kNormal, L"[VAULTKIT] Eroare Belea la backupWrite: GetlastError = 112",
+          L"[VAULTKIT] VAULTKIT_ERROR_NOT_ENOUGH_SPACE"}, "", 0, 1},
         {"second run, write fault", false, {}, backupWrite(3, ERROR_WRITE_FAULT), 5,
-         {kNormal, L"[VAULTKIT] Eroare Belea la backupWrite: GetlastError = 29", kRefused + std::wstring(L"4")}, "", 0, 2},
+         {kNormal, L"[VAULTKIT] Eroare Belea la backupWrite: GetlastError = 29",
+          kRefused + std::wstring(L"4")}, "", 0, 2},
         {"staging name taken meanwhile", false, {}, creates(ERROR_FILE_EXISTS), 5,
          Lines{kNormal} + kCreatePlainly + Lines{kExists, kGiveUp}},
         {"no create at all", false, {}, creates(ERROR_ACCESS_DENIED), 5,
          Lines{kNormal} + kCreatePlainly + Lines{kGiveUp}},
-        {"data unreadable", false, {}, readFault(3), 7, {kNormal, L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_READ_SOURCE"}, "", 0, 0},
+        {"data unreadable", false, {}, readFault(3), 7,
+         {kNormal, L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_READ_SOURCE"}, "", 0, 0},
         // Cut inside the main data: the record ends there, and the size tells.
         {"cut", false, {{EItemDamage::TruncatePayload, 40}}, nullptr, 12, {kNormal, kSizeDiffers}, "", 0, 1},
         {"size", false, {{EItemDamage::WrongSize, {}}}, nullptr, 12, {kNormal, kSizeDiffers}, "", 0, 2},
         // The original digests are checked first.
         {"both digests", false, {{EItemDamage::WrongHash, {}}, {EItemDamage::WrongQhash, {}}}, nullptr, 14,
          {kNormal, L"[VAULTKIT] VAULTKIT_ERROR_ORIGINAL_MD5_MISMATCH"}},
-        {"crypted digest", false, {{EItemDamage::WrongQhash, {}}}, nullptr, 11, {kNormal, L"[VAULTKIT] VAULTKIT_ERROR_CRYPTED_MD5_MISMATCH"}},
-        {"flush", false, {}, refuse("flush"), 5, {kNormal, L"[VAULTKIT] FlushFileBuffers [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (29)]"}},
-        {"rename", false, {}, refuse("rename"), 5, {kNormal, L"[VAULTKIT] MoveFileEx [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (29)]"}},
-        {"no import", true, {}, [] { return Arrange<CSysFailNth<&CSysCalls::OpenEncryptedFileRawW>>(1, 5, 5u); }, 5,
+        {"crypted digest", false, {{EItemDamage::WrongQhash, {}}}, nullptr, 11,
+         {kNormal, L"[VAULTKIT] VAULTKIT_ERROR_CRYPTED_MD5_MISMATCH"}},
+        {"flush", false, {}, refuse("flush"), 5,
+         {kNormal, L"[VAULTKIT] FlushFileBuffers [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (29)]"}},
+        {"rename", false, {}, refuse("rename"), 5,
+         {kNormal, L"[VAULTKIT] MoveFileEx [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (29)]"}},
+        {"no import", true, {},
+         [] { return Arrange<CSysFailNth<&CSysCalls::OpenEncryptedFileRawW>>(1, 5, 5u); }, 5,
          {kEfs, L"[VAULTKIT] OpenEncryptedFileRaw [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (5)]"}},
         {"import unreadable", true, {}, readFault(1), 5,
-         {kEfs, L"[VAULTKIT] --> EFSRawWriteCallback", L"[VAULTKIT] <-- EFSRawWriteCallback VAULTKIT_ERROR_CANNOT_READ_SOURCE (23)",
+         {kEfs, L"[VAULTKIT] --> EFSRawWriteCallback",
+          L"[VAULTKIT] <-- EFSRawWriteCallback VAULTKIT_ERROR_CANNOT_READ_SOURCE (23)",
           L"[VAULTKIT] WriteEncryptedFileRaw [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (23)]"}},
-        {"import, size", true, {{EItemDamage::WrongSize, {}}}, nullptr, 12, Lines{kEfs} + kEfsReads + Lines{kSizeDiffers}},
+        {"import, size", true, {{EItemDamage::WrongSize, {}}}, nullptr, 12,
+         Lines{kEfs} + kEfsReads + Lines{kSizeDiffers}},
     });
     EXPECT_EQ(StandinBackupWriteOpenContexts(), backups);
     EXPECT_EQ(StandinEfsOpenContexts(), imports);
@@ -293,8 +316,10 @@ TEST_F(DecryptAndRestore, WhatStandsAtTheDestinationStays)
     };
     auto unprobed = [&] { return Arrange<CRefuseOpen>(Destination(), ERROR_ACCESS_DENIED); };
     RunCases({
-        {"the user's file", false, {}, userFile, 13, Lines{kNormal, kExists} + kRetiredLast, "the user's own"},
-        {"the user's file, EFS", true, {}, userFile, 13, Lines{kEfs, kExists} + kRetiredLast, "the user's own"},
+        {"the user's file", false, {}, userFile, 13, Lines{kNormal, kExists} + kRetiredLast,
+         "the user's own"},
+        {"the user's file, EFS", true, {}, userFile, 13, Lines{kEfs, kExists} + kRetiredLast,
+         "the user's own"},
         // The staging file goes before the location is retired: a run cut short between the
         // two would leave it where no later run comes back.
         {"the user's file, meanwhile", false, {},
@@ -309,7 +334,11 @@ TEST_F(DecryptAndRestore, WhatStandsAtTheDestinationStays)
          13,
          Lines{kNormal, kExists} + kRetiredLast, "the user's own"},
         {"a link, meanwhile", false, {},
-         [&] { return Arrange<CArrival>([&](CArrival& a) { a.m_Link.reset(new CUnixSymlink(Destination(), victim)); }); }, 5,
+         [&] {
+             return Arrange<CArrival>(
+                 [&](CArrival& a) { a.m_Link.reset(new CUnixSymlink(Destination(), victim)); });
+         },
+         5,
          {kNormal, moveFailed}},
         {"the user's file, not looked at", false, {}, [&] {
              userFile();
@@ -339,7 +368,8 @@ TEST_F(DecryptAndRestore, WhatStandsAtTheDestinationStays)
 // goes again, through the very handle that renamed it. After 13 the file is not ours.
 TEST_F(DecryptAndRestore, IndexNotSavedUndoesTheRestore)
 {
-    const Lines saveFailed = Lines{kRetire, L"[VAULTKIT] Failed saving xml [5]"} + kImpersonation + Lines{kGaveUp};
+    const Lines saveFailed =
+        Lines{kRetire, L"[VAULTKIT] Failed saving xml [5]"} + kImpersonation + Lines{kGaveUp};
     const wchar_t kCannotSave[] = L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_SAVE_XML";
     struct Case
     {
@@ -363,7 +393,9 @@ TEST_F(DecryptAndRestore, IndexNotSavedUndoesTheRestore)
         EXPECT_EQ(Run(), 6);
         EXPECT_EQ(m_Trace.Lines(), Traced(c.after));
         ExpectItemKept();
-        EXPECT_EQ(ReadFileBytes(Destination()), c.userFile ? "the user's own" : c.removeRefused ? kContent : "");
+        EXPECT_EQ(ReadFileBytes(Destination()), c.userFile        ? "the user's own"
+                                                : c.removeRefused ? kContent
+                                                                  : "");
         if (!c.userFile) {
             const std::vector<std::string>& done = steps.m_Steps;
             size_t rename = std::find(done.begin(), done.end(), "rename") - done.begin();
@@ -394,8 +426,10 @@ TEST_F(DecryptAndRestore, IndexAndPayloadGoBestEffortPayloadLast)
             });
             EXPECT_EQ(Run(), 0);
         }
-        const std::wstring failed = indexStays ? L"[VAULTKIT] Failed deleting xml file [32]" : L"[VAULTKIT] Failed deleting cvq file [32]";
-        EXPECT_EQ(m_Trace.Lines(), Traced(Lines{kNormal, kRetire, kOnlyOne, failed} + kImpersonation + Lines{kGaveUp, kSuccess}));
+        const std::wstring failed = indexStays ? L"[VAULTKIT] Failed deleting xml file [32]"
+                                               : L"[VAULTKIT] Failed deleting cvq file [32]";
+        EXPECT_EQ(m_Trace.Lines(), Traced(Lines{kNormal, kRetire, kOnlyOne, failed} + kImpersonation +
+                                          Lines{kGaveUp, kSuccess}));
         EXPECT_EQ(deleted, (indexStays ? Lines{m_Index} : Lines{m_Index, m_Payload}));
         EXPECT_EQ(ReadFileBytes(Destination()), kContent);
         EXPECT_EQ(FileExists(m_Index), indexStays);
@@ -423,8 +457,10 @@ TEST_F(DecryptAndRestore, AfterTheWriteEverythingGoesThroughTheOneHandle)
         std::vector<std::string> steps;
     };
     const Case cases[] = {
-        {FILE_ATTRIBUTE_COMPRESSED | FILE_ATTRIBUTE_ARCHIVE, {"compress", "attributes 32", "flush", "rename", "attributes 32"}},
-        {FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, {"attributes 3", "flush", "rename", "attributes 3"}},
+        {FILE_ATTRIBUTE_COMPRESSED | FILE_ATTRIBUTE_ARCHIVE,
+         {"compress", "attributes 32", "flush", "rename", "attributes 32"}},
+        {FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN,
+         {"attributes 3", "flush", "rename", "attributes 3"}},
         {0, {"attributes 128", "flush", "rename", "attributes 128"}},
     };
     for (const Case& c : cases) {
@@ -433,17 +469,19 @@ TEST_F(DecryptAndRestore, AfterTheWriteEverythingGoesThroughTheOneHandle)
         item.attr = c.attr;
         Store(item);
         std::vector<HANDLE> created;
-        CSysHook<&CSysCalls::CreateFileW> create([&](LPCWSTR p, DWORD a, DWORD sh, LPSECURITY_ATTRIBUTES sa, DWORD d, DWORD f, HANDLE t) {
-            HANDLE h = CSysHook<&CSysCalls::CreateFileW>::Next()(p, a, sh, sa, d, f, t);
-            if (d == CREATE_NEW)
-                created.push_back(h);
-            return h;
-        });
+        CSysHook<&CSysCalls::CreateFileW> create(
+            [&](LPCWSTR p, DWORD a, DWORD sh, LPSECURITY_ATTRIBUTES sa, DWORD d, DWORD f, HANDLE t) {
+                HANDLE h = CSysHook<&CSysCalls::CreateFileW>::Next()(p, a, sh, sa, d, f, t);
+                if (d == CREATE_NEW)
+                    created.push_back(h);
+                return h;
+            });
         std::vector<bool> whereWritten;  // staging name there, destination not
-        CSysHook<&CSysCalls::BackupWrite> watch([&](HANDLE h, LPBYTE b, DWORD n, LPDWORD w, BOOL abort, BOOL sec, LPVOID* ctx) {
-            whereWritten.push_back(FileExists(Staging()) && !FileExists(Destination()));
-            return CSysHook<&CSysCalls::BackupWrite>::Next()(h, b, n, w, abort, sec, ctx);
-        });
+        CSysHook<&CSysCalls::BackupWrite> watch(
+            [&](HANDLE h, LPBYTE b, DWORD n, LPDWORD w, BOOL abort, BOOL sec, LPVOID* ctx) {
+                whereWritten.push_back(FileExists(Staging()) && !FileExists(Destination()));
+                return CSysHook<&CSysCalls::BackupWrite>::Next()(h, b, n, w, abort, sec, ctx);
+            });
         CHandleSteps steps;
         EXPECT_EQ(Run(), 0);
         EXPECT_EQ(steps.m_Steps, c.steps);

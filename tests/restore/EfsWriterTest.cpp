@@ -12,15 +12,16 @@
 TEST_F(DecryptAndRestore, TheItemsSizeBoundsTheImport)
 {
     std::vector<ULONG> handed;
-    CSysHook<&CSysCalls::WriteEncryptedFileRaw> import([&](PFE_IMPORT_FUNC callback, PVOID callbackContext, PVOID) -> DWORD {
-        for (BYTE block[65536];;) {
-            ULONG length = sizeof(block);
-            DWORD rc = callback(block, callbackContext, &length);
-            if (rc != ERROR_SUCCESS || length == 0)
-                return rc;
-            handed.push_back(length);
-        }
-    });
+    CSysHook<&CSysCalls::WriteEncryptedFileRaw> import(
+        [&](PFE_IMPORT_FUNC callback, PVOID callbackContext, PVOID) -> DWORD {
+            for (BYTE block[65536];;) {
+                ULONG length = sizeof(block);
+                DWORD rc = callback(block, callbackContext, &length);
+                if (rc != ERROR_SUCCESS || length == 0)
+                    return rc;
+                handed.push_back(length);
+            }
+        });
     for (int64_t size : {70000 - 1, 70000}) {
         CItemDescription item = EfsItem(std::string(kStreamAllowance + 70000, 'e'));
         item.damages = {{EItemDamage::WrongSize, size}};
@@ -35,7 +36,8 @@ TEST_F(DecryptAndRestore, TheItemsSizeBoundsTheImport)
 TEST_F(DecryptAndRestore, TheImportCallbackFillsWhatItIsOfferedUnderTheLock)
 {
     Store(EfsItem("content"));
-    CUniqueFile payload(::CreateFileW(m_Payload.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    CUniqueFile payload(
+        ::CreateFileW(m_Payload.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     MD5_CTX original, crypted;
     MD5Init(&original);
     MD5Init(&crypted);

@@ -18,7 +18,9 @@ struct CFinalPathLie
     CFinalPathLie(int nth, std::wstring path, std::function<std::wstring(std::wstring)> respell = nullptr)
         : m_Hook([=, asked = 0](HANDLE h, LPWSTR out, DWORD room, DWORD flags) mutable -> DWORD {
               DWORD n = CSysHook<&CSysCalls::GetFinalPathNameByHandleW>::Next()(h, out, room, flags);
-              std::wstring answer = ++asked == nth ? path : respell ? respell(std::wstring(out, n)) : std::wstring(out, n);
+              std::wstring answer = ++asked == nth ? path
+                                    : respell      ? respell(std::wstring(out, n))
+                                                   : std::wstring(out, n);
               g_Sys.SetLastError(ERROR_PATH_NOT_FOUND);
               wcscpy(out, answer.c_str());
               return DWORD(answer.size());
@@ -41,7 +43,8 @@ TEST_F(HostileDestination, ALinkOnAnyFolderOfThePathIsNeverWrittenThrough)
         bool efs;
         bool fileBehind;  // the link leads to a file of the item's name
     };
-    for (const Case& c : {Case{0, false, false}, {1, true, false}, {2, false, false}, {2, false, true}, {2, true, true}}) {
+    for (const Case& c :
+         {Case{0, false, false}, {1, true, false}, {2, false, false}, {2, false, true}, {2, true, true}}) {
         SCOPED_TRACE(c.level * 100 + c.efs * 10 + c.fileBehind);
         CTempDir here, there;
         std::wstring path = here.Path(), target = there.Path(), linkAt, linkTo;
@@ -69,8 +72,9 @@ TEST_F(HostileDestination, ALinkOnAnyFolderOfThePathIsNeverWrittenThrough)
 
         EXPECT_EQ(Run(), 5);
         std::wstring leaf = c.fileBehind ? L"doc.txt" : Staging().substr(Staging().rfind(L'\\') + 1);
-        EXPECT_EQ(m_Trace.Lines(), Traced({c.efs ? kEfs : kNormal,
-                                           kRefused + std::wstring(L"redirected to |\\\\?\\") + target + L"\\" + leaf + L"|"}));
+        EXPECT_EQ(m_Trace.Lines(),
+                  Traced({c.efs ? kEfs : kNormal, kRefused + std::wstring(L"redirected to |\\\\?\\") +
+                                                      target + L"\\" + leaf + L"|"}));
         EXPECT_EQ(runs + imports.Count(), 0u);
         ExpectItemKept();
         EXPECT_EQ(FilesIn(target), c.fileBehind ? Lines{L"doc.txt"} : Lines{});
@@ -90,7 +94,8 @@ TEST_F(HostileDestination, WhereTheFileReallyIsDecides)
 {
     const std::wstring elsewhere = L"\\\\?\\C:\\windows\\system32\\x.tmp";
     const std::wstring redirected = kRefused + std::wstring(L"redirected to |") + elsewhere + L"|";
-    const std::wstring unanswered = L"[VAULTKIT] GetFinalPathNameByHandle [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (3)]";
+    const std::wstring unanswered =
+        L"[VAULTKIT] GetFinalPathNameByHandle [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (3)]";
     auto lie = [](int nth, std::wstring path) { return [=] { return Arrange<CFinalPathLie>(nth, path); }; };
     // The final path spells the destination folder by a long name the index lacks; its long
     // spelling can be looked up, or not.
@@ -152,25 +157,31 @@ TEST_F(HostileDestination, OnlyAPlainLeftoverOfOursIsRemoved)
             return also ? also() : Hold();
         };
     };
-    auto linkTo = [&](const std::wstring& target) { return [=] { return Arrange<CUnixSymlink>(Staging(), target); }; };
+    auto linkTo = [&](const std::wstring& target) {
+        return [=] { return Arrange<CUnixSymlink>(Staging(), target); };
+    };
     auto tagged = [] {
-        return Arrange<CSysHook<&CSysCalls::GetFileInformationByHandle>>([](HANDLE h, LPBY_HANDLE_FILE_INFORMATION info) {
-            BOOL ok = CSysHook<&CSysCalls::GetFileInformationByHandle>::Next()(h, info);
-            info->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-            return ok;
-        });
+        return Arrange<CSysHook<&CSysCalls::GetFileInformationByHandle>>(
+            [](HANDLE h, LPBY_HANDLE_FILE_INFORMATION info) {
+                BOOL ok = CSysHook<&CSysCalls::GetFileInformationByHandle>::Next()(h, info);
+                info->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+                return ok;
+            });
     };
     const Lines done = {kRetire, kOnlyOne, kSuccess};
     RunCases({
-        {"ours", false, {}, plant("half"), 0, Lines{kNormal, L"[VAULTKIT] Removed unfinished restore %s"} + done},
-        {"ours, not removable", false, {}, plant("half", [] { return Arrange<CHandleSteps>("remove", ERROR_ACCESS_DENIED); }), 5,
+        {"ours", false, {}, plant("half"), 0,
+         Lines{kNormal, L"[VAULTKIT] Removed unfinished restore %s"} + done},
+        {"ours, not removable", false, {},
+         plant("half", [] { return Arrange<CHandleSteps>("remove", ERROR_ACCESS_DENIED); }), 5,
          {kNormal, L"[VAULTKIT] Cannot remove unfinished restore %s [5]"}, "", 1},
         {"hard link", false, {}, [&] {
              CreateHardLinkW(Staging().c_str(), victim.c_str(), nullptr);
              return Hold();
          }, 5,
          {kNormal, leftAlone + L"2 links]"}, "", 1},
-        {"file link", false, {}, linkTo(victim), 5, {kNormal, leftAlone + L"redirected to |\\\\?\\" + victim + L"|]"}},
+        {"file link", false, {}, linkTo(victim), 5,
+         {kNormal, leftAlone + L"redirected to |\\\\?\\" + victim + L"|]"}},
         {"folder link", false, {}, linkTo(folder), 5, {kNormal, leftAlone + L"folder]"}},
         {"folder", false, {}, [&] {
              CreateDirectoryW(Staging().c_str(), nullptr);
@@ -178,9 +189,11 @@ TEST_F(HostileDestination, OnlyAPlainLeftoverOfOursIsRemoved)
          }, 5,
          {kNormal, leftAlone + L"folder]"}, "", 1},
         {"reparse tag", false, {}, plant("tagged", tagged), 5, {kNormal, leftAlone + L"link]"}, "", 1},
-        {"not probed", false, {}, plant("locked", [&] { return Arrange<CRefuseOpen>(Staging(), ERROR_ACCESS_DENIED, 1); }), 5,
+        {"not probed", false, {},
+         plant("locked", [&] { return Arrange<CRefuseOpen>(Staging(), ERROR_ACCESS_DENIED, 1); }), 5,
          {kNormal, kExists, kGiveUp}, "", 1},
-        {"nothing, not probed", false, {}, [&] { return Arrange<CRefuseOpen>(Staging(), ERROR_SHARING_VIOLATION, 1); }, 0,
+        {"nothing, not probed", false, {},
+         [&] { return Arrange<CRefuseOpen>(Staging(), ERROR_SHARING_VIOLATION, 1); }, 0,
          Lines{kNormal} + done},
     });
     EXPECT_EQ(ReadFileBytes(victim), "someone else's file");
@@ -202,8 +215,10 @@ TEST_F(HostileDestination, WhatTheImportFilledMustBeTheFileClaimed)
             });
     };
     auto noData = [&] {
-        return Hold(std::make_shared<std::pair<CSysHook<&CSysCalls::CreateFileW>, CSysHook<&CSysCalls::FlushFileBuffers>>>(
-            [staging = Staging()](LPCWSTR p, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD d, DWORD f, HANDLE t) {
+        return Hold(std::make_shared<
+                    std::pair<CSysHook<&CSysCalls::CreateFileW>, CSysHook<&CSysCalls::FlushFileBuffers>>>(
+            [staging = Staging()](LPCWSTR p, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD d, DWORD f,
+                                  HANDLE t) {
                 if (staging != p || !(a & FILE_WRITE_DATA) || d != OPEN_EXISTING)
                     return CSysHook<&CSysCalls::CreateFileW>::Next()(p, a, s, sa, d, f, t);
                 g_Sys.SetLastError(ERROR_ACCESS_DENIED);
@@ -215,8 +230,8 @@ TEST_F(HostileDestination, WhatTheImportFilledMustBeTheFileClaimed)
             }));
     };
     RunCases({
-        {"another file", true, {}, swapped, 5, Lines{kEfs} + kEfsReads + Lines{kRefused + std::wstring(L"not our file |%s|")},
-         "", 1},
+        {"another file", true, {}, swapped, 5,
+         Lines{kEfs} + kEfsReads + Lines{kRefused + std::wstring(L"not our file |%s|")}, "", 1},
         {"no data access", true, {}, noData, 0, Lines{kEfs} + kEfsReads + Lines{kRetire, kOnlyOne, kSuccess}},
     });
 }

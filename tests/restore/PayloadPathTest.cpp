@@ -28,7 +28,8 @@ TEST(MakePayloadPath, ReplacesFromTheLastDotOrRefuses)
 // what an interrupted one left; the long form only where MAX_PATH would be reached.
 TEST(MakeStagingPath, OneFixedNamePerLocationInItsOwnFolder)
 {
-    auto staging = [](const std::wstring& folder, const std::wstring& name, size_t capacity = kStagingPathChars) {
+    auto staging = [](const std::wstring& folder, const std::wstring& name,
+                      size_t capacity = kStagingPathChars) {
         wchar_t out[kStagingPathChars] = {L'x'};
         bool made = MakeStagingPath(folder.c_str(), name.c_str(), out, capacity);
         EXPECT_EQ(made, out[0] != L'\0');

@@ -153,11 +153,12 @@ protected:
     // comes first, and the release.
     static Hold CountRuns(size_t& runs)
     {
-        return Arrange<CSysHook<&CSysCalls::BackupWrite>>(
-            [&runs, calls = 0](HANDLE h, LPBYTE b, DWORD n, LPDWORD w, BOOL abort, BOOL sec, LPVOID* ctx) mutable {
-                runs += !abort && calls++ > 0;
-                return CSysHook<&CSysCalls::BackupWrite>::Next()(h, b, n, w, abort, sec, ctx);
-            });
+        using Hook = CSysHook<&CSysCalls::BackupWrite>;
+        return Arrange<Hook>([&runs, calls = 0](HANDLE h, LPBYTE b, DWORD n, LPDWORD w, BOOL abort, BOOL sec,
+                                                LPVOID* ctx) mutable {
+            runs += !abort && calls++ > 0;
+            return Hook::Next()(h, b, n, w, abort, sec, ctx);
+        });
     }
     void RunCases(const std::vector<CRestoreCase>& cases);
 
@@ -248,7 +249,8 @@ private:
                 m_bReplaced = rename->ReplaceIfExists || rename->RootDirectory;
                 step = "rename";
             }
-            return !Refuse(step, h) && CSysHook<&CSysCalls::SetFileInformationByHandle>::Next()(h, kind, info, size);
+            return !Refuse(step, h) &&
+                   CSysHook<&CSysCalls::SetFileInformationByHandle>::Next()(h, kind, info, size);
         }};
     CSysHook<&CSysCalls::FlushFileBuffers> m_flush{[this](HANDLE h) -> BOOL {
         return !Refuse("flush", h) && CSysHook<&CSysCalls::FlushFileBuffers>::Next()(h);
@@ -264,13 +266,14 @@ class CRefuseOpen
 {
 public:
     CRefuseOpen(const std::wstring& path, DWORD error, int first = INT_MAX)
-        : m_hook([=](LPCWSTR p, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD c, DWORD f, HANDLE t) mutable {
-              if (path == p && first-- > 0) {
-                  g_Sys.SetLastError(error);
-                  return INVALID_HANDLE_VALUE;
-              }
-              return CSysHook<&CSysCalls::CreateFileW>::Next()(p, a, s, sa, c, f, t);
-          })
+        : m_hook(
+              [=](LPCWSTR p, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD c, DWORD f, HANDLE t) mutable {
+                  if (path == p && first-- > 0) {
+                      g_Sys.SetLastError(error);
+                      return INVALID_HANDLE_VALUE;
+                  }
+                  return CSysHook<&CSysCalls::CreateFileW>::Next()(p, a, s, sa, c, f, t);
+              })
     {
     }
 

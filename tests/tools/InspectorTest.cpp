@@ -26,8 +26,10 @@ struct CItemCase
 
 const CItemCase kItems[] = {
     {L"A1", kRestoredThreat, 0, {}, EItemVerdict::Restorable, "ok ok ok"},
-    {L"A2", L"TROJAN.FakeAlert.5", 0, {{EItemDamage::FlipPayloadByte, 30}}, EItemVerdict::Corrupt, "ok differs differs"},
-    {L"A3", kRestoredThreat, 0, {{EItemDamage::TruncatePayload, 50}}, EItemVerdict::Truncated, "differs differs differs"},
+    {L"A2", L"TROJAN.FakeAlert.5", 0, {{EItemDamage::FlipPayloadByte, 30}}, EItemVerdict::Corrupt,
+     "ok differs differs"},
+    {L"A3", kRestoredThreat, 0, {{EItemDamage::TruncatePayload, 50}}, EItemVerdict::Truncated,
+     "differs differs differs"},
     {L"A4", kRestoredThreat, 0, {{EItemDamage::WrongHash, {}}}, EItemVerdict::Corrupt, "ok ok differs"},
     {L"A5", kRestoredThreat, 0, {{EItemDamage::WrongSize, {}}}, EItemVerdict::SizeMismatch, "differs ok ok"},
     {L"A6", kRestoredThreat, 0, {{EItemDamage::NoPayload, {}}}, EItemVerdict::NoPayload, "- - -"},
@@ -49,7 +51,8 @@ std::map<std::wstring, std::string> Snapshot(const std::wstring& folder)
     for (const std::wstring& name : FilesIn(folder)) {
         WIN32_FILE_ATTRIBUTE_DATA data = {};
         GetFileAttributesExW((folder + L"\\" + name).c_str(), GetFileExInfoStandard, &data);
-        files[name] = ReadFileBytes(folder + L"\\" + name) + "|" + std::to_string(data.ftLastWriteTime.dwLowDateTime);
+        files[name] =
+            ReadFileBytes(folder + L"\\" + name) + "|" + std::to_string(data.ftLastWriteTime.dwLowDateTime);
     }
     return files;
 }
@@ -75,8 +78,10 @@ TEST(QuarantineInspector, EveryKindOfItemGetsItsVerdict)
     std::wstring problem;
     {
         // The product holds these open without sharing.
-        CUniqueFile payload(CreateFileW(dir.Join(L"D1.cvq").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        CUniqueFile index(CreateFileW(dir.Join(L"D2.xml").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        CUniqueFile payload(
+            CreateFileW(dir.Join(L"D1.cvq").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        CUniqueFile index(
+            CreateFileW(dir.Join(L"D2.xml").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(payload && index);
         ASSERT_TRUE(InspectQuarantine(dir.Path(), items, problem)) << problem.c_str();
     }
@@ -93,7 +98,8 @@ TEST(QuarantineInspector, EveryKindOfItemGetsItsVerdict)
                       CheckText(item->m_original), c.m_checks);
         if (item->m_verdict != EItemVerdict::IndexUnreadable) {
             EXPECT_EQ(item->m_bRestore, c.m_threat != L"trojan.fakealert.55");
-            EXPECT_EQ(item->m_locations, (std::vector<std::wstring>{L"C:\\Users\\Public\\file.exe", L"C:\\Temp\\file.exe"}));
+            EXPECT_EQ(item->m_locations,
+                      (std::vector<std::wstring>{L"C:\\Users\\Public\\file.exe", L"C:\\Temp\\file.exe"}));
         }
     }
     EXPECT_EQ(byName[L"D2.xml"]->m_sNote, "cannot open the index (error 32)");
@@ -124,8 +130,8 @@ TEST(QuarantineInspector, CommandLine)
     EXPECT_EQ(args.folder, L"C:\\Q");
     EXPECT_TRUE(args.csv);
     EXPECT_EQ(args.separator, ';');
-    for (const std::vector<std::wstring>& wrong :
-         {std::vector<std::wstring>{}, {L"C:\\Q", L"C:\\R"}, {L"C:\\Q", L"--sep", L"|"}, {L"--json", L"C:\\Q"}}) {
+    using Args = std::vector<std::wstring>;
+    for (const Args& wrong : {Args{}, {L"C:\\Q", L"C:\\R"}, {L"C:\\Q", L"--sep", L"|"}, {L"--json", L"C:\\Q"}}) {
         CInspectArgs refused;
         EXPECT_FALSE(ParseInspectArgs(wrong, &refused, &error)) << wrong.size();
         EXPECT_FALSE(error.empty());
