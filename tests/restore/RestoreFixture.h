@@ -57,7 +57,8 @@ Hold Arrange(A&&... args)
 struct CRestoreCase
 {
     CRestoreCase(const char* what, bool efs, std::vector<CItemDamage> damages, std::function<Hold()> arrange,
-                 int32_t result, Lines after, std::string destination = "", size_t stagingFiles = 0, int runs = -1)
+                 int32_t result, Lines after, std::string destination = "", size_t stagingFiles = 0,
+                 int runs = -1)
         : what(what), efs(efs), damages(std::move(damages)), arrange(std::move(arrange)), result(result),
           after(std::move(after)), destination(std::move(destination)), stagingFiles(stagingFiles), runs(runs)
     {

@@ -131,7 +131,7 @@ TEST(QuarantineInspector, CommandLine)
     EXPECT_TRUE(args.csv);
     EXPECT_EQ(args.separator, ';');
     using Args = std::vector<std::wstring>;
-    for (const Args& wrong : {Args{}, {L"C:\\Q", L"C:\\R"}, {L"C:\\Q", L"--sep", L"|"}, {L"--json", L"C:\\Q"}}) {
+    for (const Args& wrong : {Args{}, {L"C:\\Q", L"C:\\R"}, {L"Q", L"--sep", L"|"}, {L"--json", L"Q"}}) {
         CInspectArgs refused;
         EXPECT_FALSE(ParseInspectArgs(wrong, &refused, &error)) << wrong.size();
         EXPECT_FALSE(error.empty());
