@@ -360,6 +360,18 @@ TEST_F(DecryptAndRestore, WhatStandsAtTheDestinationStays)
              return Hold();
          }, 5,
          {kNormal, kGiveUp}},
+        {"a link", false, {},
+         [&] {
+             userFile();
+             return Arrange<CSysHook<&CSysCalls::GetFileInformationByHandle>>(
+                 [](HANDLE h, LPBY_HANDLE_FILE_INFORMATION info) {
+                     BOOL ok = CSysHook<&CSysCalls::GetFileInformationByHandle>::Next()(h, info);
+                     info->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+                     return ok;
+                 });
+         },
+         5, {kNormal, kRefused + std::wstring(L"not a plain file |") + m_Folder + L"\\doc.txt|"},
+         "the user's own"},
     });
     EXPECT_EQ(ReadFileBytes(victim), "not to be touched");
 }
