@@ -1,21 +1,21 @@
-// Fuzzes the payload record walk against the restore writer's own way of reading a
-// payload (RestoreNormalFile's record loop, replayed over memory, with the writer's
-// one-pass digest-and-decipher step): both must agree on where the payload is refused and
-// on every record, including a last record cut inside its data, which the writer ends
-// where the payload ends. The digests the writer gathers run by run must equal those of
-// each record taken in one piece, deciphered byte by byte from the cipher's definition.
-// Besides, the complement of EFS payloads, applied in the same runs, must equal 255 - b.
+// Fuzzes the restore writer's own record loop (RunPayloadRecords, the loop RestoreNormalFile
+// runs, here over memory with the writer's one-pass digest-and-decipher step) against the
+// record walk and against the item builder's payload reader, which the quarantine
+// inspector uses: all three must agree on where a payload is refused and on every record,
+// including a last record cut inside its data, which the writer ends where the payload
+// ends. The runs the loop hands on must be the records with their data deciphered from
+// the cipher's definition, and the digests it gathers run by run must equal those of each
+// record taken in one piece. Besides, the complement of EFS payloads, applied in the same
+// runs, must equal 255 - b.
 //
-// The first input byte sets how many data bytes each later read may deliver (1 to 256),
-// so that records are cut into many runs at every alignment, and the vector paths of the
-// cipher, the paired MD5 and the complement must carry on across them.
+// The first input byte sets how many data bytes each run may carry (1 to 256), so that
+// records are cut into many runs at every alignment, and the vector paths of the cipher,
+// the paired MD5 and the complement must carry on across them.
 #include "fuzz/FuzzCheck.h"
 #include "restore/codecs/ComplementBytes.h"
 #include "restore/codecs/Md5Text.h"
-#include "restore/codecs/Md5.h"
-#include "restore/codecs/PayloadCipher.h"
-#include "restore/codecs/PayloadRecords.h"
-#include "restore/codecs/RestoreDataPath.h"
+#include "restore/codecs/PayloadRecordLoop.h"
+#include "tools/itembuilder/ItemPayload.h"
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -33,88 +33,37 @@ struct Digests
     }
 };
 
-// The writer's record loop over a payload in memory, reads of at most runCap data bytes.
-class CWriterModel
+// The loop's reads come from memory; what it hands on and the digests it gathers are kept.
+class CMemoryIo : public CPayloadRecordIo
 {
 public:
-    CWriterModel(const uint8_t* data, size_t size, size_t runCap)
-        : m_pData(data), m_nSize(size), m_nRunCap(runCap)
-    {
-    }
+    CMemoryIo(const uint8_t* data, size_t size) : m_pData(data), m_nSize(size) {}
 
-    // True when the writer gets through the payload; false where it gives 7.
-    bool Run(std::vector<Digests>& digests)
-    {
-        for (;;) {
-            bool done = false;
-            Digests d;
-            if (!Record(done, d))
-                return false;
-            if (done)
-                return true;
-            digests.push_back(d);
-        }
-    }
+    std::string m_Written;
+    std::vector<Digests> m_Digests;
 
 private:
-    size_t Read(uint8_t* into, size_t count)
+    bool Read(uint8_t* into, uint32_t count, uint32_t& got) override
     {
-        size_t got = std::min(count, m_nSize - m_nAt);
+        got = static_cast<uint32_t>(std::min<size_t>(count, m_nSize - m_nAt));
         std::memcpy(into, m_pData + m_nAt, got);
         m_nAt += got;
-        return got;
-    }
-
-    bool Record(bool& done, Digests& d)
-    {
-        MD5_CTX crypted, original;
-        MD5Init(&crypted);
-        MD5Init(&original);
-        m_Cipher.Reset();
-        // One buffer for all inputs: what a record leaves in it is never read again.
-        static std::vector<uint8_t> s_Buffer(kPayloadBufferBytes);
-        uint8_t* buffer = s_Buffer.data();
-        size_t got = Read(buffer, kPayloadHeaderBytes);
-        if (got == 0) {
-            done = true;
-            return true;
-        }
-        if (got < kPayloadHeaderBytes)
-            return false;
-        int64_t dataSize = 0;
-        uint32_t nameSize = 0;
-        std::memcpy(&dataSize, buffer + 8, sizeof(dataSize)); // little-endian host
-        std::memcpy(&nameSize, buffer + 16, sizeof(nameSize));
-        if (dataSize < 0 || nameSize > kPayloadMaxNameBytes)
-            return false;
-        if (Read(buffer + kPayloadHeaderBytes, nameSize) != nameSize)
-            return false;
-        uint32_t fill = kPayloadHeaderBytes + nameSize;
-        uint32_t decipherFrom = fill;
-        uint64_t total = fill + static_cast<uint64_t>(dataSize);
-        uint64_t consumed = fill;
-        do {
-            size_t want = static_cast<size_t>(
-                std::min<uint64_t>({kPayloadBufferBytes - fill, total - consumed, m_nRunCap}));
-            got = Read(buffer + fill, want);
-            if (got == 0 && fill == 0)
-                break; // the payload ends inside the data: so does the record
-            consumed += got;
-            fill += static_cast<uint32_t>(got);
-            DigestAndDecipherRun(buffer, fill, decipherFrom, &crypted, &original, m_Cipher);
-            fill = 0;
-            decipherFrom = 0;
-        } while (consumed < total);
-        d.original = FinishDigestText(original);
-        d.crypted = FinishDigestText(crypted);
         return true;
+    }
+    bool Admit(const PayloadRecordHeader&) override { return true; }
+    bool Write(const uint8_t* run, uint32_t size) override
+    {
+        m_Written.append(reinterpret_cast<const char*>(run), size);
+        return true;
+    }
+    void Digested(MD5_CTX& original, MD5_CTX& crypted) override
+    {
+        m_Digests.push_back({FinishDigestText(original), FinishDigestText(crypted)});
     }
 
     const uint8_t* m_pData;
     size_t m_nSize;
     size_t m_nAt = 0;
-    size_t m_nRunCap;
-    PayloadCipher m_Cipher;
 };
 
 // The cipher as defined: plain = ((c - S) mod 256) XOR X, counters from 0x9E and 0x6A
@@ -129,22 +78,15 @@ void DecipherByDefinition(uint8_t* data, size_t count)
     }
 }
 
-// Both digests of the record at offset, up to its end or the payload's, in one piece.
-Digests OnePieceDigests(const uint8_t* data, size_t size, const PayloadRecord& r)
+// The record at r, up to its end or the payload's, as stored and as deciphered.
+void RecordBytes(const uint8_t* data, size_t size, const PayloadRecord& r, std::string& stored,
+                 std::string& plain)
 {
     size_t end = static_cast<size_t>(std::min<uint64_t>(r.End(), size));
-    std::vector<uint8_t> record(data + r.offset, data + end);
-    MD5_CTX ctx;
-    MD5Init(&ctx);
-    MD5Update(&ctx, record.data(), static_cast<uint32_t>(record.size()));
-    Digests d;
-    d.crypted = FinishDigestText(ctx);
+    stored.assign(reinterpret_cast<const char*>(data) + r.offset, end - r.offset);
+    plain = stored;
     size_t dataAt = static_cast<size_t>(r.DataOffset() - r.offset);
-    DecipherByDefinition(record.data() + dataAt, record.size() - dataAt);
-    MD5Init(&ctx);
-    MD5Update(&ctx, record.data(), static_cast<uint32_t>(record.size()));
-    d.original = FinishDigestText(ctx);
-    return d;
+    DecipherByDefinition(reinterpret_cast<uint8_t*>(&plain[0]) + dataAt, plain.size() - dataAt);
 }
 
 void CheckComplement(const uint8_t* data, size_t size, size_t runCap)
@@ -157,26 +99,59 @@ void CheckComplement(const uint8_t* data, size_t size, size_t runCap)
                   "a complemented byte is 255 - b");
 }
 
+std::string JoinedSorted(std::vector<std::string> texts)
+{
+    std::sort(texts.begin(), texts.end());
+    std::string joined;
+    for (const std::string& t : texts)
+        joined += t;
+    return joined;
+}
+
+// The item builder's reader, fed in runs of runCap bytes, tells the same framing as the
+// walk and, for a whole payload, the same digest texts as the loop gathered.
+void CheckReader(const uint8_t* data, size_t size, size_t runCap, PayloadCheck check,
+                 const std::vector<Digests>& digests)
+{
+    std::vector<uint8_t> bytes(data, data + size);
+    CPayloadReader reader(/*efs=*/false);
+    for (size_t at = 0; at < size; at += runCap)
+        reader.Feed(bytes.data() + at, std::min(runCap, size - at));
+    CPayloadSummary read = reader.Finish();
+    FuzzCheck(read.m_framing == check, "the item builder's reader and the walk agree");
+    if (check != PayloadCheck::Ok)
+        return;
+    std::vector<std::string> original, crypted;
+    for (const Digests& d : digests) {
+        original.push_back(d.original);
+        crypted.push_back(d.crypted);
+    }
+    FuzzCheck(read.m_hash == JoinedSorted(original) && read.m_qhash == JoinedSorted(crypted),
+              "the item builder's reader gathers the writer's digests");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size == 0)
         return 0;
-    size_t runCap = size_t(data[0]) + 1;
+    uint32_t runCap = uint32_t(data[0]) + 1;
     ++data;
     --size;
     CheckComplement(data, size, runCap);
 
     std::vector<PayloadRecord> records;
     PayloadCheck check = WalkPayloadRecords(data, size, records);
-    std::vector<Digests> digests;
-    bool readThrough = CWriterModel(data, size, runCap).Run(digests);
+    CMemoryIo io(data, size);
+    static std::vector<uint8_t> s_Buffer(kPayloadBufferBytes);
+    bool readThrough = RunPayloadRecords(io, s_Buffer.data(), runCap) == ERecordLoop::Done;
+    CheckReader(data, size, runCap, check, io.m_Digests);
 
     const bool cutInData = check == PayloadCheck::CutData;
     FuzzCheck(readThrough == (check == PayloadCheck::Ok || cutInData),
               "walk and writer agree on where a payload is refused");
-    FuzzCheck(digests.size() == records.size() + (cutInData ? 1 : 0),
+    FuzzCheck(io.m_Digests.size() == records.size() + (cutInData ? 1 : 0),
               "walk and writer finish the same records");
     if (!readThrough)
         return 0;
@@ -186,7 +161,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         at = r.End();
     }
     FuzzCheck(cutInData || at == size, "the last whole record ends the payload");
-    for (size_t i = 0; i < digests.size(); ++i) {
+    std::string written;
+    for (size_t i = 0; i < io.m_Digests.size(); ++i) {
         PayloadRecord r;
         if (i < records.size()) {
             r = records[i];
@@ -194,8 +170,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             r.offset = at; // the cut record: its header and name are whole
             ReadPayloadRecordHeader(data + at, r.header);
         }
-        FuzzCheck(OnePieceDigests(data, size, r) == digests[i],
+        std::string stored, plain;
+        RecordBytes(data, size, r, stored, plain);
+        written += plain;
+        FuzzCheck(Md5Text(plain) == io.m_Digests[i].original &&
+                      Md5Text(stored) == io.m_Digests[i].crypted,
                   "digests gathered run by run equal the record's in one piece");
     }
+    FuzzCheck(written == io.m_Written, "the runs are the records, data deciphered");
     return 0;
 }

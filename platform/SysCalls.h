@@ -44,9 +44,8 @@
     /* files */                                                                            \
     X(FindFirstFileW) X(FindNextFileW) X(FindClose)                                        \
     X(CreateFileW) X(ReadFile) X(WriteFile) X(FlushFileBuffers) X(SetFilePointerEx)        \
-    X(GetFileSizeEx) X(DeleteFileW) X(MoveFileExW) X(SetFileAttributesW)                   \
-    X(GetFileAttributesW) X(GetFileAttributesExW) X(SetFileTime) X(GetDiskFreeSpaceExW)    \
-    X(DeviceIoControl) X(SetFileSecurityW) X(SetKernelObjectSecurity)                      \
+    X(GetFileSizeEx) X(DeleteFileW) X(MoveFileExW) X(GetFileAttributesW) X(SetFileTime)    \
+    X(GetDiskFreeSpaceExW) X(DeviceIoControl) X(SetKernelObjectSecurity)                   \
     X(GetFileInformationByHandle) X(GetFinalPathNameByHandleW) X(SetEndOfFile)             \
     X(SetFileInformationByHandle) X(CompareStringOrdinal) X(GetLongPathNameW)              \
     /* backup restore and raw EFS import */                                                \

@@ -43,12 +43,6 @@ const wchar_t* TextOf(const wchar_t* text)
     return text ? text : L"";
 }
 
-int32_t Fail(int32_t result, const wchar_t* line)
-{
-    VaultkitTrace(line);
-    return result;
-}
-
 // Free space of exactly size + 1024 bytes is enough. The sum is never formed, so a size
 // near the 64-bit limit cannot wrap round into "fits".
 bool FreeSpaceSuffices(uint64_t freeBytes, int64_t size)
@@ -105,21 +99,17 @@ bool ListMatches(const DigestList& list, const std::optional<std::wstring>& expe
 }
 
 // The location names a plain file in a fully qualified folder, or nothing is written.
-int32_t CheckLocationText(const wchar_t* name, const wchar_t* path)
+VaultkitError CheckLocationText(const wchar_t* name, const wchar_t* path)
 {
-    if (!IsPlainFileName(name)) {
-        VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION not a file name |%s|", name);
-        return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
-    }
-    if (!IsFullFolderPath(path)) {
-        VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION not a full folder path |%s|",
-                      path);
-        return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
-    }
+    if (!IsPlainFileName(name))
+        return TraceResult(VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION, L" not a file name |%s|", name);
+    if (!IsFullFolderPath(path))
+        return TraceResult(VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION, L" not a full folder path |%s|",
+                           path);
     return VAULTKIT_ERROR_SUCCESS;
 }
 
-int32_t RestoreNormal(const QuarItemInfo& item, CStagingFile& staged, HANDLE hPayload,
+VaultkitError RestoreNormal(const QuarItemInfo& item, CStagingFile& staged, HANDLE hPayload,
                       DigestList& original, DigestList& crypted)
 {
     std::vector<uint8_t> security;
@@ -133,25 +123,27 @@ int32_t RestoreNormal(const QuarItemInfo& item, CStagingFile& staged, HANDLE hPa
         securityLength = base64.Decode(reinterpret_cast<const char*>(item.sec_str->data()),
                                        textLength, security.data());
     }
-    return RestoreNormalFile(staged, hPayload, original, crypted, security.data(),
-                             static_cast<int32_t>(securityLength), item.crt, item.lwt, item.lat,
-                             item.size);
+    // The writer's entry point keeps the library's plain result type; its values are codes.
+    return static_cast<VaultkitError>(
+        RestoreNormalFile(staged, hPayload, original, crypted, security.data(),
+                          static_cast<int32_t>(securityLength), item.crt, item.lwt, item.lat,
+                          item.size));
 }
 
 // Opens the payload and lets the item's writer put it under the staging name, unless a
 // file already stands at the destination. The payload is closed again before the
 // restored file is looked at.
-int32_t WriteStaging(const QuarItemInfo& item, CStagingFile& staged, const wchar_t* payloadPath,
+VaultkitError WriteStaging(const QuarItemInfo& item, CStagingFile& staged, const wchar_t* payloadPath,
                      DigestList& original, DigestList& crypted)
 {
     CUniqueFile payload(g_Sys.CreateFileW(payloadPath, GENERIC_READ, FILE_SHARE_READ,
                                           /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING,
                                           FILE_FLAG_SEQUENTIAL_SCAN, /*hTemplateFile=*/nullptr));
     if (!payload)
-        return Fail(VAULTKIT_ERROR_CANNOT_READ_SOURCE, L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_READ_SOURCE");
+        return TraceResult(VAULTKIT_ERROR_CANNOT_READ_SOURCE);
     bool efs = (item.dflags & QUAR_DFLAG_EFS) != 0;
     VaultkitTrace(efs ? L"[VAULTKIT] Restore EFS file" : L"[VAULTKIT] Restore normal file");
-    int32_t result = ClearLeftover(staged);
+    VaultkitError result = ClearLeftover(staged);
     if (result == VAULTKIT_ERROR_SUCCESS)
         result = CheckDestinationFree(staged);
     if (result != VAULTKIT_ERROR_SUCCESS)
@@ -160,14 +152,13 @@ int32_t WriteStaging(const QuarItemInfo& item, CStagingFile& staged, const wchar
                  : RestoreNormal(item, staged, payload.get(), original, crypted);
     // Only the staging name was refused here; the destination itself is still free.
     if (result == VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS)
-        return Fail(VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION,
-                    L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION give up");
+        return TraceResult(VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION, L" give up");
     return result;
 }
 
 // On the staging file: attributes first (compression before them), then size, original
-// and crypted digests.
-int32_t CheckRestored(const QuarItemInfo& item, CStagingFile& staged,
+// and crypted digests. A file that fails them is left to staged, which removes it.
+VaultkitError CheckRestored(const QuarItemInfo& item, CStagingFile& staged,
                       const DigestList& original, const DigestList& crypted)
 {
     if (item.attr & QUAR_ATTR_COMPRESSED)
@@ -175,18 +166,12 @@ int32_t CheckRestored(const QuarItemInfo& item, CStagingFile& staged,
     staged.SetAttributes(item.attr);
 
     int64_t size = 0;
-    if (staged.Size(size) && size != item.size) {
-        staged.Remove();
-        return Fail(VAULTKIT_ERROR_FILE_SIZE_MISMATCH, L"[VAULTKIT] VAULTKIT_ERROR_FILE_SIZE_MISMATCH");
-    }
-    if (!ListMatches(original, item.hash)) {
-        staged.Remove();
-        return Fail(VAULTKIT_ERROR_ORIGINAL_MD5_MISMATCH, L"[VAULTKIT] VAULTKIT_ERROR_ORIGINAL_MD5_MISMATCH");
-    }
-    if (!ListMatches(crypted, item.qhash)) {
-        staged.Remove();
-        return Fail(VAULTKIT_ERROR_CRYPTED_MD5_MISMATCH, L"[VAULTKIT] VAULTKIT_ERROR_CRYPTED_MD5_MISMATCH");
-    }
+    if (staged.Size(size) && size != item.size)
+        return TraceResult(VAULTKIT_ERROR_FILE_SIZE_MISMATCH);
+    if (!ListMatches(original, item.hash))
+        return TraceResult(VAULTKIT_ERROR_ORIGINAL_MD5_MISMATCH);
+    if (!ListMatches(crypted, item.qhash))
+        return TraceResult(VAULTKIT_ERROR_CRYPTED_MD5_MISMATCH);
     return VAULTKIT_ERROR_SUCCESS;
 }
 
@@ -194,27 +179,26 @@ int32_t CheckRestored(const QuarItemInfo& item, CStagingFile& staged,
 // The rename never replaces: a file that turned up at the destination meanwhile stays,
 // and the answer is 13 as if it had been there from the start. The rename resolves the
 // destination by its path, so where the file landed is checked once more. Whatever
-// fails, no staging file of ours stays behind. The attributes are set again at the end:
-// a rename may set the archive bit.
+// fails, no staging file of ours stays behind: before the rename, staged removes it;
+// after a failed rename it goes at once, before a 13 retires the location, so that a run
+// cut short there cannot leave a file no later run would come back for; after the rename
+// it is taken back here. The attributes are set again at the end: a rename may set the
+// archive bit.
 //
 // A failed rename keeps the trace line of the move it replaced, which the operators'
 // guide lists.
-int32_t MoveIntoPlace(const QuarItemInfo& item, CStagingFile& staged)
+VaultkitError MoveIntoPlace(const QuarItemInfo& item, CStagingFile& staged)
 {
-    if (int32_t unflushed = staged.Flush()) {
-        staged.Remove();
+    if (VaultkitError unflushed = staged.Flush())
         return unflushed;
-    }
     if (!staged.Rename()) {
         DWORD error = g_Sys.GetLastError();
         staged.Remove();
         if (IsAlreadyThere(staged))
-            return Fail(VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS,
-                        L"[VAULTKIT] VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS");
-        VaultkitTrace(L"[VAULTKIT] MoveFileEx [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (%d)]", error);
-        return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
+            return TraceResult(VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS);
+        return TraceCallResult(L"MoveFileEx", VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION, error);
     }
-    if (int32_t misplaced = staged.CheckPlace(EPlace::Destination)) {
+    if (VaultkitError misplaced = staged.CheckPlace(EPlace::Destination)) {
         staged.Remove();
         return misplaced;
     }
@@ -225,11 +209,11 @@ int32_t MoveIntoPlace(const QuarItemInfo& item, CStagingFile& staged)
 // The index could not be updated, so the location stays in the quarantine and the file we
 // wrote goes, through the handle we still hold it by. After 13 the file at the
 // destination was there before us: it stays.
-int32_t UndoRestore(CStagingFile& staged, int32_t result)
+VaultkitError UndoRestore(CStagingFile& staged, VaultkitError result)
 {
     if (result != VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS && !staged.Remove())
         StartImpersonatingUser();
-    return Fail(VAULTKIT_ERROR_CANNOT_SAVE_XML, L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_SAVE_XML");
+    return TraceResult(VAULTKIT_ERROR_CANNOT_SAVE_XML);
 }
 
 // The last location takes index and payload with it (best effort); any other is removed
@@ -238,8 +222,9 @@ int32_t UndoRestore(CStagingFile& staged, int32_t result)
 // The payload goes only once its index is gone. An index left behind still lists the
 // location; with its payload beside it a later run meets the restored file, answers 13 and
 // retires the location cleanly, where without it every later run would fail with 7.
-int32_t RetireLocation(QuarItem& item, const QuarItemInfo& selected, const wchar_t* indexPath,
-                       const wchar_t* payloadPath, CStagingFile& staged, int32_t result)
+VaultkitError RetireLocation(QuarItem& item, const QuarItemInfo& selected,
+                             const wchar_t* indexPath, const wchar_t* payloadPath,
+                             CStagingFile& staged, VaultkitError result)
 {
     VaultkitTrace(L"[VAULTKIT] Deleting original file");
     if (item.GetFileCount() == 1) {
@@ -276,11 +261,10 @@ int32_t VaultkitDecryptAndRestore(const wchar_t* indexPath, const wchar_t* name,
         return VAULTKIT_ERROR_XML_NO_FILES;
     QuarItemInfo selected;
     if (!FindLocation(item, name, path, selected))
-        return Fail(VAULTKIT_ERROR_XML_DUPLICATE_ENTRY_NOT_FOUND,
-                    L"[VAULTKIT] VAULTKIT_ERROR_XML_DUPLICATE_ENTRY_NOT_FOUND");
+        return TraceResult(VAULTKIT_ERROR_XML_DUPLICATE_ENTRY_NOT_FOUND);
     if (std::wcslen(path) + std::wcslen(name) > kMaxDestinationChars)
-        return Fail(VAULTKIT_ERROR_DEST_PATH_TO_BIG, L"[VAULTKIT] VAULTKIT_ERROR_DEST_PATH_TO_BIG");
-    if (int32_t refused = CheckLocationText(name, path))
+        return TraceResult(VAULTKIT_ERROR_DEST_PATH_TO_BIG);
+    if (VaultkitError refused = CheckLocationText(name, path))
         return refused;
 
     wchar_t folder[kPathChars];
@@ -288,21 +272,22 @@ int32_t VaultkitDecryptAndRestore(const wchar_t* indexPath, const wchar_t* name,
     if (folderLength == 0 || folder[folderLength - 1] != L'\\')
         AppendInto(folder, kPathChars, L"\\");
     if (!HasRoomFor(folder, selected.size))
-        return Fail(VAULTKIT_ERROR_NOT_ENOUGH_SPACE, L"[VAULTKIT] VAULTKIT_ERROR_NOT_ENOUGH_SPACE");
+        return TraceResult(VAULTKIT_ERROR_NOT_ENOUGH_SPACE);
 
     wchar_t payloadPath[kPayloadPathChars];
     if (!MakePayloadPath(indexPath, payloadPath, kPayloadPathChars))
-        return Fail(VAULTKIT_ERROR_CANNOT_READ_SOURCE, L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_READ_SOURCE");
+        return TraceResult(VAULTKIT_ERROR_CANNOT_READ_SOURCE);
 
     wchar_t staging[kStagingPathChars];
     if (!MakeStagingPath(folder, name, staging, kStagingPathChars))
-        return Fail(VAULTKIT_ERROR_DEST_PATH_TO_BIG, L"[VAULTKIT] VAULTKIT_ERROR_DEST_PATH_TO_BIG");
+        return TraceResult(VAULTKIT_ERROR_DEST_PATH_TO_BIG);
 
-    // Held from the staging file's creation until the location is retired (or undone).
+    // Held from the staging file's creation until the location is retired (or undone);
+    // a file it did not put in place goes when it does.
     CStagingFile staged(staging, folder, name);
     DigestList original;
     DigestList crypted;
-    int32_t result = WriteStaging(selected, staged, payloadPath, original, crypted);
+    VaultkitError result = WriteStaging(selected, staged, payloadPath, original, crypted);
     if (result == VAULTKIT_ERROR_SUCCESS)
         result = CheckRestored(selected, staged, original, crypted);
     if (result == VAULTKIT_ERROR_SUCCESS)
@@ -310,6 +295,6 @@ int32_t VaultkitDecryptAndRestore(const wchar_t* indexPath, const wchar_t* name,
     if (result == VAULTKIT_ERROR_SUCCESS || result == VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS)
         result = RetireLocation(item, selected, indexPath, payloadPath, staged, result);
     if (result == VAULTKIT_ERROR_SUCCESS)
-        VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_SUCCESS");
+        TraceResult(VAULTKIT_ERROR_SUCCESS);
     return result;
 }

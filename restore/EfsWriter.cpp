@@ -21,43 +21,41 @@
 #include "quarantine/Vaultkit.h"
 #include "quarantine/VaultkitError.h"
 #include "quarantine/VaultkitTrace.h"
-#include "restore/FinishDigest.h"
+#include "restore/codecs/Md5Text.h"
 #include "restore/StagingFile.h"
 #include "restore/codecs/ComplementBytes.h"
 
 namespace {
 
-int32_t Import(const wchar_t* staging, HANDLE hPayload, DigestList& original,
-               DigestList& crypted, int64_t size)
+VaultkitError Import(const wchar_t* staging, HANDLE hPayload, DigestList& original,
+                     DigestList& crypted, int64_t size)
 {
     CUniqueEfsContext context;
-    if (g_Sys.OpenEncryptedFileRawW(staging, CREATE_FOR_IMPORT, context.put()) != ERROR_SUCCESS) {
-        VaultkitTrace(L"[VAULTKIT] OpenEncryptedFileRaw [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (%d)]",
-                      g_Sys.GetLastError());
-        return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
-    }
-    return RestoreEfsFile(hPayload, original, crypted, context.release(), size);
+    if (g_Sys.OpenEncryptedFileRawW(staging, CREATE_FOR_IMPORT, context.put()) != ERROR_SUCCESS)
+        return TraceCallResult(L"OpenEncryptedFileRaw", VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION,
+                               g_Sys.GetLastError());
+    return static_cast<VaultkitError>(
+        RestoreEfsFile(hPayload, original, crypted, context.release(), size));
 }
 
 } // namespace
 
-int32_t RestoreEfsStaging(CStagingFile& staged, HANDLE hPayload, DigestList& original,
-                          DigestList& crypted, int64_t size)
+// What the import left is removed by staged, unless the location is restored.
+VaultkitError RestoreEfsStaging(CStagingFile& staged, HANDLE hPayload, DigestList& original,
+                                DigestList& crypted, int64_t size)
 {
-    int32_t result = staged.Claim();
+    VaultkitError result = staged.Claim();
     if (result != VAULTKIT_ERROR_SUCCESS)
         return result;
     result = staged.CheckPlace(EPlace::Staging);
     if (result == VAULTKIT_ERROR_SUCCESS)
         result = Import(staged.Path(), hPayload, original, crypted, size);
-    int32_t back = staged.TakeBack();
+    VaultkitError back = staged.TakeBack();
     if (back != VAULTKIT_ERROR_SUCCESS)
         return result != VAULTKIT_ERROR_SUCCESS ? result : back;
-    if (result == VAULTKIT_ERROR_SUCCESS)
-        result = staged.CheckPlace(EPlace::Staging);
     if (result != VAULTKIT_ERROR_SUCCESS)
-        staged.Remove();
-    return result;
+        return result;
+    return staged.CheckPlace(EPlace::Staging);
 }
 
 int32_t RestoreEfsFile(HANDLE hPayload, DigestList& original, DigestList& crypted,
@@ -72,15 +70,11 @@ int32_t RestoreEfsFile(HANDLE hPayload, DigestList& original, DigestList& crypte
     callback.limit = (size > 0 ? static_cast<uint64_t>(size) : 0) + kStreamAllowance;
 
     DWORD error = g_Sys.WriteEncryptedFileRaw(EFSRawWriteCallback, &callback, import.get());
-    if (callback.tooLong) {
-        VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_FILE_SIZE_MISMATCH");
-        return VAULTKIT_ERROR_FILE_SIZE_MISMATCH;
-    }
-    if (error != ERROR_SUCCESS) {
-        VaultkitTrace(L"[VAULTKIT] WriteEncryptedFileRaw [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (%d)]",
-                      error);
-        return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
-    }
+    if (callback.tooLong)
+        return TraceResult(VAULTKIT_ERROR_FILE_SIZE_MISMATCH);
+    if (error != ERROR_SUCCESS)
+        return TraceCallResult(L"WriteEncryptedFileRaw", VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION,
+                               error);
     FinishDigestInto(originalCtx, original);
     FinishDigestInto(cryptedCtx, crypted);
     return VAULTKIT_ERROR_SUCCESS;
@@ -105,8 +99,8 @@ DWORD WINAPI EFSRawWriteCallback(PBYTE pbData, PVOID pvCallbackContext, PULONG u
         // 0 would tell the import to go on with a length we never set.
         if (error == ERROR_SUCCESS)
             error = ERROR_READ_FAULT;
-        VaultkitTrace(L"[VAULTKIT] <-- EFSRawWriteCallback VAULTKIT_ERROR_CANNOT_READ_SOURCE (%d)",
-                      error);
+        VaultkitTrace(L"[VAULTKIT] <-- EFSRawWriteCallback %s (%d)",
+                      VaultkitErrorName(VAULTKIT_ERROR_CANNOT_READ_SOURCE), error);
         return error;
     }
     if (got > context->limit - context->delivered) {

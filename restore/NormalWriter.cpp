@@ -6,13 +6,10 @@
 #include "platform/Owners.h"
 #include "quarantine/VaultkitError.h"
 #include "quarantine/VaultkitTrace.h"
-#include "restore/FinishDigest.h"
+#include "restore/codecs/Md5Text.h"
 #include "restore/Impersonation.h"
 #include "restore/StagingFile.h"
-#include "restore/codecs/PayloadCipher.h"
-#include "restore/codecs/PayloadRecords.h"
-#include "restore/codecs/RestoreDataPath.h"
-#include <algorithm>
+#include "restore/codecs/PayloadRecordLoop.h"
 #include <memory>
 
 namespace {
@@ -23,8 +20,6 @@ const DWORD kFullAccess = GENERIC_WRITE | ACCESS_SYSTEM_SECURITY | FILE_ALL_ACCE
 // Without the rights for the security list: write, and what the staging file's own handle
 // needs besides (reading its facts, renaming and removing it).
 const DWORD kWriteAccess = GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES;
-const DWORD kBufferBytes = kPayloadBufferBytes;
-const DWORD kHeaderBytes = kPayloadHeaderBytes;
 
 FILETIME ToFileTime(int64_t value)
 {
@@ -33,24 +28,6 @@ FILETIME ToFileTime(int64_t value)
     ft.dwLowDateTime = static_cast<DWORD>(bits & 0xFFFFFFFFu);
     ft.dwHighDateTime = static_cast<DWORD>(bits >> 32);
     return ft;
-}
-
-int32_t SourceUnreadable()
-{
-    VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_READ_SOURCE");
-    return VAULTKIT_ERROR_CANNOT_READ_SOURCE;
-}
-
-int32_t AlreadyExists()
-{
-    VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS");
-    return VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS;
-}
-
-int32_t SizeExceeded()
-{
-    VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_FILE_SIZE_MISMATCH");
-    return VAULTKIT_ERROR_FILE_SIZE_MISMATCH;
 }
 
 // Takes amount from what is left; false, leaving it, when amount is more.
@@ -62,73 +39,77 @@ bool Take(uint64_t& left, uint64_t amount)
     return true;
 }
 
-class CNormalWriter
+// The payload file and BackupWrite under the record loop (PayloadRecordLoop.h).
+class CNormalWriter : private CPayloadRecordIo
 {
 public:
     CNormalWriter(CStagingFile& staged, HANDLE hPayload, DigestList& original,
                   DigestList& crypted, int64_t size)
         : m_Staged(staged), m_hPayload(hPayload), m_Original(original), m_Crypted(crypted),
-          m_Buffer(new uint8_t[kBufferBytes]),
+          m_Buffer(new uint8_t[kPayloadBufferBytes]),
           m_ullMainLeft(size > 0 ? static_cast<uint64_t>(size) : 0),
           m_ullOtherLeft(m_ullMainLeft + kStreamAllowance)
     {
     }
     CNormalWriter(const CNormalWriter&) = delete;
     CNormalWriter& operator=(const CNormalWriter&) = delete;
+    // A write that ended early releases the backup context too, so a failed restore leaks
+    // nothing either.
+    ~CNormalWriter() { ReleaseContext(); }
 
     // 0 with the staging file open, or 13 / 5 with nothing created.
-    int32_t Create();
-    // Everything after the create; the caller removes the file on a non-zero result.
-    int32_t Write(const uint8_t* security, int32_t securityLength, const FILETIME& crt,
-                  const FILETIME& lat, const FILETIME& lwt);
-    // Ends the backup restore, when one is under way.
-    void ReleaseContext();
+    VaultkitError Create();
+    // Everything after the create.
+    VaultkitError Write(const uint8_t* security, int32_t securityLength, const FILETIME& crt,
+                        const FILETIME& lat, const FILETIME& lwt);
 
 private:
-    int32_t WriteSecurity(const uint8_t* security, int32_t securityLength);
-    int32_t WriteRecord(bool& payloadDone);
-    int32_t WriteRun(DWORD fill);
-    bool Read(uint8_t* into, DWORD count, DWORD& got);
-    bool Admit(const PayloadRecordHeader& header);
+    VaultkitError WriteSecurity(const uint8_t* security, int32_t securityLength);
+    VaultkitError WriteStreams();
+    void ReleaseContext();
+
+    bool Read(uint8_t* into, uint32_t count, uint32_t& got) override;
+    bool Admit(const PayloadRecordHeader& header) override;
+    bool Write(const uint8_t* run, uint32_t size) override;
+    void Digested(MD5_CTX& original, MD5_CTX& crypted) override;
 
     CStagingFile& m_Staged;
     HANDLE m_hPayload;
     DigestList& m_Original;
     DigestList& m_Crypted;
     std::unique_ptr<uint8_t[]> m_Buffer;
-    PayloadCipher m_Cipher;
     uint64_t m_ullMainLeft;   // main stream data the item's size still allows
     uint64_t m_ullOtherLeft;  // everything else
     bool m_bFullAccess = false;
     LPVOID m_pContext = nullptr;
+    VaultkitError m_eWriteFailure = VAULTKIT_ERROR_SUCCESS;  // of the run that failed
 };
 
-int32_t CNormalWriter::Create()
+VaultkitError CNormalWriter::Create()
 {
     if (m_Staged.Create(kFullAccess)) {
         m_bFullAccess = true;
         return VAULTKIT_ERROR_SUCCESS;
     }
     if (g_Sys.GetLastError() == ERROR_FILE_EXISTS)
-        return AlreadyExists();
+        return TraceResult(VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS);
 
     VaultkitTrace(L"[VAULTKIT] trying to impersonate user");
     StartImpersonatingUser();
     // Without the rights for the security list the file can still be written plainly; its
     // security then comes from the folder.
-    VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION !write DACL");
+    TraceResult(VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION, L" !write DACL");
     if (m_Staged.Create(kWriteAccess))
         return VAULTKIT_ERROR_SUCCESS;
     if (g_Sys.GetLastError() == ERROR_FILE_EXISTS)
-        return AlreadyExists();
-    VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION give up");
-    return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
+        return TraceResult(VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS);
+    return TraceResult(VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION, L" give up");
 }
 
-int32_t CNormalWriter::Write(const uint8_t* security, int32_t securityLength,
-                             const FILETIME& crt, const FILETIME& lat, const FILETIME& lwt)
+VaultkitError CNormalWriter::Write(const uint8_t* security, int32_t securityLength,
+                                   const FILETIME& crt, const FILETIME& lat, const FILETIME& lwt)
 {
-    int32_t result = VAULTKIT_ERROR_SUCCESS;
+    VaultkitError result = VAULTKIT_ERROR_SUCCESS;
     if (m_bFullAccess) {
         result = WriteSecurity(security, securityLength);
         if (result == VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION)
@@ -136,17 +117,15 @@ int32_t CNormalWriter::Write(const uint8_t* security, int32_t securityLength,
     }
     // A disk full in the security write is remembered, not acted on: the streams still go
     // out, so the caller sees 3 only once everything was tried.
-    for (bool payloadDone = false; !payloadDone;) {
-        int32_t streams = WriteRecord(payloadDone);
-        if (streams != VAULTKIT_ERROR_SUCCESS)
-            return streams;
-    }
+    VaultkitError streams = WriteStreams();
+    if (streams != VAULTKIT_ERROR_SUCCESS)
+        return streams;
     ReleaseContext();
     g_Sys.SetFileTime(m_Staged.Handle(), &crt, &lat, &lwt);
     return result;
 }
 
-int32_t CNormalWriter::WriteSecurity(const uint8_t* security, int32_t securityLength)
+VaultkitError CNormalWriter::WriteSecurity(const uint8_t* security, int32_t securityLength)
 {
     DWORD written = 0;
     DWORD length = securityLength > 0 ? static_cast<DWORD>(securityLength) : 0;
@@ -156,89 +135,45 @@ int32_t CNormalWriter::WriteSecurity(const uint8_t* security, int32_t securityLe
 
     DWORD error = g_Sys.GetLastError();
     VaultkitTrace(L"[VAULTKIT] BackupWrite DACL error: GetlastError = %u", error);
-    if (error == ERROR_DISK_FULL) {
-        VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_NOT_ENOUGH_SPACE");
-        return VAULTKIT_ERROR_NOT_ENOUGH_SPACE;
-    }
+    if (error == ERROR_DISK_FULL)
+        return TraceResult(VAULTKIT_ERROR_NOT_ENOUGH_SPACE);
     StartImpersonatingUser();
     VaultkitTrace(L"[VAULTKIT] BackupWrite DACL: failed switching user impersonation");
     return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
 }
 
-// One stream record: header and name in the first run with as much data as fits, the rest
-// of the data in further runs. The cipher restarts per record and runs on across runs;
-// header and name are never deciphered. A payload that ends inside a record's data ends
-// that record: the size and digest checks that follow the write reject such a file. A
-// record whose header or name cannot be read whole, whose name does not fit the buffer
-// or whose size is negative is unreadable source.
-int32_t CNormalWriter::WriteRecord(bool& payloadDone)
+// A record whose header or name cannot be read whole, whose name does not fit the buffer
+// or whose size is negative is unreadable source; one the size bound refuses ends the
+// write with 12.
+VaultkitError CNormalWriter::WriteStreams()
 {
-    MD5_CTX crypted;
-    MD5_CTX original;
-    MD5Init(&crypted);
-    MD5Init(&original);
-    m_Cipher.Reset();
-
-    uint8_t* buffer = m_Buffer.get();
-    DWORD got = 0;
-    if (!Read(buffer, kHeaderBytes, got))
-        return SourceUnreadable();
-    if (got == 0) {
-        payloadDone = true;
+    switch (RunPayloadRecords(*this, m_Buffer.get())) {
+    case ERecordLoop::Done:
         return VAULTKIT_ERROR_SUCCESS;
+    case ERecordLoop::Unreadable:
+        return TraceResult(VAULTKIT_ERROR_CANNOT_READ_SOURCE);
+    case ERecordLoop::Refused:
+        return TraceResult(VAULTKIT_ERROR_FILE_SIZE_MISMATCH);
+    case ERecordLoop::WriteFailed:
+        break;
     }
-    if (got < kHeaderBytes)
-        return SourceUnreadable();
-    PayloadRecordHeader header;
-    if (ReadPayloadRecordHeader(buffer, header) != PayloadCheck::Ok)
-        return SourceUnreadable();
-    if (!Read(buffer + kHeaderBytes, header.nameSize, got) || got != header.nameSize)
-        return SourceUnreadable();
-    if (!Admit(header))
-        return SizeExceeded();
-
-    DWORD fill = kHeaderBytes + header.nameSize;
-    DWORD decipherFrom = fill;
-    uint64_t total = fill + static_cast<uint64_t>(header.dataSize);
-    uint64_t consumed = fill;
-    do {
-        DWORD want = static_cast<DWORD>(std::min<uint64_t>(kBufferBytes - fill, total - consumed));
-        if (!Read(buffer + fill, want, got))
-            return SourceUnreadable();
-        if (got == 0 && fill == 0)
-            break;
-        consumed += got;
-        fill += got;
-        // Crypted digest of the run as read, decipher its data, original digest of the
-        // result: both digests computed in one interleaved pass.
-        DigestAndDecipherRun(buffer, fill, decipherFrom, &crypted, &original, m_Cipher);
-        int32_t result = WriteRun(fill);
-        if (result != VAULTKIT_ERROR_SUCCESS)
-            return result;
-        fill = 0;
-        decipherFrom = 0;
-    } while (consumed < total);
-
-    FinishDigestInto(original, m_Original);
-    FinishDigestInto(crypted, m_Crypted);
-    return VAULTKIT_ERROR_SUCCESS;
+    return m_eWriteFailure;
 }
 
-int32_t CNormalWriter::WriteRun(DWORD fill)
+bool CNormalWriter::Write(const uint8_t* run, uint32_t size)
 {
     DWORD written = 0;
-    if (g_Sys.BackupWrite(m_Staged.Handle(), m_Buffer.get(), fill, &written,
+    if (g_Sys.BackupWrite(m_Staged.Handle(), const_cast<LPBYTE>(run), size, &written,
                           /*bAbort=*/FALSE, /*bProcessSecurity=*/TRUE, &m_pContext))
-        return VAULTKIT_ERROR_SUCCESS;
+        return true;
 
     DWORD error = g_Sys.GetLastError();
     VaultkitTrace(L"[VAULTKIT] Eroare Belea la backupWrite: GetlastError = %u", error);
-    if (error == ERROR_DISK_FULL) {
-        VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_NOT_ENOUGH_SPACE");
-        return VAULTKIT_ERROR_NOT_ENOUGH_SPACE;
-    }
-    VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION 4");
-    return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
+    if (error == ERROR_DISK_FULL)
+        m_eWriteFailure = TraceResult(VAULTKIT_ERROR_NOT_ENOUGH_SPACE);
+    else
+        m_eWriteFailure = TraceResult(VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION, L" 4");
+    return false;
 }
 
 // The item's size bounds what a payload can write, whatever its records claim: a record
@@ -248,20 +183,27 @@ int32_t CNormalWriter::WriteRun(DWORD fill)
 bool CNormalWriter::Admit(const PayloadRecordHeader& header)
 {
     uint64_t data = static_cast<uint64_t>(header.dataSize);  // never negative here
-    uint64_t framing = kHeaderBytes + uint64_t(header.nameSize);
+    uint64_t framing = kPayloadHeaderBytes + uint64_t(header.nameSize);
     if (header.streamId == BACKUP_DATA)
         return Take(m_ullOtherLeft, framing) && Take(m_ullMainLeft, data);
     return Take(m_ullOtherLeft, framing) && Take(m_ullOtherLeft, data);
 }
 
-bool CNormalWriter::Read(uint8_t* into, DWORD count, DWORD& got)
+bool CNormalWriter::Read(uint8_t* into, uint32_t count, uint32_t& got)
 {
-    got = 0;
-    return g_Sys.ReadFile(m_hPayload, into, count, &got, /*lpOverlapped=*/nullptr) != FALSE;
+    DWORD read = 0;
+    BOOL ok = g_Sys.ReadFile(m_hPayload, into, count, &read, /*lpOverlapped=*/nullptr);
+    got = read;
+    return ok != FALSE;
 }
 
-// The abort call frees what BackupWrite keeps in its context. A write that ended early
-// releases it too, so a failed restore leaks nothing either.
+void CNormalWriter::Digested(MD5_CTX& original, MD5_CTX& crypted)
+{
+    FinishDigestInto(original, m_Original);
+    FinishDigestInto(crypted, m_Crypted);
+}
+
+// The abort call frees what BackupWrite keeps in its context.
 void CNormalWriter::ReleaseContext()
 {
     if (!m_pContext)
@@ -275,23 +217,19 @@ void CNormalWriter::ReleaseContext()
 } // namespace
 
 // Where the new file lies is checked before anything is written into it: content must
-// never land behind a link, not even for a moment.
+// never land behind a link, not even for a moment. A failed write leaves the file to
+// staged, which removes it (StagingFile.h).
 int32_t RestoreNormalFile(CStagingFile& staged, HANDLE hPayload, DigestList& original,
                           DigestList& crypted, const uint8_t* security, int32_t securityLength,
                           int64_t crt, int64_t lwt, int64_t lat, int64_t size)
 {
     CNormalWriter writer(staged, hPayload, original, crypted, size);
-    int32_t result = writer.Create();
+    VaultkitError result = writer.Create();
     if (result != VAULTKIT_ERROR_SUCCESS)
         return result;
-
     result = staged.CheckPlace(EPlace::Staging);
-    if (result == VAULTKIT_ERROR_SUCCESS)
-        result = writer.Write(security, securityLength, ToFileTime(crt), ToFileTime(lat),
-                              ToFileTime(lwt));
-    writer.ReleaseContext();
-    // Only this call's own, new file is ever removed here: Create made it with CREATE_NEW.
     if (result != VAULTKIT_ERROR_SUCCESS)
-        staged.Remove();
-    return result;
+        return result;
+    return writer.Write(security, securityLength, ToFileTime(crt), ToFileTime(lat),
+                        ToFileTime(lwt));
 }

@@ -39,11 +39,10 @@ bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMAT
 // A claimed file we cannot hold through a handle of ours goes by its path: that removes
 // only the name, should someone have put a link there meanwhile, and changes nothing of
 // what a link leads to.
-int32_t Unreachable(const wchar_t* path, const wchar_t* call, DWORD error)
+VaultkitError Unreachable(const wchar_t* path, const wchar_t* call, DWORD error)
 {
     g_Sys.DeleteFileW(path);
-    VaultkitTrace(L"[VAULTKIT] %s [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (%d)]", call, error);
-    return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
+    return TraceCallResult(call, VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION, error);
 }
 
 // FILE_ATTRIBUTE_NORMAL when nothing else is set: 0 would mean "leave as it is".
@@ -62,6 +61,12 @@ CStagingFile::CStagingFile(const wchar_t* staging, const wchar_t* folder, const 
 {
 }
 
+CStagingFile::~CStagingFile()
+{
+    if (!m_bRenamed)
+        Remove();
+}
+
 bool CStagingFile::IsAt(EPlace place, const std::wstring& finalPath) const
 {
     return m_Folder.Holds(finalPath, place == EPlace::Staging ? m_sStagingLeaf : m_sName);
@@ -76,7 +81,7 @@ bool CStagingFile::Create(DWORD access)
 }
 
 // The claim's identity is taken at once: it is what TakeBack must find again.
-int32_t CStagingFile::Claim()
+VaultkitError CStagingFile::Claim()
 {
     m_hFile.reset(g_Sys.CreateFileW(m_sPath.c_str(), kClaimAccess, kClaimSharing,
                                     /*lpSecurityAttributes=*/nullptr, CREATE_NEW,
@@ -85,8 +90,7 @@ int32_t CStagingFile::Claim()
         DWORD error = g_Sys.GetLastError();
         if (error == ERROR_FILE_EXISTS)
             return VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS;
-        VaultkitTrace(L"[VAULTKIT] CreateFile [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (%d)]", error);
-        return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
+        return TraceCallResult(L"CreateFile", VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION, error);
     }
     if (g_Sys.GetFileInformationByHandle(m_hFile.get(), &m_Claimed))
         return VAULTKIT_ERROR_SUCCESS;
@@ -113,7 +117,7 @@ void CStagingFile::OpenAgain()
 
 // Whatever else may have taken the name meanwhile fails the identity check and is left
 // alone.
-int32_t CStagingFile::TakeBack()
+VaultkitError CStagingFile::TakeBack()
 {
     m_hFile.reset();
     OpenAgain();
@@ -128,24 +132,20 @@ int32_t CStagingFile::TakeBack()
     if (SameFile(now, m_Claimed) && !(now.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return VAULTKIT_ERROR_SUCCESS;
     m_hFile.reset();
-    VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION not our file |%s|",
-                  m_sPath.c_str());
-    return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
+    return TraceResult(VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION, L" not our file |%s|",
+                       m_sPath.c_str());
 }
 
-int32_t CStagingFile::CheckPlace(EPlace place) const
+VaultkitError CStagingFile::CheckPlace(EPlace place) const
 {
     std::wstring final;
-    if (!FinalPathOf(m_hFile.get(), final)) {
-        VaultkitTrace(L"[VAULTKIT] GetFinalPathNameByHandle [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (%d)]",
-                      g_Sys.GetLastError());
-        return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
-    }
+    if (!FinalPathOf(m_hFile.get(), final))
+        return TraceCallResult(L"GetFinalPathNameByHandle", VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION,
+                               g_Sys.GetLastError());
     if (IsAt(place, final))
         return VAULTKIT_ERROR_SUCCESS;
-    VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION redirected to |%s|",
-                  final.c_str());
-    return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
+    return TraceResult(VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION, L" redirected to |%s|",
+                       final.c_str());
 }
 
 void CStagingFile::SetAttributes(uint32_t attr)
@@ -162,13 +162,12 @@ bool CStagingFile::Size(int64_t& size) const
     return true;
 }
 
-int32_t CStagingFile::Flush()
+VaultkitError CStagingFile::Flush()
 {
     if (!m_bCanFlush || g_Sys.FlushFileBuffers(m_hFile.get()))
         return VAULTKIT_ERROR_SUCCESS;
-    VaultkitTrace(L"[VAULTKIT] FlushFileBuffers [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (%d)]",
-                  g_Sys.GetLastError());
-    return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
+    return TraceCallResult(L"FlushFileBuffers", VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION,
+                           g_Sys.GetLastError());
 }
 
 // The name goes in whole with its terminator (the call reads it as a path); the buffer is
@@ -184,8 +183,9 @@ bool CStagingFile::Rename()
     info->RootDirectory = nullptr;
     info->FileNameLength = static_cast<DWORD>(bytes);  // a path, far below 4 GiB
     std::wmemcpy(info->FileName, m_sDestination.c_str(), m_sDestination.size() + 1);
-    return g_Sys.SetFileInformationByHandle(m_hFile.get(), FileRenameInfo, info,
-                                            static_cast<DWORD>(size)) != FALSE;
+    m_bRenamed = g_Sys.SetFileInformationByHandle(m_hFile.get(), FileRenameInfo, info,
+                                                  static_cast<DWORD>(size)) != FALSE;
+    return m_bRenamed;
 }
 
 bool CStagingFile::Remove()

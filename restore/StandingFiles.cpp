@@ -14,16 +14,11 @@ namespace {
 const DWORD kLeftoverAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
 const DWORD kLookAccess = FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 
-int32_t CannotWrite()
-{
-    return VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
-}
+const VaultkitError kCannotWrite = VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION;
 
-int32_t FinalPathUnknown(const CStanding& standing)
+VaultkitError FinalPathUnknown(const CStanding& standing)
 {
-    VaultkitTrace(L"[VAULTKIT] GetFinalPathNameByHandle [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (%d)]",
-                  standing.m_dwError);
-    return CannotWrite();
+    return TraceCallResult(L"GetFinalPathNameByHandle", kCannotWrite, standing.m_dwError);
 }
 
 // Why a file under the staging name is not ours to remove; empty when it is.
@@ -42,7 +37,7 @@ std::wstring NotALeftover(const CStanding& standing, bool inPlace)
 
 } // namespace
 
-int32_t ClearLeftover(const CStagingFile& staged)
+VaultkitError ClearLeftover(const CStagingFile& staged)
 {
     CStanding standing = ProbeName(staged.Path(), kLeftoverAccess);
     if (standing.m_eKind == EStanding::Absent || standing.m_eKind == EStanding::Unknown)
@@ -52,7 +47,7 @@ int32_t ClearLeftover(const CStagingFile& staged)
     if (!reason.empty()) {
         VaultkitTrace(L"[VAULTKIT] Not an unfinished restore, left alone: %s [%s]", staged.Path(),
                       reason.c_str());
-        return CannotWrite();
+        return kCannotWrite;
     }
     if (!standing.m_bFinalKnown)
         return FinalPathUnknown(standing);
@@ -62,33 +57,26 @@ int32_t ClearLeftover(const CStagingFile& staged)
     }
     VaultkitTrace(L"[VAULTKIT] Cannot remove unfinished restore %s [%d]", staged.Path(),
                   g_Sys.GetLastError());
-    return CannotWrite();
+    return kCannotWrite;
 }
 
 // A folder of the item's name keeps its old answer and trace line.
-int32_t CheckDestinationFree(const CStagingFile& staged)
+VaultkitError CheckDestinationFree(const CStagingFile& staged)
 {
     CStanding standing = ProbeName(staged.Destination(), kLookAccess);
     if (standing.m_eKind == EStanding::Absent || standing.m_eKind == EStanding::Unknown)
         return VAULTKIT_ERROR_SUCCESS;
     if (!standing.m_bFinalKnown)
         return FinalPathUnknown(standing);
-    if (!staged.IsAt(EPlace::Destination, standing.m_sFinalPath)) {
-        VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION redirected to |%s|",
-                      standing.m_sFinalPath.c_str());
-        return CannotWrite();
-    }
+    if (!staged.IsAt(EPlace::Destination, standing.m_sFinalPath))
+        return TraceResult(kCannotWrite, L" redirected to |%s|", standing.m_sFinalPath.c_str());
     switch (standing.m_eKind) {
     case EStanding::File:
-        VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS");
-        return VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS;
+        return TraceResult(VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS);
     case EStanding::Folder:
-        VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION give up");
-        return CannotWrite();
+        return TraceResult(kCannotWrite, L" give up");
     default:
-        VaultkitTrace(L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION not a plain file |%s|",
-                      staged.Destination());
-        return CannotWrite();
+        return TraceResult(kCannotWrite, L" not a plain file |%s|", staged.Destination());
     }
 }
 

@@ -4,7 +4,7 @@
 // links, folders, files with other names and anything found elsewhere than intended are
 // never touched and never retire the item.
 #pragma once
-#include <cstdint>
+#include "quarantine/VaultkitError.h"
 
 class CStagingFile;
 
@@ -13,12 +13,12 @@ class CStagingFile;
 // restore" traced), 0. Nothing there, or no answer from the probe, is 0 as well: the
 // create that follows never goes over anything. Anything else stays untouched, the reason
 // is traced, 5; as does a leftover whose deletion is refused.
-int32_t ClearLeftover(const CStagingFile& staged);
+VaultkitError ClearLeftover(const CStagingFile& staged);
 
 // 0 when nothing stands under the item's name (or the probe has no answer: the rename at
 // the end never replaces), 13 for a plain file at the intended place, otherwise 5 with
 // the reason traced.
-int32_t CheckDestinationFree(const CStagingFile& staged);
+VaultkitError CheckDestinationFree(const CStagingFile& staged);
 
 // After a rename that failed: true when a plain file at the intended place has the name.
 bool IsAlreadyThere(const CStagingFile& staged);

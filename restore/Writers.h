@@ -1,6 +1,7 @@
 // The restore writers: payload to the staging file, deciphered, with digests gathered.
 #pragma once
 #include "platform/WinHeaders.h"
+#include "quarantine/VaultkitError.h"
 #include "restore/codecs/DigestList.h"
 #include "restore/codecs/Md5.h"
 #include <cstdint>
@@ -18,8 +19,8 @@ const uint64_t kStreamAllowance = 1 << 20;
 // deciphered, and sets the file times. The records are bounded by size: the data of the
 // main stream records may not pass it, everything else the payload hands on may not pass
 // size + kStreamAllowance; a record that would cross either ends the write with 12.
-// Returns 0 with the staging file left open in staged, or 3, 5, 7, 12 or 13; on every
-// non-zero result but 13 (nothing was created) the staging file is removed again.
+// Returns 0, 3, 5, 7, 12 or 13 (nothing was created); whatever was created stays open in
+// staged, which removes it unless it is renamed into place (StagingFile.h).
 int32_t RestoreNormalFile(CStagingFile& staged, HANDLE hPayload, DigestList& original,
                           DigestList& crypted, const uint8_t* security, int32_t securityLength,
                           int64_t crt, int64_t lwt, int64_t lat, int64_t size);
@@ -27,9 +28,9 @@ int32_t RestoreNormalFile(CStagingFile& staged, HANDLE hPayload, DigestList& ori
 // EFS items: claims the staging file, checks where it lies, lets the raw import fill it
 // (ImportEfsFile) and takes it back (see CStagingFile). Returns 0 with the staging file
 // open in staged, or 5, 12 or 13 (something stands under the staging name); on 5 and 12
-// what was created is removed again.
-int32_t RestoreEfsStaging(CStagingFile& staged, HANDLE hPayload, DigestList& original,
-                          DigestList& crypted, int64_t size);
+// what was created is left to staged to remove.
+VaultkitError RestoreEfsStaging(CStagingFile& staged, HANDLE hPayload, DigestList& original,
+                                DigestList& crypted, int64_t size);
 
 // The raw import itself, on an opened import context: the payload, complemented back.
 // More than size + kStreamAllowance bytes end it with 12. Returns 0, 5 or 12 and always

@@ -1,15 +1,23 @@
-// Digest texts in one call (see Md5Text.h).
+// Digest texts (see Md5Text.h).
 #include "restore/codecs/Md5Text.h"
-#include "restore/codecs/DigestText.h"
 #include <algorithm>
 
 std::string FinishDigestText(MD5_CTX& ctx)
 {
+    static const char kDigits[] = "0123456789ABCDEF";
     uint8_t digest[16];
-    char text[33];
     MD5Final(digest, &ctx);
-    FormatDigestText(digest, text);
+    std::string text(32, '0');
+    for (int i = 0; i < 16; ++i) {
+        text[2 * i] = kDigits[digest[i] >> 4];
+        text[2 * i + 1] = kDigits[digest[i] & 0x0F];
+    }
     return text;
+}
+
+void FinishDigestInto(MD5_CTX& ctx, DigestList& list)
+{
+    list.InsertSorted(FinishDigestText(ctx).c_str());
 }
 
 std::string Md5Text(const void* bytes, size_t size)

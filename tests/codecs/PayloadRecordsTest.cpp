@@ -1,128 +1,162 @@
-// Walking payload stream records: where each record lies, and how every kind of damaged
-// payload is told apart, with the records before the damage still listed.
-#include "restore/codecs/PayloadRecords.h"
+// The stream records of an ordinary payload: the walk that finds them, and the restore
+// writer's own record loop run over memory. Both must tell a damaged payload alike; the
+// loop must hand on each record deciphered and gather its digests whatever the runs.
+// Payloads are built with the item builder's record builder.
+#include "restore/codecs/Md5Text.h"
+#include "restore/codecs/PayloadRecordLoop.h"
+#include "tools/itembuilder/ItemPayload.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <string>
-#include <vector>
+#include <algorithm>
+#include <climits>
+#include <set>
 
 namespace {
 
-void PutLe(std::vector<uint8_t>& out, uint64_t value, int bytes)
+// A record whose header claims sizes that no stream would give.
+std::string WithSizes(std::string record, int64_t dataSize, uint32_t nameSize)
 {
-    for (int i = 0; i < bytes; ++i)
-        out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    for (int i = 0; i < 8; ++i)
+        record[8 + i] = static_cast<char>(static_cast<uint64_t>(dataSize) >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        record[16 + i] = static_cast<char>(nameSize >> (8 * i));
+    return record;
 }
 
-std::vector<uint8_t> Record(uint32_t id, uint32_t attributes, int64_t dataSize,
-                            uint32_t nameSize, size_t bodyBytes)
+// The loop over a payload in memory: the runs it hands on, the digests it gathers.
+class CMemoryPayload : public CPayloadRecordIo
 {
-    std::vector<uint8_t> out;
-    PutLe(out, id, 4);
-    PutLe(out, attributes, 4);
-    PutLe(out, static_cast<uint64_t>(dataSize), 8);
-    PutLe(out, nameSize, 4);
-    out.insert(out.end(), bodyBytes, 0xA5);
-    return out;
-}
+public:
+    CMemoryPayload(const std::string& bytes, uint32_t runLimit) : m_sBytes(bytes)
+    {
+        std::vector<uint8_t> buffer(kPayloadBufferBytes);
+        m_eEnd = RunPayloadRecords(*this, buffer.data(), runLimit);
+    }
 
-// A whole record: name and data of the sizes the header gives.
-std::vector<uint8_t> Whole(uint32_t id, int64_t dataSize, uint32_t nameSize)
-{
-    return Record(id, 0, dataSize, nameSize, nameSize + static_cast<size_t>(dataSize));
-}
+    ERecordLoop m_eEnd;
+    std::vector<size_t> m_RunStarts;
+    std::string m_Written;
+    std::vector<std::string> m_Original;
+    std::vector<std::string> m_Crypted;
 
-std::vector<uint8_t> Join(std::initializer_list<std::vector<uint8_t>> parts)
-{
-    std::vector<uint8_t> out;
-    for (const auto& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
+private:
+    bool Read(uint8_t* into, uint32_t count, uint32_t& got) override
+    {
+        got = static_cast<uint32_t>(std::min<size_t>(count, m_sBytes.size() - m_nAt));
+        std::copy_n(m_sBytes.data() + m_nAt, got, into);
+        m_nAt += got;
+        return true;
+    }
+    bool Admit(const PayloadRecordHeader&) override { return true; }
+    bool Write(const uint8_t* run, uint32_t size) override
+    {
+        EXPECT_LE(size, kPayloadBufferBytes);
+        m_RunStarts.push_back(m_Written.size());
+        m_Written.append(reinterpret_cast<const char*>(run), size);
+        return true;
+    }
+    void Digested(MD5_CTX& original, MD5_CTX& crypted) override
+    {
+        m_Original.push_back(FinishDigestText(original));
+        m_Crypted.push_back(FinishDigestText(crypted));
+    }
 
-PayloadCheck Walk(const std::vector<uint8_t>& bytes, std::vector<PayloadRecord>* records = nullptr)
+    std::string m_sBytes;
+    size_t m_nAt = 0;
+};
+
+std::string JoinedSorted(std::vector<std::string> texts)
 {
-    std::vector<PayloadRecord> found;
-    PayloadCheck check = WalkPayloadRecords(bytes.data(), bytes.size(), found);
-    if (records)
-        *records = found;
-    return check;
+    std::sort(texts.begin(), texts.end());
+    std::string joined;
+    for (const std::string& t : texts)
+        joined += t;
+    return joined;
 }
 
 } // namespace
 
-TEST(PayloadRecords, WholeRecordsAreFoundBackToBack)
+// After a good record: what the walk says of a damaged second one, the loop must do, refuse
+// the payload as unreadable, or end a record cut inside its data where the payload ends
+// (never wrapping round).
+TEST(PayloadRecords, WalkAndLoopTellDamageAlike)
 {
-    std::vector<PayloadRecord> records;
-    EXPECT_EQ(Walk({}, &records), PayloadCheck::Ok);
-    EXPECT_TRUE(records.empty());
-
-    // Main data, a named stream, a record with neither name nor data.
-    std::vector<uint8_t> payload = Join({Whole(1, 300, 0), Whole(4, 7, 12), Whole(1, 0, 0)});
-    ASSERT_EQ(Walk(payload, &records), PayloadCheck::Ok);
-    ASSERT_EQ(records.size(), 3u);
-    const uint64_t offsets[] = {0, 320, 359};
-    for (size_t i = 0; i < 3; ++i)
-        EXPECT_EQ(records[i].offset, offsets[i]) << i;
-    EXPECT_EQ(records[1].header.streamId, 4u);
-    EXPECT_EQ(records[1].NameOffset(), 340u);
-    EXPECT_EQ(records[1].DataOffset(), 352u);
-    EXPECT_EQ(records[1].End(), 359u);
-    EXPECT_EQ(records[2].End(), payload.size());
-}
-
-TEST(PayloadRecords, HeaderFieldsAreLittleEndian)
-{
-    std::vector<uint8_t> header = Record(0x04030201, 0x08070605, 0x0F0E0D0C0B0A0908, 0x1C,
-                                         /*bodyBytes=*/0);
-    PayloadRecordHeader h;
-    EXPECT_EQ(ReadPayloadRecordHeader(header.data(), h), PayloadCheck::Ok);
-    EXPECT_EQ(h.streamId, 0x04030201u);
-    EXPECT_EQ(h.attributes, 0x08070605u);
-    EXPECT_EQ(h.dataSize, 0x0F0E0D0C0B0A0908);
-    EXPECT_EQ(h.nameSize, 0x1Cu);
-}
-
-TEST(PayloadRecords, RefusedHeadersAndTheNameBound)
-{
-    const std::vector<uint8_t> first = Whole(1, 5, 0);
+    const CItemStream five = {1, 0, L"", "five!"};
+    const std::string first = BuildNormalPayload({five}).bytes;
+    const std::string empty = MakeStreamRecord({1, 0, L"", ""});
+    const std::string named = MakeStreamRecord({4, 0, L":abc", "7 bytes"});  // 20 + 8 + 7
+    const std::string longest = MakeStreamRecord({4, 0, std::wstring(kPayloadMaxNameBytes / 2, L'n'), "abc"});
+    const uint32_t tooLong = kPayloadMaxNameBytes + 1;
     struct Case
     {
-        std::vector<uint8_t> second;
-        PayloadCheck expected;
-    } cases[] = {
-        {Record(1, 0, -1, 0, 100), PayloadCheck::NegativeSize},
-        {Record(1, 0, INT64_MIN, 0, 0), PayloadCheck::NegativeSize},
-        {Record(1, 0, 0, kPayloadMaxNameBytes + 1, kPayloadMaxNameBytes + 1),
-         PayloadCheck::NameTooLarge},
-        {Record(1, 0, 0, UINT32_MAX, 0), PayloadCheck::NameTooLarge},
-        {Whole(1, 3, kPayloadMaxNameBytes), PayloadCheck::Ok},
-        // No read could ever deliver this much: cut, not wrapped around.
-        {Record(1, 0, INT64_MAX, kPayloadMaxNameBytes, kPayloadMaxNameBytes + 10),
-         PayloadCheck::CutData},
+        std::string second;
+        PayloadCheck walk;
+    };
+    const Case cases[] = {
+        {"", PayloadCheck::Ok},
+        {empty.substr(0, 7), PayloadCheck::CutHeader},
+        {WithSizes(empty, -1, 0), PayloadCheck::NegativeSize},
+        {WithSizes(empty, INT64_MIN, 0), PayloadCheck::NegativeSize},
+        {WithSizes(empty, 0, tooLong) + std::string(tooLong, 'n'), PayloadCheck::NameTooLarge},
+        {WithSizes(empty, 0, UINT32_MAX), PayloadCheck::NameTooLarge},
+        {named.substr(0, 27), PayloadCheck::CutName},
+        {named.substr(0, 30), PayloadCheck::CutData},
+        {named, PayloadCheck::Ok},
+        {longest, PayloadCheck::Ok},
+        {WithSizes(longest, INT64_MAX, kPayloadMaxNameBytes), PayloadCheck::CutData},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        const std::string payload = first + c.second;
         std::vector<PayloadRecord> records;
-        EXPECT_EQ(Walk(Join({first, c.second}), &records), c.expected);
-        EXPECT_EQ(records.size(), c.expected == PayloadCheck::Ok ? 2u : 1u);
+        EXPECT_EQ(
+            WalkPayloadRecords(reinterpret_cast<const uint8_t*>(payload.data()), payload.size(), records),
+            c.walk);
+        const bool whole = c.walk == PayloadCheck::Ok && !c.second.empty();
+        EXPECT_EQ(records.size(), whole ? 2u : 1u);
+        EXPECT_EQ(records[0].End(), first.size());
+        CMemoryPayload loop(payload, kPayloadBufferBytes);
+        const bool readThrough = c.walk == PayloadCheck::Ok || c.walk == PayloadCheck::CutData;
+        EXPECT_EQ(loop.m_eEnd, readThrough ? ERecordLoop::Done : ERecordLoop::Unreadable);
+        EXPECT_EQ(loop.m_Original.size(), readThrough && !c.second.empty() ? 2u : 1u);
+        EXPECT_EQ(loop.m_Written.substr(0, first.size()), MakeStreamRecord(five));
+        EXPECT_EQ(loop.m_Written.size(), readThrough ? payload.size() : first.size());
     }
 }
 
-TEST(PayloadRecords, EveryCutIsTold)
+// Every record restarts the cipher; header and name are handed on plain, leading the
+// record's first run; the digests are of each record as stored and as deciphered,
+// whatever the runs, and sort into the index's texts.
+TEST(PayloadRecordLoop, HandsOnEveryRecordDecipheredWithItsDigests)
 {
-    const std::vector<uint8_t> first = Whole(1, 2, 0);
-    const std::vector<uint8_t> second = Whole(3, 9, 6); // header 20, name 6, data 9
-    for (size_t keep = 0; keep <= second.size(); ++keep) {
-        std::vector<uint8_t> payload = first;
-        payload.insert(payload.end(), second.begin(), second.begin() + keep);
-        PayloadCheck expected = keep == 0 || keep == second.size() ? PayloadCheck::Ok
-                                : keep < 20                        ? PayloadCheck::CutHeader
-                                : keep < 26                        ? PayloadCheck::CutName
-                                                                   : PayloadCheck::CutData;
-        std::vector<PayloadRecord> records;
-        EXPECT_EQ(Walk(payload, &records), expected) << keep;
-        EXPECT_EQ(records.size(), keep == second.size() ? 2u : 1u) << keep;
+    std::string big(70000, '\0');
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>(i * 29 + (i >> 9));
+    const std::vector<CItemStream> streams = {{1, 0, L"", big},
+                                              {4, 0, L":Zone.Identifier:$DATA", "[ZoneTransfer]"},
+                                              {1, 0, L"", ""},
+                                              {1, 0, L"", big.substr(9, 300)}};
+    const CItemPayload payload = BuildNormalPayload(streams);
+    std::string plain;
+    std::set<size_t> recordStarts;
+    for (const CItemStream& s : streams) {
+        recordStarts.insert(plain.size());
+        plain += MakeStreamRecord(s);
+    }
+    for (uint32_t runLimit : {kPayloadBufferBytes, 4097u, 63u, 1u}) {
+        SCOPED_TRACE(runLimit);
+        CMemoryPayload loop(payload.bytes, runLimit);
+        EXPECT_EQ(loop.m_eEnd, ERecordLoop::Done);
+        EXPECT_TRUE(loop.m_Written == plain);
+        EXPECT_TRUE(std::includes(loop.m_RunStarts.begin(), loop.m_RunStarts.end(), recordStarts.begin(),
+                                  recordStarts.end()));
+        for (size_t i = 0; i < loop.m_RunStarts.size(); ++i) {  // a run that starts no record is data alone
+            size_t end = i + 1 < loop.m_RunStarts.size() ? loop.m_RunStarts[i + 1] : plain.size();
+            EXPECT_TRUE(recordStarts.count(loop.m_RunStarts[i]) || end - loop.m_RunStarts[i] <= runLimit)
+                << i;
+        }
+        EXPECT_EQ(JoinedSorted(loop.m_Original), payload.hash);
+        EXPECT_EQ(JoinedSorted(loop.m_Crypted), payload.qhash);
     }
 }

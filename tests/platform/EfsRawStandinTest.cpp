@@ -1,181 +1,116 @@
 // Our raw EFS import for Wine: the file holds exactly what the import callback delivered,
 // the callback's abort code comes back, the context is closed, failures keep their error.
 #include "platform/EfsRawStandin.h"
-#include "platform/WineStandins.h"
 #include "tests/support/SysHooks.h"
 #include "tests/support/TestFiles.h"
 #include <gtest/gtest.h>
 #include <cstring>
-#include <string>
-#include <vector>
 
 namespace {
 
 // Plays the restore's side of the import: hands out the chunks one per call, then 0
-// bytes, or abort codes where given.
+// bytes; or aborts with a code at a call, or claims one byte more than it was offered.
 struct CImportSource
 {
     std::vector<std::string> chunks;
-    size_t next = 0;
-    size_t abortAt = SIZE_MAX;  // call index that returns abortCode
+    size_t abortAt = SIZE_MAX;
     DWORD abortCode = 0;
-    ULONG overClaimBy = 0;      // claim this many bytes more than offered
+    bool overClaim = false;
     std::vector<ULONG> offered;
 
-    static DWORD WINAPI Callback(PBYTE pbData, PVOID pvCallbackContext, PULONG ulLength)
+    static DWORD WINAPI Callback(PBYTE data, PVOID context, PULONG length)
     {
-        auto* self = static_cast<CImportSource*>(pvCallbackContext);
-        self->offered.push_back(*ulLength);
-        if (self->offered.size() - 1 == self->abortAt)
+        auto* self = static_cast<CImportSource*>(context);
+        size_t call = self->offered.size();
+        self->offered.push_back(*length);
+        if (call == self->abortAt)
             return self->abortCode;
-        if (self->overClaimBy) {
-            *ulLength += self->overClaimBy;
-            return 0;
-        }
-        if (self->next == self->chunks.size()) {
-            *ulLength = 0;
-            return 0;
-        }
-        const std::string& c = self->chunks[self->next++];
-        std::memcpy(pbData, c.data(), c.size());
-        *ulLength = ULONG(c.size());
+        std::string chunk = call < self->chunks.size() ? self->chunks[call] : "";
+        std::memcpy(data, chunk.data(), chunk.size());
+        *length = self->overClaim ? *length + 1 : ULONG(chunk.size());
         return 0;
     }
 };
 
-std::string Pattern(size_t n, unsigned seed)
+// Opens path for import, runs the import, closes: the import's result.
+DWORD Import(const std::wstring& path, CImportSource& source)
 {
-    std::string s(n, '\0');
-    for (size_t i = 0; i < n; ++i)
-        s[i] = char((i * 7 + seed) & 0xFF);
-    return s;
+    PVOID ctx = nullptr;
+    DWORD result = StandinOpenEncryptedFileRawW(path.c_str(), CREATE_FOR_IMPORT, &ctx);
+    if (result == ERROR_SUCCESS)
+        result = StandinWriteEncryptedFileRaw(&CImportSource::Callback, &source, ctx);
+    StandinCloseEncryptedFileRaw(ctx);
+    return result;
 }
 
 } // namespace
 
-TEST(StandinEfsImport, FileHoldsExactlyWhatTheCallbackDelivered)
+// What stood there is replaced, not merged; the callback is offered 64 KiB each time; the
+// file is closed (through the table) and can be deleted at once. Failures come back as
+// their codes and leave no context open.
+TEST(StandinEfsImport, TheFileHoldsExactlyWhatTheCallbackDelivered)
 {
     CTempDir dir;
-    std::wstring path = dir.Join(L"secret.doc");
-    ASSERT_TRUE(WriteFileBytes(path, std::string(100000, 'o'))); // replaced, not merged
+    const std::wstring path = dir.Join(L"secret.doc");
     long before = StandinEfsOpenContexts();
-    CImportSource source;
-    source.chunks = {Pattern(1, 1), Pattern(65536, 2), Pattern(1000, 3)};
-
-    PVOID ctx = nullptr;
-    ASSERT_EQ(StandinOpenEncryptedFileRawW(path.c_str(), CREATE_FOR_IMPORT, &ctx), 0u);
-    ASSERT_NE(ctx, nullptr);
-    EXPECT_EQ(StandinEfsOpenContexts(), before + 1);
-    EXPECT_EQ(StandinWriteEncryptedFileRaw(&CImportSource::Callback, &source, ctx), 0u);
-    EXPECT_EQ(source.offered, std::vector<ULONG>(4, 65536));
-
-    CSysRecorder<&CSysCalls::CloseHandle> closes;
-    StandinCloseEncryptedFileRaw(ctx);
-    EXPECT_EQ(closes.Count(), 1u);
-    EXPECT_EQ(StandinEfsOpenContexts(), before);
-    EXPECT_EQ(ReadFileBytes(path), source.chunks[0] + source.chunks[1] + source.chunks[2]);
-    // The handle was opened without sharing: deleting works only once it is closed.
-    EXPECT_TRUE(DeleteFileW(path.c_str()));
-}
-
-TEST(StandinEfsImport, NothingDeliveredGivesAnEmptyFile)
-{
-    CTempDir dir;
-    std::wstring path = dir.Join(L"empty");
-    CImportSource source;
-    PVOID ctx = nullptr;
-    ASSERT_EQ(StandinOpenEncryptedFileRawW(path.c_str(), CREATE_FOR_IMPORT, &ctx), 0u);
-    EXPECT_EQ(StandinWriteEncryptedFileRaw(&CImportSource::Callback, &source, ctx), 0u);
-    StandinCloseEncryptedFileRaw(ctx);
-    bool ok = false;
-    EXPECT_EQ(ReadFileBytes(path, &ok), "");
-    EXPECT_TRUE(ok);
-}
-
-TEST(StandinEfsImport, ImportFailuresComeBackAsTheirCodes)
-{
-    CTempDir dir;
-    long before = StandinEfsOpenContexts();
+    for (const std::vector<std::string>& chunks :
+         {std::vector<std::string>{"1", std::string(65536, '2'), "3"}, {}}) {
+        ASSERT_TRUE(WriteFileBytes(path, std::string(100000, 'o')));
+        CImportSource source;
+        source.chunks = chunks;
+        CSysRecorder<&CSysCalls::CloseHandle> closes;
+        EXPECT_EQ(Import(path, source), 0u);
+        EXPECT_EQ(closes.Count(), 1u);
+        EXPECT_EQ(source.offered, std::vector<ULONG>(chunks.size() + 1, 65536));
+        bool read = false;
+        EXPECT_EQ(ReadFileBytes(path, &read), chunks.empty() ? "" : "1" + chunks[1] + "3");
+        EXPECT_TRUE(read && DeleteFileW(path.c_str()));
+    }
     struct Case
     {
-        const char* what;
         size_t abortAt;
         DWORD abortCode;
-        ULONG overClaim;
+        bool overClaim;
         int failWrite;
         DWORD expected;
     };
-    for (const Case& c : {Case{"callback aborts", 1, 1234, 0, 0, 1234},
-                          Case{"read error on first call", 0, ERROR_HANDLE_EOF, 0, 0,
-                               ERROR_HANDLE_EOF},
-                          Case{"claims more than offered", SIZE_MAX, 0, 1, 0, ERROR_INVALID_DATA},
-                          Case{"disk full", SIZE_MAX, 0, 0, 2, ERROR_DISK_FULL}}) {
-        std::wstring path = dir.Join(L"f");
+    const Case cases[] = {{1, 1234, false, 0, 1234},
+                          {0, ERROR_HANDLE_EOF, false, 0, ERROR_HANDLE_EOF},
+                          {SIZE_MAX, 0, true, 0, ERROR_INVALID_DATA},
+                          {SIZE_MAX, 0, false, 2, ERROR_DISK_FULL}};
+    for (const Case& c : cases) {
         CImportSource source;
         source.chunks = {"one", "two", "three"};
         source.abortAt = c.abortAt;
         source.abortCode = c.abortCode;
-        source.overClaimBy = c.overClaim;
-        PVOID ctx = nullptr;
-        ASSERT_EQ(StandinOpenEncryptedFileRawW(path.c_str(), CREATE_FOR_IMPORT, &ctx), 0u);
-        DWORD rc;
-        if (c.failWrite) {
-            CSysFailNth<&CSysCalls::WriteFile> full(c.failWrite, ERROR_DISK_FULL, FALSE);
-            rc = StandinWriteEncryptedFileRaw(&CImportSource::Callback, &source, ctx);
-        } else {
-            rc = StandinWriteEncryptedFileRaw(&CImportSource::Callback, &source, ctx);
-        }
-        EXPECT_EQ(rc, c.expected) << c.what;
-        StandinCloseEncryptedFileRaw(ctx);
-        EXPECT_EQ(StandinEfsOpenContexts(), before) << c.what;
-        EXPECT_TRUE(DeleteFileW(path.c_str())) << c.what;
+        source.overClaim = c.overClaim;
+        CSysFailNth<&CSysCalls::WriteFile> full(c.failWrite, ERROR_DISK_FULL, FALSE);
+        EXPECT_EQ(Import(path, source), c.expected) << &c - cases;
+        EXPECT_TRUE(DeleteFileW(path.c_str()));
     }
+    EXPECT_EQ(StandinEfsOpenContexts(), before);
 }
 
+// Only an import of a file, into a folder that exists, with somewhere to put the context;
+// a refused create keeps its error.
 TEST(StandinEfsImport, OpenRefusals)
 {
     CTempDir dir;
     long before = StandinEfsOpenContexts();
-    PVOID ctx = reinterpret_cast<PVOID>(1);
-
-    EXPECT_EQ(StandinOpenEncryptedFileRawW(dir.Join(L"x").c_str(), /*ulFlags=*/0, &ctx),
-              DWORD(ERROR_CALL_NOT_IMPLEMENTED));
-    EXPECT_EQ(ctx, nullptr);
-    EXPECT_EQ(StandinOpenEncryptedFileRawW(dir.Join(L"x").c_str(),
-                                           CREATE_FOR_IMPORT | CREATE_FOR_DIR, &ctx),
-              DWORD(ERROR_CALL_NOT_IMPLEMENTED));
-    EXPECT_FALSE(FileExists(dir.Join(L"x")));
-
-    EXPECT_EQ(StandinOpenEncryptedFileRawW(dir.Join(L"no\\such\\x").c_str(), CREATE_FOR_IMPORT,
-                                           &ctx),
-              DWORD(ERROR_PATH_NOT_FOUND));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
-    EXPECT_EQ(ctx, nullptr);
-    {
-        CSysFailNth<&CSysCalls::CreateFileW> denied(1, ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
-        EXPECT_EQ(StandinOpenEncryptedFileRawW(dir.Join(L"x").c_str(), CREATE_FOR_IMPORT, &ctx),
-                  DWORD(ERROR_ACCESS_DENIED));
+    const std::wstring x = dir.Join(L"x");
+    const std::tuple<std::wstring, ULONG, DWORD> cases[] = {
+        {x, 0, ERROR_CALL_NOT_IMPLEMENTED},  // an export
+        {x, CREATE_FOR_IMPORT | CREATE_FOR_DIR, ERROR_CALL_NOT_IMPLEMENTED},
+        {dir.Join(L"no\\such\\x"), CREATE_FOR_IMPORT, ERROR_PATH_NOT_FOUND}};
+    for (const auto& [path, flags, expected] : cases) {
+        PVOID ctx = reinterpret_cast<PVOID>(1);
+        EXPECT_EQ(StandinOpenEncryptedFileRawW(path.c_str(), flags, &ctx), expected);
         EXPECT_EQ(ctx, nullptr);
     }
-    EXPECT_EQ(StandinOpenEncryptedFileRawW(dir.Join(L"x").c_str(), CREATE_FOR_IMPORT, nullptr),
+    EXPECT_FALSE(FileExists(x));
+    EXPECT_EQ(StandinOpenEncryptedFileRawW(x.c_str(), CREATE_FOR_IMPORT, nullptr),
               DWORD(ERROR_INVALID_PARAMETER));
     EXPECT_EQ(StandinWriteEncryptedFileRaw(&CImportSource::Callback, nullptr, nullptr),
               DWORD(ERROR_INVALID_PARAMETER));
-    StandinCloseEncryptedFileRaw(nullptr);
     EXPECT_EQ(StandinEfsOpenContexts(), before);
-}
-
-TEST(StandinEfsImport, InstalledIntoTheTableOnWine)
-{
-    CTempDir dir;
-    std::wstring path = dir.Join(L"via-table");
-    InstallWineStandins();
-    CImportSource source;
-    source.chunks = {"through the table"};
-    PVOID ctx = nullptr;
-    EXPECT_EQ(g_Sys.OpenEncryptedFileRawW(path.c_str(), CREATE_FOR_IMPORT, &ctx), 0u);
-    EXPECT_EQ(g_Sys.WriteEncryptedFileRaw(&CImportSource::Callback, &source, ctx), 0u);
-    g_Sys.CloseEncryptedFileRaw(ctx);
-    SysRestoreAllCalls();
-    EXPECT_EQ(ReadFileBytes(path), "through the table");
 }

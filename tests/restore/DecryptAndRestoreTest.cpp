@@ -1,258 +1,96 @@
-// The restore operation end to end under Wine (with the stand-ins): every result code with
-// its trace lines in order, and what is left of destination, index and payload.
+// The restore operation under Wine (with the stand-ins): every result code with its trace
+// lines in order, and what is left of destination, index and payload.
 #include "platform/BackupWriteStandin.h"
 #include "platform/EfsRawStandin.h"
+#include "restore/Writers.h"
 #include "tests/restore/RestoreFixture.h"
 #include "tests/support/UnixLinks.h"
-#include <memory>
+#include <functional>
 
-TEST_F(DecryptAndRestore, RestoresChecksAndRetiresTheOnlyLocation)
+namespace {
+
+int64_t FileTimeOf(const FILETIME& ft)
 {
-    Store(NormalItem({kMain, kSide}));
-    m_Item.files[0].attr = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE;
-    StoreAs(m_Item);
-
-    EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, kRetire, kOnlyOne, kSuccess}));
-    EXPECT_EQ(ReadFileBytes(Destination()), kMain.data);
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    ASSERT_TRUE(GetFileAttributesExW(Destination().c_str(), GetFileExInfoStandard, &data));
-    EXPECT_EQ(data.dwFileAttributes & 0xFF, DWORD(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
-    EXPECT_EQ(FileTimeOf(data.ftLastWriteTime), m_Item.files[0].lwt);
-    ExpectRetired();
+    return int64_t((uint64_t(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
 }
 
-TEST_F(DecryptAndRestore, NotStartedTracesOnlyTheCall)
+// Free space as GetDiskFreeSpaceExW reports it, the folders it was asked for noted.
+Hold FreeSpace(uint64_t bytes, std::vector<std::wstring>* folders = nullptr)
 {
-    int32_t saved = g_nVaultkitInit;
-    g_nVaultkitInit = 0;
-    int32_t result = VaultkitDecryptAndRestore(L"C:\\Q\\A1.xml", L"a.txt", L"C:\\D");
-    g_nVaultkitInit = saved;
-    EXPECT_EQ(result, 18);
-    EXPECT_EQ(m_Trace.Lines(), (Lines{L"[VAULTKIT] VaultkitDecryptAndRestore(|C:\\Q\\A1.xml|, |a.txt|, |C:\\D|, |(null)|, 0, 0)"}));
+    return std::make_shared<CSysHook<&CSysCalls::GetDiskFreeSpaceExW>>(
+        [=](LPCWSTR folder, PULARGE_INTEGER caller, PULARGE_INTEGER total, PULARGE_INTEGER free) {
+            if (folders)
+                folders->push_back(folder);
+            caller->QuadPart = total->QuadPart = ~0ull;  // the quota view is not the one that counts
+            free->QuadPart = bytes;
+            return TRUE;
+        });
 }
 
-TEST_F(DecryptAndRestore, IndexAndLocationLookup)
+// Makes something turn up at the destination while the file is written.
+struct CArrival
 {
-    EXPECT_EQ(VaultkitDecryptAndRestore(m_Index.c_str(), L"doc.txt", m_Folder.c_str()), 10);
-    EXPECT_EQ(m_Trace.Lines().size(), 1u);
-
-    Store(NormalItem({kMain}), {});
-    EXPECT_EQ(VaultkitDecryptAndRestore(m_Index.c_str(), L"doc.txt", m_Folder.c_str()), 8);
-    EXPECT_EQ(m_Trace.Lines().size(), 1u);
-    EXPECT_EQ(ReadFileBytes(m_Index), m_IndexBytes);
-    EXPECT_EQ(ReadFileBytes(m_Payload), m_PayloadBytes);
-
-    Store(NormalItem({kMain}));
-    const Lines notFound = {L"[VAULTKIT] VAULTKIT_ERROR_XML_DUPLICATE_ENTRY_NOT_FOUND"};
-    for (const std::wstring& path : {m_Folder, m_Folder + L"\\"}) {
-        for (const wchar_t* name : {L"DOC.txt", L"doc.txt"}) {
-            if (path == m_Folder && std::wstring(name) == L"doc.txt")
-                continue;  // the one spelling the index holds
-            m_Trace.Clear();
-            EXPECT_EQ(VaultkitDecryptAndRestore(m_Index.c_str(), name, path.c_str()), 9);
-            EXPECT_EQ(m_Trace.Lines().size(), 2u);
-            EXPECT_EQ(m_Trace.Lines().back(), notFound[0]);
-        }
+    explicit CArrival(std::function<void(CArrival&)> arrive)
+        : m_Hook([this, arrive](HANDLE h, LPBYTE b, DWORD n, LPDWORD w, BOOL abort, BOOL sec, LPVOID* ctx) {
+              if (!m_bArrived)
+                  arrive(*this);
+              m_bArrived = true;
+              return CSysHook<&CSysCalls::BackupWrite>::Next()(h, b, n, w, abort, sec, ctx);
+          })
+    {
     }
-    ExpectNothingLost();
-}
+    std::unique_ptr<CUnixSymlink> m_Link;  // goes after the hook
+    bool m_bArrived = false;
+    CSysHook<&CSysCalls::BackupWrite> m_Hook;
+};
 
-TEST_F(DecryptAndRestore, TrailingBackslashInTheIndexLeadsToTheSameFile)
+} // namespace
+
+// Content, attributes and times come back; each location leaves the index as it is
+// restored, the last one takes index and payload with it. The staging file is created new,
+// unshared, with the rights the security list needs; BackupWrite takes the security first,
+// then every record in runs of at most one buffer, header and name once at the start, all
+// on one context, which the abort call releases; then come the times.
+TEST_F(DecryptAndRestore, RestoresChecksAndRetiresEveryLocation)
 {
-    Store(NormalItem({kMain}));
-    m_Item.files[0].path = m_Folder + L"\\";
-    StoreAs(m_Item);
-    CFreeSpace space(1ull << 40);
-    EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(ReadFileBytes(m_Dir.Join(L"doc.txt")), kMain.data);
-    EXPECT_EQ(space.m_Folders, std::vector<std::wstring>{m_Folder + L"\\"});
-}
-
-TEST_F(DecryptAndRestore, DestinationOfAtMost260Characters)
-{
-    std::wstring path = m_Folder + L"\\" + std::wstring(200 - m_Folder.size() - 1, L'p');
-    ASSERT_EQ(path.size(), 200u);
-    Store(NormalItem({kMain}), {std::wstring(56, L'n') + L".txt", std::wstring(57, L'n') + L".txt"});
-    for (CTestLocation& at : m_Item.files)
-        at.path = path;
-    StoreAs(m_Item);
-
-    EXPECT_EQ(Run(1), 4);
-    EXPECT_EQ(m_Trace.Lines(), (Lines{Call(1), L"[VAULTKIT] VAULTKIT_ERROR_DEST_PATH_TO_BIG"}));
-    // 260 in all is accepted; the folder does not exist, so the space check is skipped and
-    // the writer gives up after the user attempt and the write-only attempt.
-    m_Trace.Clear();
-    EXPECT_EQ(Run(0), 5);
-    EXPECT_EQ(m_Trace.Lines(), (Lines{Call(0), kNormal} + kCannotCreate));
-    EXPECT_EQ(ReadFileBytes(m_Index), m_IndexBytes);
-    EXPECT_EQ(ReadFileBytes(m_Payload), m_PayloadBytes);
-}
-
-TEST_F(DecryptAndRestore, FreeSpaceOfSizePlus1024IsEnough)
-{
-    CTestItem item = NormalItem({kMain});
+    CItemDescription item = Item({L"first.txt", L"second.txt"});
+    item.locations[1].path += L"\\";  // the same folder, spelt with its backslash
+    item.content.resize(150000, 'c');
+    item.attr = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE;
     Store(item);
-    {
-        CFreeSpace space(item.size + 1023);
-        EXPECT_EQ(Run(), 3);
-        EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), L"[VAULTKIT] VAULTKIT_ERROR_NOT_ENOUGH_SPACE"}));
-        ExpectNothingLost();
-    }
-    // A size at the 64-bit limit must not wrap round into "fits".
-    CTestItem huge = item;
-    huge.size = INT64_MAX;
-    Store(huge);
-    {
-        CFreeSpace space(1ull << 40);
-        EXPECT_EQ(Run(), 3);
-        ExpectNothingLost();
-    }
-    Store(item);
-    CFreeSpace space(item.size + 1024);
-    EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(space.m_Folders, std::vector<std::wstring>{m_Folder + L"\\"});
-    EXPECT_EQ(ReadFileBytes(Destination()), kMain.data);
-}
-
-TEST_F(DecryptAndRestore, FailedQueriesSkipTheirChecks)
-{
-    CTestItem item = NormalItem({kMain});
-    item.size += 1;  // would be a size mismatch
-    Store(item);
-    CSysFailNth<&CSysCalls::GetDiskFreeSpaceExW> space(1, ERROR_NOT_READY, FALSE);
-    // The first size asked is the index file's, as it is read.
-    CSysFailNth<&CSysCalls::GetFileSizeEx> size(2, ERROR_SHARING_VIOLATION, FALSE);
-    EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(space.Failed() + size.Failed(), 2);
-    EXPECT_EQ(ReadFileBytes(Destination()), kMain.data);
-}
-
-TEST_F(DecryptAndRestore, UnreadablePayload)
-{
-    // An index path without a dot names no payload.
-    Store(NormalItem({kMain}));
-    std::wstring dotless = m_Quarantine.Join(L"A1");
-    ASSERT_TRUE(MoveFileW(m_Index.c_str(), dotless.c_str()));
-    EXPECT_EQ(VaultkitDecryptAndRestore(dotless.c_str(), L"doc.txt", m_Folder.c_str()), 7);
-    EXPECT_EQ(m_Trace.Lines().back(), kUnreadable);
-    EXPECT_EQ(m_Trace.Lines().size(), 2u);
-    ASSERT_TRUE(MoveFileW(dotless.c_str(), m_Index.c_str()));
-    ExpectNothingLost();
-
-    m_Trace.Clear();
-    ASSERT_TRUE(DeleteFileW(m_Payload.c_str()));
-    m_PayloadBytes.clear();
-    EXPECT_EQ(Run(), 7);
-    EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kUnreadable}));
-    EXPECT_EQ(ReadFileBytes(m_Index), m_IndexBytes);
-
-    Store(NormalItem({kMain}));
-    {
-        CPayloadReadFault fail(m_Payload, 3, ERROR_CRC);  // header, name, then the data
-        EXPECT_EQ(Run(), 7);
-        EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, kUnreadable}));
-        ExpectNothingLost();
-    }
-    // Cut inside the data: the record ends there and the size check rejects the file.
-    CTestItem cut = NormalItem({kMain});
-    cut.payload.resize(cut.payload.size() - 1);
-    Store(cut);
-    EXPECT_EQ(Run(), 12);
-    EXPECT_EQ(m_Trace.Lines(),
-              (Lines{Call(), kNormal, L"[VAULTKIT] VAULTKIT_ERROR_FILE_SIZE_MISMATCH"}));
-    ExpectNothingLost();
-}
-
-TEST_F(DecryptAndRestore, WriterFailuresLoseNothing)
-{
-    struct Case
-    {
-        int nth;  // BackupWrite call: 1 is the security write, 2 the first stream
-        DWORD error;
-        int32_t result;
-        Lines lines;
-    };
-    const Case cases[] = {
-        {1, ERROR_DISK_FULL, 3,
-         {L"[VAULTKIT] BackupWrite DACL error: GetlastError = 112",
-          L"[VAULTKIT] VAULTKIT_ERROR_NOT_ENOUGH_SPACE"}},
-        {1, ERROR_ACCESS_DENIED, 5,
-         Lines{L"[VAULTKIT] BackupWrite DACL error: GetlastError = 5"} + kImpersonation +
-             Lines{L"[VAULTKIT] BackupWrite DACL: failed switching user impersonation"}},
-        {2, ERROR_DISK_FULL, 3,
-         {L"[VAULTKIT] Eroare Belea la backupWrite: GetlastError = 112",
-          L"[VAULTKIT] VAULTKIT_ERROR_NOT_ENOUGH_SPACE"}},
-        {3, ERROR_WRITE_FAULT, 5,
-         {L"[VAULTKIT] Eroare Belea la backupWrite: GetlastError = 29",
-          L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION 4"}},
-    };
-    long contexts = StandinBackupWriteOpenContexts();
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.nth * 1000 + c.error);
-        Store(NormalItem({kMain, kSide}));
-        CSysFailNth<&CSysCalls::BackupWrite> fail(c.nth, c.error, FALSE);
-        EXPECT_EQ(Run(), c.result);
-        EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal} + c.lines));
-        ExpectNothingLost();
-        EXPECT_EQ(StandinBackupWriteOpenContexts(), contexts);  // released on failure too
-    }
-    Store(NormalItem({kMain}));
-    ASSERT_TRUE(CreateDirectoryW(m_Dir.Join(L"gone").c_str(), nullptr));
-    m_Item.files[0].path = m_Dir.Join(L"gone\\missing");
-    StoreAs(m_Item);
-    EXPECT_EQ(Run(), 5);
-    EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal} + kCannotCreate));
-}
-
-TEST_F(DecryptAndRestore, SizeAndDigestMismatchesDeleteTheFile)
-{
-    struct Case
-    {
-        int64_t sizeDelta;
-        const char* hash;  // null: the right one
-        const char* qhash;
-        int32_t result;
-        const wchar_t* line;
-    };
-    const Case cases[] = {
-        {1, nullptr, nullptr, 12, L"[VAULTKIT] VAULTKIT_ERROR_FILE_SIZE_MISMATCH"},
-        // The original digests are checked first.
-        {0, "00", "00", 14, L"[VAULTKIT] VAULTKIT_ERROR_ORIGINAL_MD5_MISMATCH"},
-        {0, nullptr, "", 11, L"[VAULTKIT] VAULTKIT_ERROR_CRYPTED_MD5_MISMATCH"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.result);
-        CTestItem item = NormalItem({kMain, kSide});
-        item.size += c.sizeDelta;
-        if (c.hash)
-            item.hash = c.hash;
-        if (c.qhash)
-            item.qhash = c.qhash;
-        Store(item);
-        m_Item.files[0].attr = FILE_ATTRIBUTE_READONLY;  // must not keep the file alive
-        StoreAs(m_Item);
-        EXPECT_EQ(Run(), c.result);
-        EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, c.line}));
-        ExpectNothingLost();
-    }
-}
-
-TEST_F(DecryptAndRestore, ExistingFileStaysAndTheLocationIsRetired)
-{
-    Store(NormalItem({kMain}));
-    ASSERT_TRUE(WriteFileBytes(Destination(), "the user's newer file"));
-    EXPECT_EQ(Run(), 13);
-    EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, kExists, kRetire, kOnlyOne}));
-    EXPECT_EQ(ReadFileBytes(Destination()), "the user's newer file");
-    ExpectRetired();
-}
-
-TEST_F(DecryptAndRestore, TwoLocationsOneAfterTheOther)
-{
-    Store(NormalItem({kMain}), {L"first.txt", L"second.txt"});
+    std::vector<std::tuple<std::string, BOOL, LPVOID*, LPVOID>> backups;  // bytes, abort, slot, context
+    CSysHook<&CSysCalls::BackupWrite> backup(
+        [&](HANDLE h, LPBYTE b, DWORD n, LPDWORD w, BOOL abort, BOOL sec, LPVOID* ctx) {
+            EXPECT_TRUE(sec);
+            backups.emplace_back(std::string(reinterpret_cast<char*>(b), b ? n : 0), abort, ctx, *ctx);
+            return CSysHook<&CSysCalls::BackupWrite>::Next()(h, b, n, w, abort, sec, ctx);
+        });
+    std::vector<DWORD> create;  // access, sharing, flags of the staging file's create
+    CSysHook<&CSysCalls::CreateFileW> creates(
+        [&](LPCWSTR p, DWORD a, DWORD sh, LPSECURITY_ATTRIBUTES sa, DWORD d, DWORD f, HANDLE t) {
+            if (d == CREATE_NEW && create.empty()) // the first: the index save makes one later
+                create = {a, sh, f};
+            return CSysHook<&CSysCalls::CreateFileW>::Next()(p, a, sh, sa, d, f, t);
+        });
     EXPECT_EQ(Run(0), 0);
-    EXPECT_EQ(m_Trace.Lines(), (Lines{Call(0), kNormal, kRetire, kSuccess}));
+    EXPECT_EQ(m_Trace.Lines(), Traced({kNormal, kRetire, kSuccess}, 0));
+    EXPECT_EQ(create, (std::vector<DWORD>{GENERIC_WRITE | ACCESS_SYSTEM_SECURITY | FILE_ALL_ACCESS, 0,
+                                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN}));
+    const std::string main = MakeStreamRecord({1, 0, L"", item.content});
+    const std::vector<std::string> expected = {
+        MakeStreamRecord({BACKUP_SECURITY_DATA, STREAM_CONTAINS_SECURITY, L"", "no-sd-ok"}),
+        main.substr(0, 65536),
+        main.substr(65536, 65536),
+        main.substr(131072),
+        MakeStreamRecord(item.extraStreams[0]),
+        ""};
+    ASSERT_EQ(backups.size(), expected.size());
+    for (size_t i = 0; i < backups.size(); ++i) {
+        EXPECT_TRUE(std::get<0>(backups[i]) == expected[i]) << i;
+        EXPECT_EQ(std::get<1>(backups[i]), i + 1 == backups.size()) << i;
+        EXPECT_EQ(std::get<2>(backups[i]), std::get<2>(backups[0])) << i;
+        EXPECT_TRUE(i == 0 || std::get<3>(backups[i]) == std::get<3>(backups[1])) << i;
+    }
     QuarItem left;
     ASSERT_TRUE(left.LoadXml(m_Index.c_str()));
     ASSERT_EQ(left.GetFileCount(), 1u);
@@ -261,105 +99,369 @@ TEST_F(DecryptAndRestore, TwoLocationsOneAfterTheOther)
 
     m_Trace.Clear();
     EXPECT_EQ(Run(1), 0);
-    EXPECT_EQ(m_Trace.Lines(), (Lines{Call(1), kNormal, kRetire, kOnlyOne, kSuccess}));
+    EXPECT_EQ(m_Trace.Lines(), Traced({kNormal, kRetire, kOnlyOne, kSuccess}, 1));
     ExpectRetired();
-    EXPECT_EQ(ReadFileBytes(Destination(0)), kMain.data);
-    EXPECT_EQ(ReadFileBytes(Destination(1)), kMain.data);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(ReadFileBytes(Destination(i)), item.content);
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        ASSERT_TRUE(GetFileAttributesExW(Destination(i).c_str(), GetFileExInfoStandard, &data));
+        EXPECT_EQ(data.dwFileAttributes & 0xFF, DWORD(item.attr));
+        EXPECT_EQ(FileTimeOf(data.ftLastWriteTime), item.lwt);
+    }
 }
 
+// Refused before a file is created: the quarantine stays as it is.
+TEST_F(DecryptAndRestore, RefusalsBeforeAnythingIsWritten)
+{
+    // 10 and 8 are told by the call line alone.
+    EXPECT_EQ(VaultkitDecryptAndRestore(m_Index.c_str(), L"doc.txt", m_Folder.c_str()), 10);
+    EXPECT_EQ(m_Trace.Lines().size(), 1u);
+    Store(Item({}));
+    EXPECT_EQ(VaultkitDecryptAndRestore(m_Index.c_str(), L"doc.txt", m_Folder.c_str()), 8);
+    EXPECT_EQ(m_Trace.Lines().size(), 1u);
+    Store(Item());
+    for (const std::wstring& path : {m_Folder + L"\\", m_Folder})  // names and paths are exact
+        EXPECT_EQ(VaultkitDecryptAndRestore(m_Index.c_str(), path.back() == L'\\' ? L"doc.txt" : L"DOC.txt",
+                                            path.c_str()),
+                  9);
+    EXPECT_EQ(m_Trace.Lines().back(), L"[VAULTKIT] VAULTKIT_ERROR_XML_DUPLICATE_ENTRY_NOT_FOUND");
+    EXPECT_EQ(m_Trace.Lines().size(), 4u);
+
+    // Folder and name of at most 260 characters in all pass; this folder does not exist, so
+    // the space check is skipped and the writer gives up after both creates.
+    const std::wstring deep = m_Folder + L"\\" + std::wstring(199 - m_Folder.size(), L'p');
+    struct Case
+    {
+        std::wstring path;
+        std::wstring name;
+        uint64_t freeBytes;
+        int32_t result;
+        Lines after;
+    };
+    const Case cases[] = {
+        {deep, std::wstring(57, L'n') + L".txt", ~0ull, 4, {L"[VAULTKIT] VAULTKIT_ERROR_DEST_PATH_TO_BIG"}},
+        {deep, std::wstring(56, L'n') + L".txt", ~0ull, 5, Lines{kNormal} + kCreatePlainly + Lines{kGiveUp}},
+        {m_Folder, L"doc.txt", kContent.size() + 1023, 3, {L"[VAULTKIT] VAULTKIT_ERROR_NOT_ENOUGH_SPACE"}},
+        {m_Folder, L"CON", ~0ull, 5, {kRefused + std::wstring(L"not a file name |CON|")}},
+        {L"C:", L"doc.txt", ~0ull, 5, {kRefused + std::wstring(L"not a full folder path |C:|")}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        CItemDescription item = Item();
+        item.locations = {{c.name, c.path}};
+        Store(item);
+        Hold space = FreeSpace(c.freeBytes);
+        CSysRecorder<&CSysCalls::CreateFileW> opens;
+        EXPECT_EQ(Run(), c.result);
+        EXPECT_EQ(m_Trace.Lines(), Traced(c.after));
+        ExpectItemKept();
+        if (c.after.size() == 1) {  // nothing opened but the index
+            EXPECT_EQ(opens.Count(), 1u);
+        }
+    }
+    // A size at the 64-bit limit must not wrap round into "fits"; exactly size + 1024 fits,
+    // asked for the folder with its backslash.
+    CItemDescription huge = Item();
+    huge.damages = {{EItemDamage::WrongSize, INT64_MAX}};
+    Store(huge);
+    Hold space = FreeSpace(1ull << 40);
+    EXPECT_EQ(Run(), 3);
+    std::vector<std::wstring> asked;
+    Store(Item());
+    space.reset();  // hooks go in the order they came
+    space = FreeSpace(kContent.size() + 1024, &asked);
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(asked, Lines{m_Folder + L"\\"});
+    // Not started: only the call is traced.
+    Store(Item());
+    int32_t started = g_nVaultkitInit;
+    g_nVaultkitInit = 0;
+    EXPECT_EQ(Run(), 18);
+    g_nVaultkitInit = started;
+    EXPECT_EQ(m_Trace.Lines(), Traced({}));
+}
+
+// A failure between the create and the rename: its result and trace, how many data runs
+// reached BackupWrite, the quarantine as it was, no file of ours, no backup or import
+// context left open. A disk full in the security write is only told once every stream
+// was tried.
+TEST_F(DecryptAndRestore, FailuresAfterTheCreateLoseNothing)
+{
+    const wchar_t kSizeDiffers[] = L"[VAULTKIT] VAULTKIT_ERROR_FILE_SIZE_MISMATCH";
+    auto backupWrite = [](int nth, DWORD error) {
+        return [=] { return Arrange<CSysFailNth<&CSysCalls::BackupWrite>>(nth, error, FALSE); };
+    };
+    auto creates = [](DWORD second) { // both creates of the staging file refused
+        return [=] {
+            return Arrange<CSysHook<&CSysCalls::CreateFileW>>(
+                [n = 0, second](LPCWSTR p, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD c, DWORD f,
+                                HANDLE t) mutable {
+                    if (c != CREATE_NEW)
+                        return CSysHook<&CSysCalls::CreateFileW>::Next()(p, a, s, sa, c, f, t);
+                    g_Sys.SetLastError(++n == 1 ? ERROR_PRIVILEGE_NOT_HELD : second);
+                    return INVALID_HANDLE_VALUE;
+                });
+        };
+    };
+    // The index is read first, in one call; then the payload (header, name, data).
+    auto readFault = [](int nth) {
+        return [=] { return Arrange<CSysFailNth<&CSysCalls::ReadFile>>(1 + nth, ERROR_CRC, FALSE); };
+    };
+    auto refuse = [](const char* step) {
+        return [=] { return Arrange<CHandleSteps>(step, ERROR_WRITE_FAULT); };
+    };
+    long backups = StandinBackupWriteOpenContexts();
+    long imports = StandinEfsOpenContexts();
+    RunCases({
+        {"security, disk full", false, {}, backupWrite(1, ERROR_DISK_FULL), 3,
+         {kNormal, L"[VAULTKIT] BackupWrite DACL error: GetlastError = 112",
+          L"[VAULTKIT] VAULTKIT_ERROR_NOT_ENOUGH_SPACE"}, "", 0, 2},
+        {"security, refused", false, {}, backupWrite(1, ERROR_ACCESS_DENIED), 5,
+         Lines{kNormal, L"[VAULTKIT] BackupWrite DACL error: GetlastError = 5"} + kImpersonation +
+             Lines{L"[VAULTKIT] BackupWrite DACL: failed switching user impersonation"}, "", 0, 0},
+        {"first run, disk full", false, {}, backupWrite(2, ERROR_DISK_FULL), 3,
+         {kNormal, L"[VAULTKIT] Eroare Belea la backupWrite: GetlastError = 112",
+          L"[VAULTKIT] VAULTKIT_ERROR_NOT_ENOUGH_SPACE"}, "", 0, 1},
+        {"second run, write fault", false, {}, backupWrite(3, ERROR_WRITE_FAULT), 5,
+         {kNormal, L"[VAULTKIT] Eroare Belea la backupWrite: GetlastError = 29",
+          kRefused + std::wstring(L"4")}, "", 0, 2},
+        {"staging name taken meanwhile", false, {}, creates(ERROR_FILE_EXISTS), 5,
+         Lines{kNormal} + kCreatePlainly + Lines{kExists, kGiveUp}},
+        {"no create at all", false, {}, creates(ERROR_ACCESS_DENIED), 5,
+         Lines{kNormal} + kCreatePlainly + Lines{kGiveUp}},
+        {"data unreadable", false, {}, readFault(3), 7,
+         {kNormal, L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_READ_SOURCE"}, "", 0, 0},
+        // Cut inside the main data: the record ends there, and the size tells.
+        {"cut", false, {{EItemDamage::TruncatePayload, 40}}, nullptr, 12, {kNormal, kSizeDiffers}, "", 0, 1},
+        {"size", false, {{EItemDamage::WrongSize, {}}}, nullptr, 12, {kNormal, kSizeDiffers}, "", 0, 2},
+        // The original digests are checked first.
+        {"both digests", false, {{EItemDamage::WrongHash, {}}, {EItemDamage::WrongQhash, {}}}, nullptr, 14,
+         {kNormal, L"[VAULTKIT] VAULTKIT_ERROR_ORIGINAL_MD5_MISMATCH"}},
+        {"crypted digest", false, {{EItemDamage::WrongQhash, {}}}, nullptr, 11,
+         {kNormal, L"[VAULTKIT] VAULTKIT_ERROR_CRYPTED_MD5_MISMATCH"}},
+        {"flush", false, {}, refuse("flush"), 5,
+         {kNormal, L"[VAULTKIT] FlushFileBuffers [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (29)]"}},
+        {"rename", false, {}, refuse("rename"), 5,
+         {kNormal, L"[VAULTKIT] MoveFileEx [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (29)]"}},
+        {"no import", true, {},
+         [] { return Arrange<CSysFailNth<&CSysCalls::OpenEncryptedFileRawW>>(1, 5, 5u); }, 5,
+         {kEfs, L"[VAULTKIT] OpenEncryptedFileRaw [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (5)]"}},
+        {"import unreadable", true, {}, readFault(1), 5,
+         {kEfs, L"[VAULTKIT] --> EFSRawWriteCallback",
+          L"[VAULTKIT] <-- EFSRawWriteCallback VAULTKIT_ERROR_CANNOT_READ_SOURCE (23)",
+          L"[VAULTKIT] WriteEncryptedFileRaw [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (23)]"}},
+        {"import, size", true, {{EItemDamage::WrongSize, {}}}, nullptr, 12,
+         Lines{kEfs} + kEfsReads + Lines{kSizeDiffers}},
+    });
+    EXPECT_EQ(StandinBackupWriteOpenContexts(), backups);
+    EXPECT_EQ(StandinEfsOpenContexts(), imports);
+}
+
+// The item's size bounds what a payload can write: a record that would take the main data
+// past it, or everything else past it and the allowance, is refused before any of it is
+// read on or written (12 with no run of it written).
+TEST_F(DecryptAndRestore, TheItemsSizeBoundsWhatThePayloadCanWrite)
+{
+    std::string filler(kStreamAllowance + 200000, '\0');
+    for (size_t i = 0; i < filler.size(); ++i)
+        filler[i] = char(i * 13 + (i >> 10));
+    // After the main record's 20 header bytes and its own, all the allowance and the size take.
+    const CItemStream side = {4, 0, L"", filler.substr(0, kStreamAllowance + 960)};
+    struct Case
+    {
+        std::vector<CItemStream> streams;
+        int32_t result;
+        size_t runs;
+    };
+    const Case cases[] = {
+        {{{1, 0, L"", filler.substr(0, 200000)}}, 12, 0},
+        {{{1, 0, L"", filler.substr(0, 1000)}}, 0, 1},
+        {{{1, 0, L"", filler.substr(0, 600)}, {1, 0, L"", filler.substr(1, 400)}}, 0, 2},
+        {{{1, 0, L"", filler.substr(0, 600)}, {1, 0, L"", filler.substr(1, 401)}}, 12, 1},
+        {{{1, 0, L"", filler.substr(0, 1000)}, side}, 0, 18},
+        {{{1, 0, L"", filler.substr(0, 1000)}, {4, 0, L"", filler.substr(0, kStreamAllowance + 961)}}, 12, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        CItemDescription item = Item();
+        item.content = c.streams[0].data;
+        item.extraStreams.assign(c.streams.begin() + 1, c.streams.end());
+        item.damages = {{EItemDamage::WrongSize, 1000}};
+        Store(item);
+        size_t runs = 0;
+        Hold count = CountRuns(runs);
+        EXPECT_EQ(Run(), c.result);
+        EXPECT_EQ(runs, c.runs);
+        if (c.result != 0) {
+            EXPECT_EQ(m_Trace.Lines(), Traced({kNormal, L"[VAULTKIT] VAULTKIT_ERROR_FILE_SIZE_MISMATCH"}));
+            ExpectItemKept();
+            EXPECT_FALSE(FileExists(Destination()));
+        }
+        DeleteFileW(Destination().c_str());
+    }
+}
+
+// A file that stands at the destination, before or by the time of the rename, is the
+// user's: it stays and the location is retired (13). A folder, a link, or what cannot be
+// looked at keeps the item for a later run; with nothing there, the rename decides.
+TEST_F(DecryptAndRestore, WhatStandsAtTheDestinationStays)
+{
+    CTempDir elsewhere;
+    const std::wstring victim = elsewhere.Join(L"victim.dll");
+    ASSERT_TRUE(WriteFileBytes(victim, "not to be touched"));
+    const std::wstring moveFailed = L"[VAULTKIT] MoveFileEx [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (183)]";
+    auto userFile = [&] {
+        WriteFileBytes(Destination(), "the user's own");
+        return Hold();
+    };
+    auto unprobed = [&] { return Arrange<CRefuseOpen>(Destination(), ERROR_ACCESS_DENIED); };
+    RunCases({
+        {"the user's file", false, {}, userFile, 13, Lines{kNormal, kExists} + kRetiredLast,
+         "the user's own"},
+        {"the user's file, EFS", true, {}, userFile, 13, Lines{kEfs, kExists} + kRetiredLast,
+         "the user's own"},
+        // The staging file goes before the location is retired: a run cut short between the
+        // two would leave it where no later run comes back.
+        {"the user's file, meanwhile", false, {},
+         [&] {
+             return Hold(std::make_shared<std::pair<CArrival, CSysHook<&CSysCalls::DeleteFileW>>>(
+                 std::piecewise_construct, std::forward_as_tuple([&](CArrival&) { userFile(); }),
+                 std::forward_as_tuple([&](LPCWSTR path) {
+                     EXPECT_FALSE(FileExists(Staging()));
+                     return CSysHook<&CSysCalls::DeleteFileW>::Next()(path);
+                 })));
+         },
+         13,
+         Lines{kNormal, kExists} + kRetiredLast, "the user's own"},
+        {"a link, meanwhile", false, {},
+         [&] {
+             return Arrange<CArrival>(
+                 [&](CArrival& a) { a.m_Link.reset(new CUnixSymlink(Destination(), victim)); });
+         },
+         5,
+         {kNormal, moveFailed}},
+        {"the user's file, not looked at", false, {}, [&] {
+             userFile();
+             return unprobed();
+         }, 5, {kNormal, moveFailed},
+         "the user's own"},
+        // An EFS item gets no times: the import brings them.
+        {"nothing, not looked at", true, {},
+         [&] {
+             return Hold(std::make_shared<std::pair<Hold, CSysHook<&CSysCalls::SetFileTime>>>(
+                 unprobed(), [](HANDLE, const FILETIME*, const FILETIME*, const FILETIME*) {
+                     ADD_FAILURE() << "times set";
+                     return TRUE;
+                 }));
+         },
+         0, Lines{kEfs} + kEfsReads + kRetiredLast + Lines{kSuccess}},
+        {"a folder", false, {}, [&] {
+             CreateDirectoryW(Destination().c_str(), nullptr);
+             return Hold();
+         }, 5,
+         {kNormal, kGiveUp}},
+        {"a link", false, {},
+         [&] {
+             userFile();
+             return Arrange<CSysHook<&CSysCalls::GetFileInformationByHandle>>(
+                 [](HANDLE h, LPBY_HANDLE_FILE_INFORMATION info) {
+                     BOOL ok = CSysHook<&CSysCalls::GetFileInformationByHandle>::Next()(h, info);
+                     info->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+                     return ok;
+                 });
+         },
+         5, {kNormal, kRefused + std::wstring(L"not a plain file |") + m_Folder + L"\\doc.txt|"},
+         "the user's own"},
+    });
+    EXPECT_EQ(ReadFileBytes(victim), "not to be touched");
+}
+
+// The index cannot be written: the location stays in the quarantine and the restored file
+// goes again, through the very handle that renamed it. After 13 the file is not ours.
 TEST_F(DecryptAndRestore, IndexNotSavedUndoesTheRestore)
 {
-    Lines saveFailed = Lines{L"[VAULTKIT] Failed saving xml [5]"} + kImpersonation + Lines{kGaveUp};
+    const Lines saveFailed =
+        Lines{kRetire, L"[VAULTKIT] Failed saving xml [5]"} + kImpersonation + Lines{kGaveUp};
     const wchar_t kCannotSave[] = L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_SAVE_XML";
-    Store(NormalItem({kMain}), {L"first.txt", L"second.txt"});
-    // The index is saved by a move; the restored file is renamed through its handle.
+    struct Case
     {
-        CSysFailNth<&CSysCalls::MoveFileExW> fail(1, ERROR_ACCESS_DENIED, FALSE, /*persist=*/true);
+        bool userFile;      // a file stood there before: 13
+        bool removeRefused; // our file cannot be removed either: one more user attempt
+        Lines after;
+    };
+    const Case cases[] = {
+        {false, false, Lines{kNormal} + saveFailed + Lines{kCannotSave}},
+        {false, true, Lines{kNormal} + saveFailed + kImpersonation + Lines{kCannotSave}},
+        {true, true, Lines{kNormal, kExists} + saveFailed + Lines{kCannotSave}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        Store(Item({L"first.txt", L"second.txt"}));
+        if (c.userFile) {
+            ASSERT_TRUE(WriteFileBytes(Destination(), "the user's own"));
+        }
+        CHandleSteps steps(c.removeRefused ? "remove" : "", ERROR_SHARING_VIOLATION);
+        CSysFailNth<&CSysCalls::MoveFileExW> save(1, ERROR_ACCESS_DENIED, FALSE, /*persist=*/true);
         EXPECT_EQ(Run(), 6);
-        EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, kRetire} + saveFailed + Lines{kCannotSave}));
-        ExpectNothingLost();
+        EXPECT_EQ(m_Trace.Lines(), Traced(c.after));
+        ExpectItemKept();
+        EXPECT_EQ(ReadFileBytes(Destination()), c.userFile        ? "the user's own"
+                                                : c.removeRefused ? kContent
+                                                                  : "");
+        if (!c.userFile) {
+            const std::vector<std::string>& done = steps.m_Steps;
+            size_t rename = std::find(done.begin(), done.end(), "rename") - done.begin();
+            ASSERT_LT(rename, done.size());
+            EXPECT_EQ(done.back(), "remove");
+            EXPECT_EQ(steps.m_Handles.back(), steps.m_Handles[rename]);
+        }
+        DeleteFileW(Destination().c_str());
     }
-    // Our file cannot be deleted either: one more user attempt, and it stays.
-    m_Trace.Clear();
-    {
-        std::wstring destination = Destination();
-        CHandleSteps refuse("remove", ERROR_SHARING_VIOLATION);
-        CSysFailNth<&CSysCalls::MoveFileExW> fail(1, ERROR_ACCESS_DENIED, FALSE, /*persist=*/true);
-        EXPECT_EQ(Run(), 6);
-        EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, kRetire} + saveFailed + kImpersonation +
-                                       Lines{kCannotSave}));
-        EXPECT_TRUE(FileExists(destination));
-        // Removed through the very handle that renamed it, not by its path.
-        ASSERT_EQ(refuse.m_Steps.back(), "remove");
-        const std::vector<std::string>& steps = refuse.m_Steps;
-        size_t rename = std::find(steps.begin(), steps.end(), "rename") - steps.begin();
-        ASSERT_LT(rename, steps.size());
-        EXPECT_EQ(refuse.m_Handles.back(), refuse.m_Handles[rename]);
-    }
-    // After 13 the file at the destination is not ours: it stays whatever happens.
-    m_Trace.Clear();
-    ASSERT_TRUE(WriteFileBytes(Destination(), "the user's own"));
-    CSysFailNth<&CSysCalls::MoveFileExW> fail(1, ERROR_ACCESS_DENIED, FALSE, /*persist=*/true);
-    EXPECT_EQ(Run(), 6);
-    EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, kExists, kRetire} + saveFailed + Lines{kCannotSave}));
-    EXPECT_EQ(ReadFileBytes(Destination()), "the user's own");
-    EXPECT_EQ(ReadFileBytes(m_Index), m_IndexBytes);
 }
 
-TEST_F(DecryptAndRestore, FailedDeletionsOfIndexAndPayloadAreBestEffort)
+// The last location takes index and payload with it, best effort, each tried once. The
+// payload goes only once its index is gone: an index that stays keeps its payload, so the
+// next run meets the restored file, answers 13 and retires the location for good.
+TEST_F(DecryptAndRestore, IndexAndPayloadGoBestEffortPayloadLast)
 {
-    Store(NormalItem({kMain}));
-    std::vector<std::wstring> deleted;
-    std::wstring refused = m_Payload;
-    CSysHook<&CSysCalls::DeleteFileW> refuse([&](LPCWSTR path) {
-        deleted.push_back(path);
-        if (refused != path)
-            return CSysHook<&CSysCalls::DeleteFileW>::Next()(path);
-        g_Sys.SetLastError(ERROR_SHARING_VIOLATION);
-        return FALSE;
-    });
-    EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, kRetire, kOnlyOne, L"[VAULTKIT] Failed deleting cvq file [32]"} +
-                                kImpersonation + Lines{kGaveUp, kSuccess}));
-    EXPECT_EQ(deleted, (std::vector<std::wstring>{m_Index, m_Payload}));  // never tried twice
-    EXPECT_EQ(ReadFileBytes(Destination()), kMain.data);
-    EXPECT_FALSE(FileExists(m_Index));
-}
-
-// An index that cannot be deleted keeps its payload, so that the next run meets the
-// restored file, answers 13 and retires the location for good.
-TEST_F(DecryptAndRestore, AnIndexThatStaysKeepsItsPayloadForTheNextRun)
-{
-    Store(NormalItem({kMain}));
-    {
+    for (bool indexStays : {false, true}) {
+        Store(Item());
         std::vector<std::wstring> deleted;
-        CSysHook<&CSysCalls::DeleteFileW> refuse([&](LPCWSTR path) {
-            deleted.push_back(path);
-            g_Sys.SetLastError(ERROR_SHARING_VIOLATION);
-            return FALSE;
-        });
-        EXPECT_EQ(Run(), 0);
-        EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, kRetire, kOnlyOne, L"[VAULTKIT] Failed deleting xml file [32]"} +
-                                    kImpersonation + Lines{kGaveUp, kSuccess}));
-        EXPECT_EQ(deleted, std::vector<std::wstring>{m_Index});
+        const std::wstring refused = indexStays ? m_Index : m_Payload;
+        {
+            CSysHook<&CSysCalls::DeleteFileW> refuse([&](LPCWSTR path) {
+                deleted.push_back(path);
+                if (refused != path)
+                    return CSysHook<&CSysCalls::DeleteFileW>::Next()(path);
+                g_Sys.SetLastError(ERROR_SHARING_VIOLATION);
+                return FALSE;
+            });
+            EXPECT_EQ(Run(), 0);
+        }
+        const std::wstring failed = indexStays ? L"[VAULTKIT] Failed deleting xml file [32]"
+                                               : L"[VAULTKIT] Failed deleting cvq file [32]";
+        EXPECT_EQ(m_Trace.Lines(), Traced(Lines{kNormal, kRetire, kOnlyOne, failed} + kImpersonation +
+                                          Lines{kGaveUp, kSuccess}));
+        EXPECT_EQ(deleted, (indexStays ? Lines{m_Index} : Lines{m_Index, m_Payload}));
+        EXPECT_EQ(ReadFileBytes(Destination()), kContent);
+        EXPECT_EQ(FileExists(m_Index), indexStays);
+        EXPECT_TRUE(FileExists(m_Payload));
+        if (!indexStays)
+            DeleteFileW(Destination().c_str());
     }
-    EXPECT_EQ(ReadFileBytes(m_Index), m_IndexBytes);
-    EXPECT_EQ(ReadFileBytes(m_Payload), m_PayloadBytes);
-    EXPECT_EQ(ReadFileBytes(Destination()), kMain.data);
-
     m_Trace.Clear();
     EXPECT_EQ(Run(), 13);
-    EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, kExists, kRetire, kOnlyOne}));
-    EXPECT_EQ(ReadFileBytes(Destination()), kMain.data);
+    EXPECT_EQ(m_Trace.Lines(), Traced({kNormal, kExists, kRetire, kOnlyOne}));
+    EXPECT_EQ(ReadFileBytes(Destination()), kContent);
     ExpectRetired();
 }
 
-// Everything after the write goes through the one handle that created the file: a
-// compressed item is compressed before its attributes are set, the file is flushed, takes
-// its name without replacing anything, and gets its attributes once more, since a rename
-// may set the archive bit. Only the attributes a file can be given are asked for; none
-// means "normal", as 0 would leave them as they are.
-TEST_F(DecryptAndRestore, AttributesAreSetBeforeAndAfterTheRenameOnTheOneHandle)
+// Everything after the write goes through the one handle that created the file, which
+// has the staging name while the data goes in: a compressed item is compressed before its
+// attributes are set, the file is flushed, takes its name without replacing anything, and
+// gets its attributes once more, since a rename may set the archive bit. Only attributes
+// a file can be given are asked for; none means "normal", as 0 would leave them be.
+TEST_F(DecryptAndRestore, AfterTheWriteEverythingGoesThroughTheOneHandle)
 {
     struct Case
     {
@@ -375,9 +477,9 @@ TEST_F(DecryptAndRestore, AttributesAreSetBeforeAndAfterTheRenameOnTheOneHandle)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.attr);
-        Store(NormalItem({kMain}));
-        m_Item.files[0].attr = c.attr;
-        StoreAs(m_Item);
+        CItemDescription item = Item();
+        item.attr = c.attr;
+        Store(item);
         std::vector<HANDLE> created;
         CSysHook<&CSysCalls::CreateFileW> create(
             [&](LPCWSTR p, DWORD a, DWORD sh, LPSECURITY_ATTRIBUTES sa, DWORD d, DWORD f, HANDLE t) {
@@ -386,6 +488,12 @@ TEST_F(DecryptAndRestore, AttributesAreSetBeforeAndAfterTheRenameOnTheOneHandle)
                     created.push_back(h);
                 return h;
             });
+        std::vector<bool> whereWritten;  // staging name there, destination not
+        CSysHook<&CSysCalls::BackupWrite> watch(
+            [&](HANDLE h, LPBYTE b, DWORD n, LPDWORD w, BOOL abort, BOOL sec, LPVOID* ctx) {
+                whereWritten.push_back(FileExists(Staging()) && !FileExists(Destination()));
+                return CSysHook<&CSysCalls::BackupWrite>::Next()(h, b, n, w, abort, sec, ctx);
+            });
         CHandleSteps steps;
         EXPECT_EQ(Run(), 0);
         EXPECT_EQ(steps.m_Steps, c.steps);
@@ -393,218 +501,28 @@ TEST_F(DecryptAndRestore, AttributesAreSetBeforeAndAfterTheRenameOnTheOneHandle)
         EXPECT_EQ(steps.m_Handles, std::vector<HANDLE>(c.steps.size(), created[0]));
         EXPECT_EQ(steps.m_sRenamedTo, Destination());
         EXPECT_FALSE(steps.m_bReplaced);
-        EXPECT_EQ(ReadFileBytes(Destination()), kMain.data);
+        EXPECT_EQ(whereWritten, std::vector<bool>(4, true));  // security, two records, release
+        EXPECT_EQ(ReadFileBytes(Destination()), kContent);
+        EXPECT_EQ(StagingFiles(), 0u);
         ASSERT_TRUE(SetFileAttributesW(Destination().c_str(), FILE_ATTRIBUTE_NORMAL));
         ASSERT_TRUE(DeleteFileW(Destination().c_str()));
     }
 }
 
-TEST_F(DecryptAndRestore, EfsItemGoesThroughTheRawImportWithoutTimes)
-{
-    std::string content = "an encrypted file's raw export";
-    Store(EfsItem(content));
-    CSysRecorder<&CSysCalls::SetFileTime> times;
-    EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(m_Trace.Lines(),
-              (Lines{Call(), kEfs, L"[VAULTKIT] --> EFSRawWriteCallback", L"[VAULTKIT] <-- EFSRawWriteCallback",
-                     L"[VAULTKIT] --> EFSRawWriteCallback",
-                     L"[VAULTKIT] EFSRawWriteCallback: finished reading the file",
-                     L"[VAULTKIT] <-- EFSRawWriteCallback", kRetire, kOnlyOne, kSuccess}));
-    EXPECT_EQ(ReadFileBytes(Destination()), content);
-    EXPECT_EQ(times.Count(), 0u);
-    ExpectRetired();
-}
-
-TEST_F(DecryptAndRestore, EfsItemNeverReplacesAFileAndFailsCleanly)
-{
-    long contexts = StandinEfsOpenContexts();
-    Store(EfsItem("raw"));
-    ASSERT_TRUE(WriteFileBytes(Destination(), "the user's own"));
-    {
-        CSysRecorder<&CSysCalls::OpenEncryptedFileRawW> open;
-        EXPECT_EQ(Run(), 13);
-        EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kEfs, kExists, kRetire, kOnlyOne}));
-        EXPECT_EQ(open.Count(), 0u);
-        EXPECT_EQ(ReadFileBytes(Destination()), "the user's own");
-        ExpectRetired();
-    }
-    ASSERT_TRUE(DeleteFileW(Destination().c_str()));
-    Store(EfsItem("raw"));
-    {
-        CSysFailNth<&CSysCalls::OpenEncryptedFileRawW> fail(1, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED);
-        EXPECT_EQ(Run(), 5);
-        EXPECT_EQ(m_Trace.Lines(),
-                  (Lines{Call(), kEfs, L"[VAULTKIT] OpenEncryptedFileRaw [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (5)]"}));
-        ExpectNothingLost();
-    }
-    m_Trace.Clear();
-    CPayloadReadFault fail(m_Payload, 1, ERROR_CRC);
-    EXPECT_EQ(Run(), 5);
-    EXPECT_EQ(m_Trace.Lines().back(),
-              L"[VAULTKIT] WriteEncryptedFileRaw [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (23)]");
-    ExpectNothingLost();
-    EXPECT_EQ(StandinEfsOpenContexts(), contexts);
-}
-
-// The restored file is written under a staging name and only takes the item's name once
-// size and digests are proven, so a run cut short leaves nothing under that name.
-TEST_F(DecryptAndRestore, TheFileTakesItsNameOnlyOnceVerified)
-{
-    Store(NormalItem({kMain, kSide}));
-    std::wstring destination = Destination();
-    std::wstring staging = Staging();
-    std::vector<bool> destinationSeen;
-    std::vector<bool> stagingSeen;
-    CSysHook<&CSysCalls::BackupWrite> watch(
-        [&](HANDLE h, LPBYTE b, DWORD n, LPDWORD w, BOOL abort, BOOL sec, LPVOID* ctx) {
-            destinationSeen.push_back(FileExists(destination));
-            stagingSeen.push_back(FileExists(staging));
-            return CSysHook<&CSysCalls::BackupWrite>::Next()(h, b, n, w, abort, sec, ctx);
-        });
-    CHandleSteps steps;
-    EXPECT_EQ(Run(), 0);
-    ASSERT_FALSE(destinationSeen.empty());
-    EXPECT_EQ(destinationSeen, std::vector<bool>(destinationSeen.size(), false));
-    EXPECT_EQ(stagingSeen, std::vector<bool>(stagingSeen.size(), true));
-    EXPECT_EQ(steps.m_sRenamedTo, destination);
-    EXPECT_EQ(ReadFileBytes(destination), kMain.data);
-    EXPECT_EQ(StagingFiles(), 0u);
-    ExpectRetired();
-}
-
-TEST_F(DecryptAndRestore, AnUnfinishedRestoreOfAnEarlierRunIsReplaced)
-{
-    Store(NormalItem({kMain}));
-    std::wstring staging = Staging();
-    ASSERT_TRUE(WriteFileBytes(staging, "the first half of"));
-    ASSERT_TRUE(SetFileAttributesW(staging.c_str(), FILE_ATTRIBUTE_READONLY));
-    {
-        CHandleSteps refuse("remove", ERROR_ACCESS_DENIED);
-        EXPECT_EQ(Run(), 5);
-        EXPECT_EQ(m_Trace.Lines(),
-                  (Lines{Call(), kNormal, L"[VAULTKIT] Cannot remove unfinished restore " + staging + L" [5]"}));
-        EXPECT_EQ(ReadFileBytes(m_Index), m_IndexBytes);
-        EXPECT_EQ(ReadFileBytes(m_Payload), m_PayloadBytes);
-        EXPECT_FALSE(FileExists(Destination()));
-    }
-    m_Trace.Clear();
-    EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, L"[VAULTKIT] Removed unfinished restore " + staging,
-                                      kRetire, kOnlyOne, kSuccess}));
-    EXPECT_EQ(ReadFileBytes(Destination()), kMain.data);
-    EXPECT_EQ(StagingFiles(), 0u);
-}
-
-TEST_F(DecryptAndRestore, AFileThatTurnsUpMeanwhileIsKept)
-{
-    Store(NormalItem({kMain}));
-    std::wstring destination = Destination();
-    CSysHook<&CSysCalls::BackupWrite> arrive(
-        [&](HANDLE h, LPBYTE b, DWORD n, LPDWORD w, BOOL abort, BOOL sec, LPVOID* ctx) {
-            if (!FileExists(destination))
-                WriteFileBytes(destination, "arrived meanwhile");
-            return CSysHook<&CSysCalls::BackupWrite>::Next()(h, b, n, w, abort, sec, ctx);
-        });
-    EXPECT_EQ(Run(), 13);
-    EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, kExists, kRetire, kOnlyOne}));
-    EXPECT_EQ(ReadFileBytes(destination), "arrived meanwhile");
-    EXPECT_EQ(StagingFiles(), 0u);
-    ExpectRetired();
-}
-
-// A link that turns up under the item's name is neither replaced nor taken for the
-// user's file: the item stays, and what the link leads to is untouched.
-TEST_F(DecryptAndRestore, ALinkThatTurnsUpMeanwhileIsNeitherReplacedNorRetired)
-{
-    CTempDir elsewhere;
-    std::wstring victim = elsewhere.Join(L"victim.dll");
-    ASSERT_TRUE(WriteFileBytes(victim, "not to be touched"));
-    Store(NormalItem({kMain}));
-    std::wstring destination = Destination();
-    std::unique_ptr<CUnixSymlink> link;
-    CSysHook<&CSysCalls::BackupWrite> arrive(
-        [&](HANDLE h, LPBYTE b, DWORD n, LPDWORD w, BOOL abort, BOOL sec, LPVOID* ctx) {
-            if (!link)
-                link = std::make_unique<CUnixSymlink>(destination, victim);
-            return CSysHook<&CSysCalls::BackupWrite>::Next()(h, b, n, w, abort, sec, ctx);
-        });
-    EXPECT_EQ(Run(), 5);
-    ASSERT_TRUE(link && link->Made());
-    EXPECT_EQ(m_Trace.Lines(),
-              (Lines{Call(), kNormal, L"[VAULTKIT] MoveFileEx [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (183)]"}));
-    EXPECT_EQ(ReadFileBytes(victim), "not to be touched");
-    EXPECT_EQ(ReadFileBytes(m_Index), m_IndexBytes);
-    EXPECT_EQ(ReadFileBytes(m_Payload), m_PayloadBytes);
-    EXPECT_EQ(StagingFiles(), 0u);
-}
-
-// A file whose data may not have reached the disk is never put in place: the quarantined
-// copy stays the only sure one.
-TEST_F(DecryptAndRestore, AFailedFlushOrRenameOrAFolderInTheWayLosesNothing)
-{
-    Store(NormalItem({kMain}));
-    m_Item.files[0].attr = FILE_ATTRIBUTE_READONLY;  // must not keep the staging file alive
-    StoreAs(m_Item);
-    const std::pair<const char*, const wchar_t*> refusals[] = {
-        {"flush", L"[VAULTKIT] FlushFileBuffers [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (29)]"},
-        {"rename", L"[VAULTKIT] MoveFileEx [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (29)]"},
-    };
-    for (const auto& [step, line] : refusals) {
-        m_Trace.Clear();
-        CHandleSteps refuse(step, ERROR_WRITE_FAULT);
-        EXPECT_EQ(Run(), 5);
-        EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kNormal, line}));
-        EXPECT_EQ(refuse.m_Steps.back(), "remove");
-        ExpectNothingLost();
-    }
-    // A folder of the item's name is not the user's file: the item stays in the quarantine.
-    m_Trace.Clear();
-    ASSERT_TRUE(CreateDirectoryW(Destination().c_str(), nullptr));
-    EXPECT_EQ(Run(), 5);
-    EXPECT_EQ(m_Trace.Lines(),
-              (Lines{Call(), kNormal, L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION give up"}));
-    EXPECT_EQ(ReadFileBytes(m_Index), m_IndexBytes);
-    EXPECT_EQ(ReadFileBytes(m_Payload), m_PayloadBytes);
-    EXPECT_EQ(StagingFiles(), 0u);
-}
-
-// When the destination cannot be looked at, the rename decides: it never replaces.
-TEST_F(DecryptAndRestore, AnUnansweredProbeLeavesTheDecisionToTheRename)
-{
-    Store(EfsItem("raw content"));
-    std::wstring destination = Destination();
-    CRefuseOpen probe(destination, ERROR_ACCESS_DENIED);
-    EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(ReadFileBytes(destination), "raw content");
-    ExpectRetired();
-
-    // The rename refuses, and what it refused for cannot be told either: a file is kept
-    // and so is the item, for a later run to decide.
-    ASSERT_TRUE(WriteFileBytes(destination, "the user's own"));
-    Store(NormalItem({kMain}));
-    EXPECT_EQ(Run(), 5);
-    EXPECT_EQ(m_Trace.Lines(),
-              (Lines{Call(), kNormal, L"[VAULTKIT] MoveFileEx [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (183)]"}));
-    EXPECT_EQ(ReadFileBytes(destination), "the user's own");
-    EXPECT_EQ(ReadFileBytes(m_Index), m_IndexBytes);
-    EXPECT_EQ(ReadFileBytes(m_Payload), m_PayloadBytes);
-    EXPECT_EQ(StagingFiles(), 0u);
-}
-
-// A folder so deep that the staging path passes MAX_PATH: it is reached by its long form.
+// A folder so deep that the staging path passes MAX_PATH is reached by its long form.
 TEST_F(DecryptAndRestore, DeepFolderStagesThroughTheLongPathForm)
 {
-    std::wstring folder = m_Folder;
-    while (folder.size() < 250) {
-        folder += L"\\" + std::wstring(std::min<size_t>(40, 250 - folder.size()), L'd');
-        ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + folder).c_str(), nullptr)) << folder.size();
+    std::wstring deep = m_Folder;
+    while (deep.size() < 250) {
+        deep += L"\\" + std::wstring(std::min<size_t>(40, 250 - deep.size()), L'd');
+        ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr)) << deep.size();
     }
-    Store(NormalItem({kMain}), {L"deep.txt"});
-    m_Item.files[0].path = folder;
-    StoreAs(m_Item);
+    CItemDescription item = Item({L"deep.txt"});
+    item.locations[0].path = deep;
+    Store(item);
     ASSERT_EQ(Staging().compare(0, 4, L"\\\\?\\"), 0);
     EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(ReadFileBytes(L"\\\\?\\" + folder + L"\\deep.txt"), kMain.data);
-    EXPECT_EQ(FilesIn(L"\\\\?\\" + folder), std::vector<std::wstring>{L"deep.txt"});
+    EXPECT_EQ(ReadFileBytes(L"\\\\?\\" + Destination()), kContent);
+    EXPECT_EQ(FilesIn(L"\\\\?\\" + deep), Lines{L"deep.txt"});
     ExpectRetired();
 }

@@ -1,414 +1,237 @@
-// The restore on a machine where the owner of a destination folder has set traps: names
-// and folders that lead elsewhere, folders turned into links, files planted under the
-// staging name, final paths that differ. Links are Unix symbolic links in the prefix,
-// which Wine follows like links; what Wine cannot make (junctions, mount points, reparse
-// tags) is played through the table of calls. Every refusal keeps the item as stored,
-// leaves nothing of ours anywhere and touches nothing that is not ours.
-#include "platform/EfsRawStandin.h"
+// The restore on a machine where the owner of a destination folder has set traps: folders
+// turned into links, files planted under the staging name, final paths that differ.
+// Links are Unix symbolic links in the prefix, which Wine follows like links; what Wine
+// cannot make (junctions, mount points, reparse tags) is played through the table of
+// calls. Every refusal keeps the item as stored, leaves nothing of ours anywhere and
+// touches nothing that is not ours. What a location may name is LocationRulesTest's.
 #include "tests/restore/RestoreFixture.h"
 #include "tests/support/UnixLinks.h"
-#include <gtest/gtest.h>
-#include <algorithm>
-#include <functional>
-#include <memory>
 
 namespace {
 
-const wchar_t kWriteRefused[] = L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION ";
-const wchar_t kLeftAlone[] = L"[VAULTKIT] Not an unfinished restore, left alone: ";
+using HostileDestination = DecryptAndRestore;
 
-std::wstring Redirected(const std::wstring& finalPath)
+// Answers the nth question for a final path (counted from 1) with path, or with nothing
+// (0, "path not found") when path is empty; a later question can be changed by respell.
+struct CFinalPathLie
 {
-    return kWriteRefused + std::wstring(L"redirected to |\\\\?\\") + finalPath + L"|";
-}
-
-std::wstring LeafOf(const std::wstring& path)
-{
-    return path.substr(path.find_last_of(L'\\') + 1);
-}
-
-// A file that is not ours: its bytes and attributes must come through unchanged.
-struct CVictim
-{
-    std::wstring path;
-    std::string bytes = "someone else's file";
-    explicit CVictim(const std::wstring& at) : path(at)
+    CFinalPathLie(int nth, std::wstring path, std::function<std::wstring(std::wstring)> respell = nullptr)
+        : m_Hook([=, asked = 0](HANDLE h, LPWSTR out, DWORD room, DWORD flags) mutable -> DWORD {
+              DWORD n = CSysHook<&CSysCalls::GetFinalPathNameByHandleW>::Next()(h, out, room, flags);
+              std::wstring answer = ++asked == nth ? path
+                                    : respell      ? respell(std::wstring(out, n))
+                                                   : std::wstring(out, n);
+              g_Sys.SetLastError(ERROR_PATH_NOT_FOUND);
+              wcscpy(out, answer.c_str());
+              return DWORD(answer.size());
+          })
     {
-        EXPECT_TRUE(WriteFileBytes(path, bytes));
-        EXPECT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
     }
-    ~CVictim() { SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL); }
-    void ExpectUntouched() const
-    {
-        EXPECT_EQ(ReadFileBytes(path), bytes);
-        EXPECT_EQ(GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_READONLY, DWORD(FILE_ATTRIBUTE_READONLY));
-    }
-};
-
-class HostileDestination : public DecryptAndRestore
-{
-protected:
-    // An item with one location of the given name and folder.
-    void StoreAt(const CTestItem& stored, const std::wstring& name, const std::wstring& path)
-    {
-        CTestItem item = stored;
-        CTestLocation at;
-        at.name = name;
-        at.path = path;
-        item.files = {at};
-        StoreAs(item);
-    }
-    void ExpectItemKept()
-    {
-        EXPECT_EQ(ReadFileBytes(m_Index), m_IndexBytes);
-        EXPECT_EQ(ReadFileBytes(m_Payload), m_PayloadBytes);
-    }
-    CTempDir m_Elsewhere;  // a place the item never came from
+    CSysHook<&CSysCalls::GetFinalPathNameByHandleW> m_Hook;
 };
 
 } // namespace
-
-// A name or folder that could reach anything but the folder it spells out is refused
-// before the destination is even looked at.
-TEST_F(HostileDestination, NamesAndFoldersThatLeadElsewhereAreRefusedUpFront)
-{
-    const std::wstring f = m_Folder;
-    struct Case
-    {
-        std::wstring name;
-        std::wstring path;
-        const wchar_t* why;  // null: restored
-    };
-    const Case cases[] = {
-        {L"..\\..\\windows\\dotdot.dll", f, L"not a file name"},
-        {L"sub/evil.dll", f, L"not a file name"},
-        {L"doc.txt:hidden", f, L"not a file name"},
-        {L"doc.txt ", f, L"not a file name"},
-        {L"..", f, L"not a file name"},
-        {L"CON", f, L"not a file name"},
-        {L"nul", f, L"not a file name"},
-        {L"COM1", f, L"not a file name"},
-        {L"lpt1.txt", f, L"not a file name"},
-        {L"CON.", f, L"not a file name"},
-        {L"doc.txt", L"", L"not a full folder path"},
-        {L"doc.txt", L"relative\\dir", L"not a full folder path"},
-        {L"doc.txt", L"C:", L"not a full folder path"},
-        {L"doc.txt", f + L"\\..\\" + LeafOf(f), L"not a full folder path"},
-        {L"doc.txt", f + L"/.", L"not a full folder path"},
-        {L"doc.txt", L"\\\\.\\" + f, L"not a full folder path"},
-        {L"doc.txt", L"\\\\?\\" + f, nullptr},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name + L" in " + c.path);
-        StoreAt(NormalItem({kMain}), c.name, c.path);
-        CSysRecorder<&CSysCalls::CreateFileW> opens;
-        CSysRecorder<&CSysCalls::GetDiskFreeSpaceExW> space;
-        int32_t result = Run();
-        if (!c.why) {
-            EXPECT_EQ(result, 0);
-            EXPECT_EQ(ReadFileBytes(Destination()), kMain.data);
-            ASSERT_TRUE(DeleteFileW(Destination().c_str()));
-            continue;
-        }
-        EXPECT_EQ(result, 5);
-        std::wstring shown = std::wstring(c.why) == L"not a file name" ? c.name : c.path;
-        EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), kWriteRefused + std::wstring(c.why) + L" |" + shown + L"|"}));
-        ASSERT_EQ(opens.Count(), 1u);  // the index, read
-        EXPECT_EQ(std::get<4>(opens.Calls()[0]), DWORD(OPEN_EXISTING));
-        EXPECT_EQ(space.Count(), 0u);
-        ExpectItemKept();
-        EXPECT_TRUE(FilesIn(m_Folder).empty());
-    }
-}
 
 // A folder on the item's path made a link, at any depth: the file created through it is
 // found elsewhere on its own handle and removed before a byte is written; a file the link
 // leads to is not "already there". Both writers.
 TEST_F(HostileDestination, ALinkOnAnyFolderOfThePathIsNeverWrittenThrough)
 {
-    const std::wstring parts[] = {L"top", L"mid", L"leaf"};
     struct Case
     {
-        int level;  // the folder that is a link
+        int level;  // the folder that is a link: 0 top, 1 mid, 2 leaf
         bool efs;
         bool fileBehind;  // the link leads to a file of the item's name
     };
-    const Case cases[] = {{0, false, false}, {1, false, false}, {2, false, false},
-                          {1, true, false},  {2, false, true},  {2, true, true}};
-    for (const Case& c : cases) {
+    for (const Case& c :
+         {Case{0, false, false}, {1, true, false}, {2, false, false}, {2, false, true}, {2, true, true}}) {
         SCOPED_TRACE(c.level * 100 + c.efs * 10 + c.fileBehind);
-        CTempDir here;
-        CTempDir there;
-        std::wstring path = here.Path();
-        std::wstring target = there.Path();
+        CTempDir here, there;
+        std::wstring path = here.Path(), target = there.Path(), linkAt, linkTo;
         for (int i = 0; i < 3; ++i) {
-            path += L"\\" + parts[i];
-            target += L"\\" + parts[i];
+            path += std::wstring(L"\\") + L"tml"[i];
+            target += std::wstring(L"\\") + L"tml"[i];
             ASSERT_TRUE(CreateDirectoryW(target.c_str(), nullptr));
             if (i < c.level) {
                 ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr));
             }
+            if (i == c.level)
+                linkAt = path, linkTo = target;
         }
-        std::wstring linkAt = here.Path();
-        std::wstring linkTo = there.Path();
-        for (int i = 0; i <= c.level; ++i) {
-            linkAt += L"\\" + parts[i];
-            linkTo += L"\\" + parts[i];
+        if (c.fileBehind) {
+            ASSERT_TRUE(WriteFileBytes(target + L"\\doc.txt", "someone else's file"));
         }
-        std::unique_ptr<CVictim> behind;
-        if (c.fileBehind)
-            behind = std::make_unique<CVictim>(target + L"\\doc.txt");
         CUnixSymlink link(linkAt, linkTo);
         ASSERT_TRUE(link.Made());
-        StoreAt(c.efs ? EfsItem("raw") : NormalItem({kMain}), L"doc.txt", path);
-        CSysRecorder<&CSysCalls::BackupWrite> writes;
+        CItemDescription item = c.efs ? EfsItem("raw") : Item();
+        item.locations = {{L"doc.txt", path}};
+        Store(item);
+        size_t runs = 0;
+        Hold count = CountRuns(runs);
         CSysRecorder<&CSysCalls::OpenEncryptedFileRawW> imports;
 
         EXPECT_EQ(Run(), 5);
-        std::wstring landed = target + L"\\" + (c.fileBehind ? L"doc.txt" : LeafOf(Staging()));
-        EXPECT_EQ(m_Trace.Lines(), (Lines{Call(), c.efs ? kEfs : kNormal, Redirected(landed)}));
-        EXPECT_EQ(writes.Count() + imports.Count(), 0u);
+        std::wstring leaf = c.fileBehind ? L"doc.txt" : Staging().substr(Staging().rfind(L'\\') + 1);
+        EXPECT_EQ(m_Trace.Lines(),
+                  Traced({c.efs ? kEfs : kNormal, kRefused + std::wstring(L"redirected to |\\\\?\\") +
+                                                      target + L"\\" + leaf + L"|"}));
+        EXPECT_EQ(runs + imports.Count(), 0u);
         ExpectItemKept();
-        if (behind)
-            behind->ExpectUntouched();
-        EXPECT_EQ(FilesIn(target), c.fileBehind ? std::vector<std::wstring>{L"doc.txt"}
-                                                : std::vector<std::wstring>{});
+        EXPECT_EQ(FilesIn(target), c.fileBehind ? Lines{L"doc.txt"} : Lines{});
+        if (c.fileBehind) {
+            EXPECT_EQ(ReadFileBytes(target + L"\\doc.txt"), "someone else's file");
+        }
     }
 }
 
 // What only Windows makes (a junction or mount point on the way, a volume without a
 // letter) shows as a final path that differs or cannot be had: at the staging file's
 // creation, at the EFS claim, after the file is taken back from the import, and after the
-// rename, which resolves the destination by its path. The file is removed through its
-// handle each time, from wherever it is.
-TEST_F(HostileDestination, AFinalPathThatDiffersOrCannotBeHadFailsTheLocation)
+// rename, which resolves the destination by its path. The file goes each time, through its
+// handle, from wherever it is. Letter case, the long-path prefix and short names are no
+// difference; the folder's long spelling is looked up only when the index's does not match.
+TEST_F(HostileDestination, WhereTheFileReallyIsDecides)
 {
-    const wchar_t kElsewhere[] = L"\\\\?\\C:\\windows\\system32\\x.tmp";
-    struct Case
-    {
-        bool efs;
-        int nth;         // final path asked: staging/claim, (take back,) after the rename
-        bool unanswered;
-        size_t writes;   // BackupWrite calls or imports before the refusal
+    const std::wstring elsewhere = L"\\\\?\\C:\\windows\\system32\\x.tmp";
+    const std::wstring redirected = kRefused + std::wstring(L"redirected to |") + elsewhere + L"|";
+    const std::wstring unanswered =
+        L"[VAULTKIT] GetFinalPathNameByHandle [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (3)]";
+    auto lie = [](int nth, std::wstring path) { return [=] { return Arrange<CFinalPathLie>(nth, path); }; };
+    // The final path spells the destination folder by a long name the index lacks; its long
+    // spelling can be looked up, or not.
+    const std::wstring longFolder = L"\\\\?\\C:\\Long Folder Name\\";
+    auto shortName = [&](bool lookupFails) {
+        return [=] {
+            auto respell = [=](std::wstring path) { return longFolder + path.substr(path.rfind(L'\\') + 1); };
+            return Hold(std::make_shared<std::pair<CFinalPathLie, CSysHook<&CSysCalls::GetLongPathNameW>>>(
+                std::piecewise_construct, std::forward_as_tuple(0, L"", respell),
+                std::forward_as_tuple([=](LPCWSTR asked, LPWSTR out, DWORD) -> DWORD {
+                    EXPECT_EQ(Folder(), asked);
+                    g_Sys.SetLastError(ERROR_ACCESS_DENIED);
+                    wcscpy(out, longFolder.c_str() + 4);
+                    return lookupFails ? 0 : DWORD(longFolder.size() - 4);
+                })));
+        };
     };
-    const Case cases[] = {
-        {false, 1, false, 0}, {false, 1, true, 0}, {false, 2, false, 3},
-        {true, 1, false, 0},  {true, 2, false, 1}, {true, 3, true, 1},
+    auto otherCase = [&] {
+        return Hold(std::make_shared<std::pair<CFinalPathLie, CSysHook<&CSysCalls::GetLongPathNameW>>>(
+            std::piecewise_construct, std::forward_as_tuple(0, L"", [](std::wstring path) {
+                for (wchar_t& ch : path)
+                    ch = towlower(ch);
+                return path;
+            }),
+            std::forward_as_tuple([](LPCWSTR, LPWSTR, DWORD) -> DWORD {
+                ADD_FAILURE() << "looked up although the spelling matched";
+                return 0;
+            })));
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.efs * 100 + c.nth * 10 + c.unanswered);
-        Store(c.efs ? EfsItem("raw") : NormalItem({kMain}));
-        int asked = 0;
-        CSysHook<&CSysCalls::GetFinalPathNameByHandleW> lie(
-            [&](HANDLE h, LPWSTR out, DWORD room, DWORD flags) -> DWORD {
-                if (++asked != c.nth)
-                    return CSysHook<&CSysCalls::GetFinalPathNameByHandleW>::Next()(h, out, room, flags);
-                if (c.unanswered) {
-                    g_Sys.SetLastError(ERROR_PATH_NOT_FOUND);
-                    return 0;
-                }
-                wcscpy(out, kElsewhere);
-                return DWORD(wcslen(kElsewhere));
-            });
-        CSysRecorder<&CSysCalls::BackupWrite> writes;
-        CSysRecorder<&CSysCalls::OpenEncryptedFileRawW> imports;
-        EXPECT_EQ(Run(), 5);
-        EXPECT_EQ(m_Trace.Lines().back(),
-                  c.unanswered ? L"[VAULTKIT] GetFinalPathNameByHandle [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (3)]"
-                               : kWriteRefused + std::wstring(L"redirected to |") + kElsewhere + L"|");
-        EXPECT_EQ(writes.Count() + imports.Count(), c.writes);
-        ExpectNothingLost();
-    }
+    RunCases({
+        {"staging file elsewhere", false, {}, lie(1, elsewhere), 5, {kNormal, redirected}, "", 0, 0},
+        {"staging file nowhere", false, {}, lie(1, L""), 5, {kNormal, unanswered}, "", 0, 0},
+        {"renamed elsewhere", false, {}, lie(2, elsewhere), 5, {kNormal, redirected}, "", 0, 2},
+        {"claimed elsewhere", true, {}, lie(1, elsewhere), 5, {kEfs, redirected}},
+        {"taken back elsewhere", true, {}, lie(2, elsewhere), 5, Lines{kEfs} + kEfsReads + Lines{redirected}},
+        {"renamed EFS nowhere", true, {}, lie(3, L""), 5, Lines{kEfs} + kEfsReads + Lines{unanswered}},
+        {"other letter case", false, {}, otherCase, 0, {kNormal, kRetire, kOnlyOne, kSuccess}},
+        {"short folder name", false, {}, shortName(false), 0, {kNormal, kRetire, kOnlyOne, kSuccess}},
+        {"short folder name, no lookup", false, {}, shortName(true), 5,
+         {kNormal, kRefused + std::wstring(L"redirected to |") + longFolder + L"%n|"}},
+    });
 }
 
 // Under the staging name only a plain file with one name, at the intended place, is an
 // unfinished restore of ours: removed through its own handle, read-only or not. A link of
-// any kind, a folder or a file with other names stays as it is, attributes included, and
-// the item is kept. A name that cannot be probed is no leftover: the create decides.
+// any kind (reparse tags played through the table), a folder or a file with other names
+// stays as it is, and so does the item. A name that cannot be probed is no leftover: the
+// create, which never goes over anything, decides.
 TEST_F(HostileDestination, OnlyAPlainLeftoverOfOursIsRemoved)
 {
-    struct Case
-    {
-        const char* what;
-        std::function<std::unique_ptr<CUnixSymlink>(const std::wstring&, const CVictim&)> plant;
-        int32_t result;
-        std::wstring line;  // the trace line after "Restore normal file"; with the staging path
+    const std::wstring leftAlone = L"[VAULTKIT] Not an unfinished restore, left alone: %s [";
+    CTempDir elsewhere;
+    const std::wstring victim = elsewhere.Join(L"protected.dll"), folder = elsewhere.Join(L"folder");
+    ASSERT_TRUE(WriteFileBytes(victim, "someone else's file") && CreateDirectoryW(folder.c_str(), nullptr));
+    auto plant = [&](const char* bytes, std::function<Hold()> also = nullptr) {
+        return [=] {
+            WriteFileBytes(Staging(), bytes);
+            SetFileAttributesW(Staging().c_str(), FILE_ATTRIBUTE_READONLY);
+            return also ? also() : Hold();
+        };
     };
-    CVictim victim(m_Elsewhere.Join(L"protected.dll"));
-    std::wstring folderVictim = m_Elsewhere.Join(L"folder");
-    ASSERT_TRUE(CreateDirectoryW(folderVictim.c_str(), nullptr));
-    const Case cases[] = {
-        {"our own, read-only", [&](const std::wstring& s, const CVictim&) {
-             WriteFileBytes(s, "half");
-             SetFileAttributesW(s.c_str(), FILE_ATTRIBUTE_READONLY);
-             return std::unique_ptr<CUnixSymlink>();
-         }, 0, L"[VAULTKIT] Removed unfinished restore "},
-        {"hard link", [&](const std::wstring& s, const CVictim& v) {
-             CreateHardLinkW(s.c_str(), v.path.c_str(), nullptr);
-             return std::unique_ptr<CUnixSymlink>();
-         }, 5, kLeftAlone},
-        {"file link", [&](const std::wstring& s, const CVictim& v) {
-             return std::make_unique<CUnixSymlink>(s, v.path);
-         }, 5, kLeftAlone},
-        {"folder link", [&](const std::wstring& s, const CVictim&) {
-             return std::make_unique<CUnixSymlink>(s, folderVictim);
-         }, 5, kLeftAlone},
-        {"folder", [&](const std::wstring& s, const CVictim&) {
-             CreateDirectoryW(s.c_str(), nullptr);
-             return std::unique_ptr<CUnixSymlink>();
-         }, 5, kLeftAlone},
+    auto linkTo = [&](const std::wstring& target) {
+        return [=] { return Arrange<CUnixSymlink>(Staging(), target); };
     };
-    const wchar_t* reasons[] = {L"", L" [2 links]", nullptr, L" [folder]", L" [folder]"};
-    for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i) {
-        const Case& c = cases[i];
-        SCOPED_TRACE(c.what);
-        Store(NormalItem({kMain}));
-        std::wstring staging = Staging();
-        std::unique_ptr<CUnixSymlink> link = c.plant(staging, victim);
-        m_Trace.Clear();
-        EXPECT_EQ(Run(), c.result);
-        std::wstring reason = reasons[i] ? reasons[i] : L" [redirected to |\\\\?\\" + victim.path + L"|]";
-        EXPECT_EQ(m_Trace.Lines()[2], c.line + staging + reason);
-        victim.ExpectUntouched();
-        EXPECT_TRUE(FilesIn(folderVictim).empty());
-        if (c.result == 0) {
-            EXPECT_EQ(ReadFileBytes(Destination()), kMain.data);
-            EXPECT_EQ(StagingFiles(), 0u);
-            ASSERT_TRUE(DeleteFileW(Destination().c_str()));
-            continue;
-        }
-        ExpectItemKept();
-        EXPECT_FALSE(FileExists(Destination()));
-        EXPECT_EQ(StagingFiles(), 1u);  // what was planted, still there
-        if (link) {
-            link.reset();
-            continue;
-        }
-        SetFileAttributesW(staging.c_str(), FILE_ATTRIBUTE_NORMAL);  // a hard link's too
-        DeleteFileW(staging.c_str());
-        RemoveDirectoryW(staging.c_str());
-        SetFileAttributesW(victim.path.c_str(), FILE_ATTRIBUTE_READONLY);
-    }
-}
-
-// A reparse point of any tag under the staging name (Windows makes them, Wine cannot) is
-// left alone; a probe that fails for another reason than "not found" finds no leftover,
-// and the create, which never goes over anything, decides.
-TEST_F(HostileDestination, ReparsePointsAndUnansweredProbesUnderTheStagingName)
-{
-    Store(NormalItem({kMain}));
-    std::wstring staging = Staging();
-    CVictim planted(staging);
-    {
-        CSysHook<&CSysCalls::GetFileInformationByHandle> tagged(
+    auto tagged = [] {
+        return Arrange<CSysHook<&CSysCalls::GetFileInformationByHandle>>(
             [](HANDLE h, LPBY_HANDLE_FILE_INFORMATION info) {
                 BOOL ok = CSysHook<&CSysCalls::GetFileInformationByHandle>::Next()(h, info);
                 info->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
                 return ok;
             });
-        EXPECT_EQ(Run(), 5);
-        EXPECT_EQ(m_Trace.Lines().back(), kLeftAlone + staging + L" [link]");
-    }
-    m_Trace.Clear();
-    {
-        CRefuseOpen probe(staging, ERROR_ACCESS_DENIED, /*first=*/1);
-        EXPECT_EQ(Run(), 5);
-        EXPECT_EQ(m_Trace.Lines().back(), L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION give up");
-    }
-    planted.ExpectUntouched();
-    ExpectItemKept();
-    SetFileAttributesW(staging.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ASSERT_TRUE(DeleteFileW(staging.c_str()));
-
-    m_Trace.Clear();
-    CRefuseOpen probe(staging, ERROR_SHARING_VIOLATION, /*first=*/1);
-    EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(ReadFileBytes(Destination()), kMain.data);
+    };
+    const Lines done = {kRetire, kOnlyOne, kSuccess};
+    RunCases({
+        {"ours", false, {}, plant("half"), 0,
+         Lines{kNormal, L"[VAULTKIT] Removed unfinished restore %s"} + done},
+        {"ours, not removable", false, {},
+         plant("half", [] { return Arrange<CHandleSteps>("remove", ERROR_ACCESS_DENIED); }), 5,
+         {kNormal, L"[VAULTKIT] Cannot remove unfinished restore %s [5]"}, "", 1},
+        {"hard link", false, {}, [&] {
+             CreateHardLinkW(Staging().c_str(), victim.c_str(), nullptr);
+             return Hold();
+         }, 5,
+         {kNormal, leftAlone + L"2 links]"}, "", 1},
+        {"file link", false, {}, linkTo(victim), 5,
+         {kNormal, leftAlone + L"redirected to |\\\\?\\" + victim + L"|]"}},
+        {"folder link", false, {}, linkTo(folder), 5, {kNormal, leftAlone + L"folder]"}},
+        {"folder", false, {}, [&] {
+             CreateDirectoryW(Staging().c_str(), nullptr);
+             return Hold();
+         }, 5,
+         {kNormal, leftAlone + L"folder]"}, "", 1},
+        {"reparse tag", false, {}, plant("tagged", tagged), 5, {kNormal, leftAlone + L"link]"}, "", 1},
+        {"not probed", false, {},
+         plant("locked", [&] { return Arrange<CRefuseOpen>(Staging(), ERROR_ACCESS_DENIED, 1); }), 5,
+         {kNormal, kExists, kGiveUp}, "", 1},
+        {"nothing, not probed", false, {},
+         [&] { return Arrange<CRefuseOpen>(Staging(), ERROR_SHARING_VIOLATION, 1); }, 0,
+         Lines{kNormal} + done},
+    });
+    EXPECT_EQ(ReadFileBytes(victim), "someone else's file");
+    EXPECT_TRUE(FilesIn(folder).empty());
 }
 
 // The raw import fills the claimed file by its path; what is taken back must be that very
 // file. Where the file's data cannot be opened (an encrypted file without its owner's
-// key), it is taken back without and not flushed.
+// key), it is taken back without, and not flushed.
 TEST_F(HostileDestination, WhatTheImportFilledMustBeTheFileClaimed)
 {
-    Store(EfsItem("raw"));
-    {
-        int asked = 0;
-        CSysHook<&CSysCalls::GetFileInformationByHandle> swapped(
-            [&](HANDLE h, LPBY_HANDLE_FILE_INFORMATION info) {
+    auto swapped = [] {
+        return Arrange<CSysHook<&CSysCalls::GetFileInformationByHandle>>(
+            [asked = 0](HANDLE h, LPBY_HANDLE_FILE_INFORMATION info) mutable {
                 BOOL ok = CSysHook<&CSysCalls::GetFileInformationByHandle>::Next()(h, info);
                 if (++asked == 2)
                     info->nFileIndexLow ^= 1;
                 return ok;
             });
-        EXPECT_EQ(Run(), 5);
-        EXPECT_EQ(m_Trace.Lines().back(), kWriteRefused + std::wstring(L"not our file |") + Staging() + L"|");
-        ExpectItemKept();
-        EXPECT_FALSE(FileExists(Destination()));
-    }
-    ASSERT_TRUE(DeleteFileW(Staging().c_str()));  // the stand-in for "someone else's"
-    m_Trace.Clear();
-    std::wstring staging = Staging();
-    CSysHook<&CSysCalls::CreateFileW> noData(
-        [&](LPCWSTR p, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD d, DWORD f, HANDLE t) {
-            if (staging == p && (a & FILE_WRITE_DATA) && d == OPEN_EXISTING) {
+    };
+    auto noData = [&] {
+        return Hold(std::make_shared<
+                    std::pair<CSysHook<&CSysCalls::CreateFileW>, CSysHook<&CSysCalls::FlushFileBuffers>>>(
+            [staging = Staging()](LPCWSTR p, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD d, DWORD f,
+                                  HANDLE t) {
+                if (staging != p || !(a & FILE_WRITE_DATA) || d != OPEN_EXISTING)
+                    return CSysHook<&CSysCalls::CreateFileW>::Next()(p, a, s, sa, d, f, t);
                 g_Sys.SetLastError(ERROR_ACCESS_DENIED);
                 return INVALID_HANDLE_VALUE;
-            }
-            return CSysHook<&CSysCalls::CreateFileW>::Next()(p, a, s, sa, d, f, t);
-        });
-    CHandleSteps steps;
-    EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(ReadFileBytes(Destination()), "raw");
-    EXPECT_EQ(std::count(steps.m_Steps.begin(), steps.m_Steps.end(), "flush"), 0);
-    ExpectRetired();
-}
-
-// Letter case, the long-path prefix and short 8.3 names are no difference: a final path
-// that differs only so is where the file was meant to be. The folder's long spelling is
-// looked up only when the spelling of the index does not match.
-TEST_F(HostileDestination, CaseAndShortNamesAreNoDifference)
-{
-    const std::wstring longFolder = L"C:\\Long Folder Name";
-    struct Case
-    {
-        bool shortName;    // the final path shows the folder by a long name the index lacks
-        bool lookupFails;  // and the long spelling cannot be looked up
-        int32_t result;
-        int lookups;
+            },
+            [](HANDLE) -> BOOL {
+                ADD_FAILURE() << "flushed";
+                return TRUE;
+            }));
     };
-    const Case cases[] = {{false, false, 0, 0}, {true, false, 0, 1}, {true, true, 5, 1}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.shortName * 10 + c.lookupFails);
-        Store(NormalItem({kMain}));
-        std::wstring folder = m_Folder + L"\\";
-        CSysHook<&CSysCalls::GetFinalPathNameByHandleW> final(
-            [&](HANDLE h, LPWSTR out, DWORD room, DWORD flags) -> DWORD {
-                DWORD n = CSysHook<&CSysCalls::GetFinalPathNameByHandleW>::Next()(h, out, room, flags);
-                std::wstring path(out, n);
-                path = c.shortName ? L"\\\\?\\" + longFolder + path.substr(4 + m_Folder.size())
-                                   : L"\\\\?\\" + path.substr(4);
-                for (wchar_t& ch : path)
-                    ch = c.shortName ? ch : towlower(ch);
-                wcscpy(out, path.c_str());
-                return DWORD(path.size());
-            });
-        int lookups = 0;
-        CSysHook<&CSysCalls::GetLongPathNameW> spell([&](LPCWSTR asked, LPWSTR out, DWORD /*room*/) -> DWORD {
-            ++lookups;
-            EXPECT_EQ(folder, asked);
-            if (c.lookupFails) {
-                g_Sys.SetLastError(ERROR_ACCESS_DENIED);
-                return 0;
-            }
-            wcscpy(out, (longFolder + L"\\").c_str());
-            return DWORD(longFolder.size() + 1);
-        });
-        EXPECT_EQ(Run(), c.result);
-        EXPECT_EQ(lookups, c.lookups);
-        if (c.result == 0)
-            ASSERT_TRUE(DeleteFileW(Destination().c_str()));
-        else
-            ExpectNothingLost();
-    }
+    RunCases({
+        {"another file", true, {}, swapped, 5,
+         Lines{kEfs} + kEfsReads + Lines{kRefused + std::wstring(L"not our file |%s|")}, "", 1},
+        {"no data access", true, {}, noData, 0, Lines{kEfs} + kEfsReads + Lines{kRetire, kOnlyOne, kSuccess}},
+    });
 }

@@ -1,40 +1,55 @@
-// The payload path beside an index file.
+// Where a restore reads and writes besides the destination: the payload beside the index,
+// and the staging name in the destination folder.
 #include "restore/PayloadPath.h"
+#include "restore/StagingPath.h"
 #include <gtest/gtest.h>
 #include <string>
 
-namespace {
-
-std::wstring PayloadOf(const std::wstring& index, bool* ok = nullptr)
+// The extension is replaced from the last dot, wherever it stands; no dot, or a result
+// that does not fit, gives nothing rather than a guessed name.
+TEST(MakePayloadPath, ReplacesFromTheLastDotOrRefuses)
 {
-    wchar_t out[kPayloadPathChars] = {L'x'};
-    bool made = MakePayloadPath(index.c_str(), out, kPayloadPathChars);
-    if (ok)
-        *ok = made;
-    return out;
-}
-
-} // namespace
-
-TEST(MakePayloadPath, ReplacesFromTheLastDotWhereverItStands)
-{
-    EXPECT_EQ(PayloadOf(L"C:\\Q\\A1.xml"), L"C:\\Q\\A1.cvq");
-    EXPECT_EQ(PayloadOf(L"C:\\Q.d\\A1"), L"C:\\Q.cvq");
-    EXPECT_EQ(PayloadOf(L"C:\\Q\\A1.old.xml"), L"C:\\Q\\A1.old.cvq");
-    EXPECT_EQ(PayloadOf(L"C:\\Q\\A1."), L"C:\\Q\\A1.cvq");
-}
-
-TEST(MakePayloadPath, RefusesNoDotAndAnOverlongResult)
-{
-    bool ok = true;
-    EXPECT_EQ(PayloadOf(L"C:\\Q\\A1", &ok), L"");
-    EXPECT_FALSE(ok);
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {L"C:\\Q\\A1.xml", L"C:\\Q\\A1.cvq"},      {L"C:\\Q.d\\A1", L"C:\\Q.cvq"},
+        {L"C:\\Q\\A1.old.xml", L"C:\\Q\\A1.old.cvq"}, {L"C:\\Q\\A1.", L"C:\\Q\\A1.cvq"},
+        {L"C:\\Q\\A1", L""},
+        {std::wstring(257, L'a') + L".xml", std::wstring(257, L'a') + L".cvq"},  // 261: fits
+        {std::wstring(258, L'a') + L".xml", L""},
+    };
+    for (const auto& [index, payload] : cases) {
+        wchar_t out[kPayloadPathChars] = {L'x'};
+        EXPECT_EQ(MakePayloadPath(index.c_str(), out, kPayloadPathChars), !payload.empty()) << index;
+        EXPECT_EQ(out, payload);
+    }
     EXPECT_FALSE(MakePayloadPath(nullptr, nullptr, 0));
+}
 
-    // 257 characters before the dot + ".cvq" = 261: fits; one more does not.
-    std::wstring fits = std::wstring(257, L'a') + L".xml";
-    EXPECT_EQ(PayloadOf(fits, &ok), std::wstring(257, L'a') + L".cvq");
-    EXPECT_TRUE(ok);
-    EXPECT_EQ(PayloadOf(L"b" + fits, &ok), L"");
-    EXPECT_FALSE(ok);
+// One fixed name per location, "~vk" + 8 hex digits + ".tmp", so that a later run finds
+// what an interrupted one left; the long form only where MAX_PATH would be reached.
+TEST(MakeStagingPath, OneFixedNamePerLocationInItsOwnFolder)
+{
+    auto staging = [](const std::wstring& folder, const std::wstring& name,
+                      size_t capacity = kStagingPathChars) {
+        wchar_t out[kStagingPathChars] = {L'x'};
+        bool made = MakeStagingPath(folder.c_str(), name.c_str(), out, capacity);
+        EXPECT_EQ(made, out[0] != L'\0');
+        return std::wstring(out);
+    };
+    std::wstring a = staging(L"C:\\D\\", L"a.txt");
+    ASSERT_EQ(a.size(), 20u);
+    EXPECT_EQ(a.substr(0, 8) + a.substr(16), L"C:\\D\\~vk.tmp");
+    EXPECT_EQ(a.find_first_not_of(L"0123456789ABCDEF", 8), 16u);
+    EXPECT_EQ(staging(L"C:\\E\\", L"a.txt").substr(5), a.substr(5));
+    EXPECT_NE(staging(L"C:\\D\\", L"A.txt"), a);
+    EXPECT_EQ(staging(L"C:\\D\\", L"a.txt", 21), a);
+    EXPECT_EQ(staging(L"C:\\D\\", L"a.txt", 20), L"");
+
+    std::wstring fits = L"C:\\" + std::wstring(240, L'f') + L"\\";  // 244 + 15 = 259
+    EXPECT_EQ(staging(fits, L"n").substr(0, 4), L"C:\\f");
+    std::wstring longer = L"C:\\g" + fits.substr(3);
+    EXPECT_EQ(staging(longer, L"n"), L"\\\\?\\" + longer + staging(longer.substr(0, 3), L"n").substr(3));
+    std::wstring unc = L"\\\\server\\share\\" + std::wstring(240, L'u') + L"\\";
+    EXPECT_EQ(staging(unc, L"n").substr(0, 20), L"\\\\?\\UNC\\server\\share");
+    std::wstring already = L"\\\\?\\C:\\" + std::wstring(250, L'l') + L"\\";
+    EXPECT_EQ(staging(already, L"n").substr(0, already.size()), already);
 }

@@ -1,15 +1,25 @@
-// The fixture of the restore operation's tests: an item stored in a quarantine folder of
-// its own, one destination folder, the trace captured, and the hooks the tests share.
+// The fixture of the restore operation's tests: an item built by the item builder into a
+// quarantine folder of its own, one destination folder, the trace captured, a runner for
+// tables of cases, and the hooks the tests share.
 #pragma once
 #include "quarantine/QuarItem.h"
 #include "quarantine/Vaultkit.h"
 #include "restore/DecryptAndRestore.h"
 #include "restore/StagingPath.h"
-#include "tests/restore/StoredItem.h"
 #include "tests/support/SysHooks.h"
 #include "tests/support/TestFiles.h"
+#include "tools/itembuilder/ItemBuilder.h"
 #include <gtest/gtest.h>
 #include <climits>
+#include <functional>
+#include <memory>
+
+using Lines = std::vector<std::wstring>;
+inline Lines operator+(Lines a, const Lines& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
 
 const Lines kImpersonation = {L"[VAULTKIT]: StartImpersonatingUser",
                               L"[VAULTKIT]: StartImpersonatingUser : invalid pid 0"};
@@ -18,58 +28,108 @@ const wchar_t kEfs[] = L"[VAULTKIT] Restore EFS file";
 const wchar_t kRetire[] = L"[VAULTKIT] Deleting original file";
 const wchar_t kOnlyOne[] = L"[VAULTKIT] No duplicates, deleting xml & cvq";
 const wchar_t kSuccess[] = L"[VAULTKIT] VAULTKIT_ERROR_SUCCESS";
-const wchar_t kUnreadable[] = L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_READ_SOURCE";
 const wchar_t kExists[] = L"[VAULTKIT] VAULTKIT_ERROR_OUTPUT_FILE_ALREADY_EXISTS";
+const wchar_t kRefused[] = L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION ";
 const wchar_t kGaveUp[] = L"[VAULTKIT] Failed switching user impersonation";
-const Lines kCannotCreate = Lines{L"[VAULTKIT] trying to impersonate user"} + kImpersonation +
-                            Lines{L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION !write DACL",
-                                  L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION give up"};
+const std::wstring kGiveUp = kRefused + std::wstring(L"give up");
+// The create refused: the user attempt, then the file is made without the security list.
+const Lines kCreatePlainly = Lines{L"[VAULTKIT] trying to impersonate user"} + kImpersonation +
+                             Lines{L"[VAULTKIT] VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION !write DACL"};
+// What the raw import's callback traces for a payload of one block.
+const Lines kEfsReads = {L"[VAULTKIT] --> EFSRawWriteCallback", L"[VAULTKIT] <-- EFSRawWriteCallback",
+                         L"[VAULTKIT] --> EFSRawWriteCallback",
+                         L"[VAULTKIT] EFSRawWriteCallback: finished reading the file",
+                         L"[VAULTKIT] <-- EFSRawWriteCallback"};
+const Lines kRetiredLast = {kRetire, kOnlyOne};
+const std::string kContent = "the file's content, as it was";
 
-const CTestStream kMain = {1, L"", "the file's content, as it was"};
-const CTestStream kSide = {4, L":side", "an alternate stream"};
+// Whatever a case arranges for its run (files planted, hooks), undone when it goes.
+using Hold = std::shared_ptr<void>;
+template <class T, class... A>
+Hold Arrange(A&&... args)
+{
+    return std::make_shared<T>(std::forward<A>(args)...);
+}
+
+// One run of a one-location item: ordinary (kContent with a side stream) or EFS ("raw"),
+// read-only, with damages; what is arranged once it is stored; what the run must give. A
+// result of 0 or 13 retires the item, any other keeps it as stored.
+struct CRestoreCase
+{
+    CRestoreCase(const char* what, bool efs, std::vector<CItemDamage> damages, std::function<Hold()> arrange,
+                 int32_t result, Lines after, std::string destination = "", size_t stagingFiles = 0,
+                 int runs = -1)
+        : what(what), efs(efs), damages(std::move(damages)), arrange(std::move(arrange)), result(result),
+          after(std::move(after)), destination(std::move(destination)), stagingFiles(stagingFiles), runs(runs)
+    {
+    }
+    const char* what;
+    bool efs;
+    std::vector<CItemDamage> damages;
+    std::function<Hold()> arrange;
+    int32_t result;
+    Lines after;              // the trace after the call line; "%s" stands for the staging
+                              // path, "%n" for its last part
+    std::string destination;  // what the destination holds afterwards (0: the item's content)
+    size_t stagingFiles;      // left in the folder (planted ones that were not ours)
+    int runs;                 // data runs that reached BackupWrite, where it matters (-1)
+};
 
 class DecryptAndRestore : public ::testing::Test
 {
 protected:
-    // Stores an item at A1.xml with one location per name, all in the destination folder.
-    void Store(CTestItem item, const std::vector<std::wstring>& names = {L"doc.txt"})
+    // An ordinary item of kContent with a side stream and (malformed, so dropped) security
+    // data, one location per name in the destination folder.
+    CItemDescription Item(const std::vector<std::wstring>& names = {L"doc.txt"}) const
     {
-        for (const std::wstring& name : names) {
-            CTestLocation at;
-            at.name = name;
-            at.path = m_Folder;
-            at.secStr = Base64Text(RecordHeader(3, 8, 0) + "no-sd-ok");
-            item.files.push_back(at);
-        }
-        StoreAs(item);
+        CItemDescription desc;
+        desc.content = kContent;
+        desc.extraStreams = {{4, 0, L":side", "an alternate stream"}};
+        desc.security = "no-sd-ok";
+        for (const std::wstring& name : names)
+            desc.locations.push_back({name, m_Folder});
+        return desc;
     }
-    void StoreAs(const CTestItem& item)
+    CItemDescription EfsItem(const std::string& content) const
     {
-        m_Item = item;
-        StoreItem(m_Index, item);
+        CItemDescription desc = Item();
+        desc.content = content;
+        desc.dflags = QUAR_DFLAG_EFS;
+        return desc;
+    }
+    // Builds A1 in the quarantine folder and notes its bytes; the trace starts afresh.
+    void Store(const CItemDescription& desc)
+    {
+        m_Item = desc;
+        ASSERT_TRUE(BuildQuarItem(desc, m_Quarantine.Join(L"A1")));
         m_IndexBytes = ReadFileBytes(m_Index);
         m_PayloadBytes = ReadFileBytes(m_Payload);
         m_Trace.Clear();
     }
     int32_t Run(size_t i = 0)
     {
-        const CTestLocation& at = m_Item.files[i];
+        const CItemLocation& at = m_Item.locations[i];
         return VaultkitDecryptAndRestore(m_Index.c_str(), at.name.c_str(), at.path.c_str());
     }
-    std::wstring Call(size_t i = 0) const
+    // The trace of a run of location i: its call line, then after.
+    Lines Traced(const Lines& after, size_t i = 0) const
     {
-        const CTestLocation& at = m_Item.files[i];
-        return L"[VAULTKIT] VaultkitDecryptAndRestore(|" + m_Index + L"|, |" + at.name + L"|, |" +
-               at.path + L"|, |(null)|, 0, 0)";
+        const CItemLocation& at = m_Item.locations[i];
+        return Lines{L"[VAULTKIT] VaultkitDecryptAndRestore(|" + m_Index + L"|, |" + at.name +
+                     L"|, |" + at.path + L"|, |(null)|, 0, 0)"} + after;
     }
-    std::wstring Destination(size_t i = 0) const { return m_Dir.Join(m_Item.files[i].name); }
-    // A failure before the location is retired: the quarantine as it was, no file of ours.
-    void ExpectNothingLost(size_t i = 0)
+    std::wstring Folder(size_t i = 0) const
     {
-        EXPECT_EQ(ReadFileBytes(m_Index), m_IndexBytes);
-        EXPECT_EQ(ReadFileBytes(m_Payload), m_PayloadBytes);
-        EXPECT_FALSE(FileExists(Destination(i)));
-        EXPECT_EQ(StagingFiles(), 0u);
+        std::wstring folder = m_Item.locations[i].path;
+        return folder.back() == L'\\' ? folder : folder + L"\\";
+    }
+    std::wstring Destination(size_t i = 0) const { return Folder(i) + m_Item.locations[i].name; }
+    // The path the restore of location i writes to before the file is verified.
+    std::wstring Staging(size_t i = 0) const
+    {
+        wchar_t staging[kStagingPathChars] = {};
+        MakeStagingPath(Folder(i).c_str(), m_Item.locations[i].name.c_str(), staging, kStagingPathChars);
+        return staging;
     }
     size_t StagingFiles() const
     {
@@ -78,89 +138,83 @@ protected:
             count += name.compare(0, 3, L"~vk") == 0;
         return count;
     }
-    // The path the restore of location i writes to before the file is verified.
-    std::wstring Staging(size_t i = 0) const
+    // The quarantine as stored and no staging file left.
+    void ExpectItemKept()
     {
-        wchar_t staging[kStagingPathChars];
-        std::wstring folder = m_Item.files[i].path;
-        if (folder.back() != L'\\')
-            folder += L'\\';
-        EXPECT_TRUE(MakeStagingPath(folder.c_str(), m_Item.files[i].name.c_str(), staging,
-                                    kStagingPathChars));
-        return staging;
+        EXPECT_EQ(ReadFileBytes(m_Index), m_IndexBytes);
+        EXPECT_EQ(ReadFileBytes(m_Payload), m_PayloadBytes);
+        EXPECT_EQ(StagingFiles(), 0u);
     }
     void ExpectRetired()
     {
         EXPECT_FALSE(FileExists(m_Index));
         EXPECT_FALSE(FileExists(m_Payload));
     }
+    // Counts the data runs that reach BackupWrite: every call but the security write, which
+    // comes first, and the release.
+    static Hold CountRuns(size_t& runs)
+    {
+        using Hook = CSysHook<&CSysCalls::BackupWrite>;
+        return Arrange<Hook>([&runs, calls = 0](HANDLE h, LPBYTE b, DWORD n, LPDWORD w, BOOL abort, BOOL sec,
+                                                LPVOID* ctx) mutable {
+            runs += !abort && calls++ > 0;
+            return Hook::Next()(h, b, n, w, abort, sec, ctx);
+        });
+    }
+    void RunCases(const std::vector<CRestoreCase>& cases);
 
     CTempDir m_Quarantine;
     CTempDir m_Dir;
     std::wstring m_Folder = m_Dir.Path();
     std::wstring m_Index = m_Quarantine.Join(L"A1.xml");
     std::wstring m_Payload = m_Quarantine.Join(L"A1.cvq");
-    CTestItem m_Item;
+    CItemDescription m_Item;
     std::string m_IndexBytes;
     std::string m_PayloadBytes;
     CDebugCapture m_Trace;
 };
 
-// Free space as GetDiskFreeSpaceExW reports it for the destination folder.
-class CFreeSpace
+inline void DecryptAndRestore::RunCases(const std::vector<CRestoreCase>& cases)
 {
-public:
-    explicit CFreeSpace(uint64_t total) : m_ullFree(total) {}
-    uint64_t m_ullFree;
-    std::vector<std::wstring> m_Folders;
-
-private:
-    CSysHook<&CSysCalls::GetDiskFreeSpaceExW> m_hook{
-        [this](LPCWSTR folder, PULARGE_INTEGER caller, PULARGE_INTEGER total, PULARGE_INTEGER free) {
-            m_Folders.push_back(folder);
-            caller->QuadPart = ~0ull;  // the quota view is not the one that counts
-            total->QuadPart = ~0ull;
-            free->QuadPart = m_ullFree;
-            return TRUE;
-        }};
-};
-
-// Fails the n-th read of the payload file; reads of other files (the index) go through.
-class CPayloadReadFault
-{
-public:
-    CPayloadReadFault(const std::wstring& payload, int nth, DWORD error)
-        : m_open([this, payload](LPCWSTR path, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD c,
-                                 DWORD f, HANDLE t) {
-              HANDLE h = CSysHook<&CSysCalls::CreateFileW>::Next()(path, a, s, sa, c, f, t);
-              if (payload == path)
-                  m_hPayload = h;
-              return h;
-          }),
-          m_read([this, nth, error](HANDLE h, LPVOID buffer, DWORD n, LPDWORD got, LPOVERLAPPED o) {
-              if (h == m_hPayload && ++m_nReads == nth) {
-                  g_Sys.SetLastError(error);
-                  return FALSE;
-              }
-              return CSysHook<&CSysCalls::ReadFile>::Next()(h, buffer, n, got, o);
-          })
-    {
+    for (const CRestoreCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        CItemDescription item = c.efs ? EfsItem("raw") : Item();
+        item.attr = FILE_ATTRIBUTE_READONLY;  // a file of ours must go all the same
+        item.damages = c.damages;
+        Store(item);
+        const std::wstring staging = Staging();
+        size_t runs = 0;
+        {
+            Hold arranged = c.arrange ? c.arrange() : nullptr;
+            Hold count = CountRuns(runs);  // above the case's hooks: failed calls count too
+            EXPECT_EQ(Run(), c.result);
+        }
+        const std::pair<std::wstring, std::wstring> marks[] = {
+            {L"%s", staging}, {L"%n", staging.substr(staging.rfind(L'\\') + 1)}};
+        Lines after = c.after;
+        for (std::wstring& line : after)
+            for (const auto& [mark, text] : marks)
+                if (line.find(mark) != std::wstring::npos)
+                    line.replace(line.find(mark), 2, text);
+        EXPECT_EQ(m_Trace.Lines(), Traced(after));
+        EXPECT_EQ(ReadFileBytes(Destination()), c.result == 0 ? item.content : c.destination);
+        EXPECT_EQ(StagingFiles(), c.stagingFiles);
+        if (c.runs >= 0) {
+            EXPECT_EQ(runs, size_t(c.runs));
+        }
+        const bool retired = c.result == 0 || c.result == 13;
+        EXPECT_EQ(ReadFileBytes(m_Index), retired ? "" : m_IndexBytes);
+        EXPECT_EQ(ReadFileBytes(m_Payload), retired ? "" : m_PayloadBytes);
+        for (const std::wstring& left : {Destination(), staging}) {
+            SetFileAttributesW(left.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (!DeleteFileW(left.c_str()))
+                RemoveDirectoryW(left.c_str());
+        }
     }
-
-private:
-    HANDLE m_hPayload = nullptr;
-    int m_nReads = 0;
-    CSysHook<&CSysCalls::CreateFileW> m_open;
-    CSysHook<&CSysCalls::ReadFile> m_read;
-};
-
-inline int64_t FileTimeOf(const FILETIME& ft)
-{
-    return static_cast<int64_t>((static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
 }
 
 // What is done to open files through their handles, in order: "compress", "attributes N",
-// "flush", "rename <name>", "remove"; one kind of step can be made to fail.
+// "flush", "rename", "remove"; one kind of step can be made to fail.
 class CHandleSteps
 {
 public:
@@ -178,7 +232,7 @@ private:
     {
         m_Steps.push_back(step);
         m_Handles.push_back(h);
-        if (step.compare(0, m_sRefused.size(), m_sRefused) != 0 || m_sRefused.empty())
+        if (m_sRefused.empty() || step.compare(0, m_sRefused.size(), m_sRefused) != 0)
             return false;
         g_Sys.SetLastError(m_dwError);
         return true;
@@ -196,12 +250,11 @@ private:
                 m_bReplaced = rename->ReplaceIfExists || rename->RootDirectory;
                 step = "rename";
             }
-            if (Refuse(step, h))
-                return FALSE;
-            return CSysHook<&CSysCalls::SetFileInformationByHandle>::Next()(h, kind, info, size);
+            return !Refuse(step, h) &&
+                   CSysHook<&CSysCalls::SetFileInformationByHandle>::Next()(h, kind, info, size);
         }};
     CSysHook<&CSysCalls::FlushFileBuffers> m_flush{[this](HANDLE h) -> BOOL {
-        return Refuse("flush", h) ? FALSE : CSysHook<&CSysCalls::FlushFileBuffers>::Next()(h);
+        return !Refuse("flush", h) && CSysHook<&CSysCalls::FlushFileBuffers>::Next()(h);
     }};
     CSysHook<&CSysCalls::DeviceIoControl> m_compress{
         [this](HANDLE h, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED) -> BOOL {
@@ -209,25 +262,22 @@ private:
         }};
 };
 
-// Fails the opens of one path (every one, or only while `first` opens are left).
+// Fails the opens of one path (every one, or only the first ones).
 class CRefuseOpen
 {
 public:
     CRefuseOpen(const std::wstring& path, DWORD error, int first = INT_MAX)
-        : m_hook([this, path, error, first](LPCWSTR p, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa,
-                                           DWORD c, DWORD f, HANDLE t) {
-              if (path == p && m_nRefused < first) {
-                  ++m_nRefused;
-                  g_Sys.SetLastError(error);
-                  return INVALID_HANDLE_VALUE;
-              }
-              return CSysHook<&CSysCalls::CreateFileW>::Next()(p, a, s, sa, c, f, t);
-          })
+        : m_hook(
+              [=](LPCWSTR p, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD c, DWORD f, HANDLE t) mutable {
+                  if (path == p && first-- > 0) {
+                      g_Sys.SetLastError(error);
+                      return INVALID_HANDLE_VALUE;
+                  }
+                  return CSysHook<&CSysCalls::CreateFileW>::Next()(p, a, s, sa, c, f, t);
+              })
     {
     }
-    int m_nRefused = 0;
 
 private:
     CSysHook<&CSysCalls::CreateFileW> m_hook;
 };
-

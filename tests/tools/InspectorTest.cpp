@@ -1,8 +1,11 @@
-// The quarantine inspector on a folder of every kind of item a machine can hold: intact,
-// corrupt, truncated, of another threat, unreadable (held open by the product), without
-// payload or without index; what it prints, and that it changes nothing.
-#include "platform/WinHeaders.h"
+// The quarantine inspector, which operators run on a quarantine folder copied from a
+// machine: on a folder of every kind of item a machine can hold (intact, corrupt,
+// truncated, of another threat, held open by the product, without payload or without
+// index), the verdict and the checks of each, what it prints, and that it changes nothing;
+// and the command line that asks for it.
+#include "platform/Owners.h"
 #include "tests/support/TestFiles.h"
+#include "tools/itembuilder/CommandLine.h"
 #include "tools/itembuilder/ItemBuilder.h"
 #include "tools/itembuilder/QuarantineInspector.h"
 #include <gtest/gtest.h>
@@ -18,40 +21,43 @@ struct CItemCase
     int32_t m_dflags;
     std::vector<CItemDamage> m_damages;
     EItemVerdict m_verdict;
-    const char* m_checks; // size, crypted and original digest checks, as printed
+    const char* m_checks;  // size, crypted and original digest checks
 };
-
-const std::wstring kTarget = kRestoredThreat;
 
 const CItemCase kItems[] = {
-    {L"A1", kTarget, 0, {}, EItemVerdict::Restorable, "ok ok ok"},
-    {L"A2", L"TROJAN.FakeAlert.5", 0, {{EItemDamage::FlipPayloadByte, 30}}, EItemVerdict::Corrupt, "ok differs differs"},
-    {L"A3", kTarget, 0, {{EItemDamage::TruncatePayload, 50}}, EItemVerdict::Truncated, "differs differs differs"},
-    {L"A4", kTarget, 0, {{EItemDamage::WrongHash, {}}}, EItemVerdict::Corrupt, "ok ok differs"},
-    {L"A5", kTarget, 0, {{EItemDamage::WrongSize, {}}}, EItemVerdict::SizeMismatch, "differs ok ok"},
-    {L"A6", kTarget, 0, {{EItemDamage::NoPayload, {}}}, EItemVerdict::NoPayload, "- - -"},
+    {L"A1", kRestoredThreat, 0, {}, EItemVerdict::Restorable, "ok ok ok"},
+    {L"A2", L"TROJAN.FakeAlert.5", 0, {{EItemDamage::FlipPayloadByte, 30}}, EItemVerdict::Corrupt,
+     "ok differs differs"},
+    {L"A3", kRestoredThreat, 0, {{EItemDamage::TruncatePayload, 50}}, EItemVerdict::Truncated,
+     "differs differs differs"},
+    {L"A4", kRestoredThreat, 0, {{EItemDamage::WrongHash, {}}}, EItemVerdict::Corrupt, "ok ok differs"},
+    {L"A5", kRestoredThreat, 0, {{EItemDamage::WrongSize, {}}}, EItemVerdict::SizeMismatch, "differs ok ok"},
+    {L"A6", kRestoredThreat, 0, {{EItemDamage::NoPayload, {}}}, EItemVerdict::NoPayload, "- - -"},
     {L"B1", L"trojan.fakealert.55", 0, {}, EItemVerdict::OtherThreat, "ok ok ok"},
-    {L"D1", kTarget, 0, {}, EItemVerdict::PayloadUnreadable, "- - -"},
-    {L"D2", kTarget, 0, {}, EItemVerdict::IndexUnreadable, "- - -"},
-    {L"G1", kTarget, QUAR_DFLAG_EFS, {}, EItemVerdict::Restorable, "- ok ok"},
+    {L"D1", kRestoredThreat, 0, {}, EItemVerdict::PayloadUnreadable, "- - -"},
+    {L"D2", kRestoredThreat, 0, {}, EItemVerdict::IndexUnreadable, "- - -"},
+    {L"G1", kRestoredThreat, QUAR_DFLAG_EFS, {}, EItemVerdict::Restorable, "- ok ok"},
 };
 
+const char* CheckText(ECheck c)
+{
+    return c == ECheck::Ok ? "ok" : c == ECheck::Differs ? "differs" : "-";
+}
+
+// Every file's bytes and last write time.
 std::map<std::wstring, std::string> Snapshot(const std::wstring& folder)
 {
     std::map<std::wstring, std::string> files;
     for (const std::wstring& name : FilesIn(folder)) {
         WIN32_FILE_ATTRIBUTE_DATA data = {};
         GetFileAttributesExW((folder + L"\\" + name).c_str(), GetFileExInfoStandard, &data);
-        files[name] = ReadFileBytes(folder + L"\\" + name) + "|" +
-                      std::to_string(data.ftLastWriteTime.dwLowDateTime);
+        files[name] =
+            ReadFileBytes(folder + L"\\" + name) + "|" + std::to_string(data.ftLastWriteTime.dwLowDateTime);
     }
     return files;
 }
 
-HANDLE HoldExclusively(const std::wstring& path)
-{
-    return CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-}
+} // namespace
 
 TEST(QuarantineInspector, EveryKindOfItemGetsItsVerdict)
 {
@@ -68,62 +74,66 @@ TEST(QuarantineInspector, EveryKindOfItemGetsItsVerdict)
     ASSERT_TRUE(WriteFileBytes(dir.Join(L"E1.xml"), "<signature><original size=\"1\""));
     ASSERT_TRUE(WriteFileBytes(dir.Join(L"F1.cvq"), "a payload whose index is gone"));
     std::map<std::wstring, std::string> before = Snapshot(dir.Path());
-    // The product holds these open without sharing.
-    HANDLE payload = HoldExclusively(dir.Join(L"D1.cvq"));
-    HANDLE index = HoldExclusively(dir.Join(L"D2.xml"));
-    ASSERT_NE(payload, INVALID_HANDLE_VALUE);
-    ASSERT_NE(index, INVALID_HANDLE_VALUE);
-
     std::vector<CInspectedItem> items;
     std::wstring problem;
-    ASSERT_TRUE(InspectQuarantine(dir.Path(), items, problem)) << problem.c_str();
-    std::ostringstream table, csv;
-    WriteInspection(table, items, false, ',');
-    WriteInspection(csv, items, true, ';');
-    CloseHandle(payload);
-    CloseHandle(index);
-
+    {
+        // The product holds these open without sharing.
+        CUniqueFile payload(
+            CreateFileW(dir.Join(L"D1.cvq").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        CUniqueFile index(
+            CreateFileW(dir.Join(L"D2.xml").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(payload && index);
+        ASSERT_TRUE(InspectQuarantine(dir.Path(), items, problem)) << problem.c_str();
+    }
     ASSERT_EQ(items.size(), std::size(kItems) + 2);
     std::map<std::wstring, const CInspectedItem*> byName;
     for (const CInspectedItem& item : items)
         byName[item.m_sIndex] = &item;
-    auto check = [](ECheck c) { return c == ECheck::Ok ? "ok" : c == ECheck::Differs ? "differs" : "-"; };
     for (const CItemCase& c : kItems) {
         const CInspectedItem* item = byName[std::wstring(c.m_base) + L".xml"];
         ASSERT_NE(item, nullptr);
         SCOPED_TRACE(::testing::Message() << std::string(c.m_base, c.m_base + 2));
         EXPECT_STREQ(ItemVerdictText(item->m_verdict), ItemVerdictText(c.m_verdict));
-        EXPECT_EQ(std::string(check(item->m_size)) + " " + check(item->m_crypted) + " " +
-                      check(item->m_original), c.m_checks);
+        EXPECT_EQ(std::string(CheckText(item->m_size)) + " " + CheckText(item->m_crypted) + " " +
+                      CheckText(item->m_original), c.m_checks);
         if (item->m_verdict != EItemVerdict::IndexUnreadable) {
             EXPECT_EQ(item->m_bRestore, c.m_threat != L"trojan.fakealert.55");
-            EXPECT_EQ(item->m_locations, (std::vector<std::wstring>{L"C:\\Users\\Public\\file.exe",
-                                                                    L"C:\\Temp\\file.exe"}));
+            EXPECT_EQ(item->m_locations,
+                      (std::vector<std::wstring>{L"C:\\Users\\Public\\file.exe", L"C:\\Temp\\file.exe"}));
         }
     }
     EXPECT_EQ(byName[L"D2.xml"]->m_sNote, "cannot open the index (error 32)");
     EXPECT_EQ(byName[L"D1.xml"]->m_sNote, "cannot read the payload (error 32)");
-    EXPECT_EQ(byName[L"E1.xml"]->m_verdict, EItemVerdict::IndexUnreadable);
     EXPECT_EQ(byName[L"E1.xml"]->m_sNote, "not a valid index");
     EXPECT_EQ(byName[L"F1.cvq"]->m_verdict, EItemVerdict::NoIndex);
     EXPECT_EQ(byName[L"A3.xml"]->m_llPayloadBytes, 50);
+    EXPECT_EQ(Snapshot(dir.Path()), before);  // nothing written
 
-    // Nothing written.
-    EXPECT_EQ(Snapshot(dir.Path()), before);
     // One line per item in both forms; the table counts the verdicts.
+    std::ostringstream table, csv;
+    WriteInspection(table, items, false, ',');
+    WriteInspection(csv, items, true, ';');
     EXPECT_NE(table.str().find("A1.xml  trojan.fakealert.5"), std::string::npos) << table.str();
     EXPECT_NE(table.str().find("12 items: 2 corrupt, 2 index unreadable, 1 no index, 1 no payload, "
                                "1 other threat, 1 payload unreadable, 2 restorable, 1 size mismatch, "
                                "1 truncated"), std::string::npos) << table.str();
     EXPECT_NE(csv.str().find("\r\nA5.xml;trojan.fakealert.5;yes;2;214;"), std::string::npos) << csv.str();
-}
-
-TEST(QuarantineInspector, AFolderThatCannotBeListed)
-{
-    std::vector<CInspectedItem> items;
-    std::wstring problem;
     EXPECT_FALSE(InspectQuarantine(L"C:\\no\\such\\folder", items, problem));
     EXPECT_NE(problem.find(L"cannot list C:\\no\\such\\folder"), std::wstring::npos);
 }
 
-} // namespace
+TEST(QuarantineInspector, CommandLine)
+{
+    CInspectArgs args;
+    std::wstring error;
+    ASSERT_TRUE(ParseInspectArgs({L"--csv", L"C:\\Q", L"--sep", L";"}, &args, &error)) << error;
+    EXPECT_EQ(args.folder, L"C:\\Q");
+    EXPECT_TRUE(args.csv);
+    EXPECT_EQ(args.separator, ';');
+    using Args = std::vector<std::wstring>;
+    for (const Args& wrong : {Args{}, {L"C:\\Q", L"C:\\R"}, {L"Q", L"--sep", L"|"}, {L"--json", L"Q"}}) {
+        CInspectArgs refused;
+        EXPECT_FALSE(ParseInspectArgs(wrong, &refused, &error)) << wrong.size();
+        EXPECT_FALSE(error.empty());
+    }
+}
