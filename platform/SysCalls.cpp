@@ -28,7 +28,6 @@ const SysRow g_Rows[] = {
 #undef SANARIX_SYSCALL_ROW
 };
 
-const size_t g_nRows = sizeof(g_Rows) / sizeof(g_Rows[0]);
 
 // Every row is a plain function pointer, so a row is copied as pointer-sized bytes.
 static_assert(sizeof(CSysCalls) == sizeof(g_Rows) / sizeof(SysRow) * sizeof(void (*)()),
@@ -47,26 +46,6 @@ const SysRow* FindRow(const char* name)
 } // namespace
 
 CSysCalls g_Sys = g_SysDefault;
-
-size_t SysCallCount()
-{
-    return g_nRows;
-}
-
-const char* SysCallName(size_t index)
-{
-    return index < g_nRows ? g_Rows[index].name : nullptr;
-}
-
-bool SysRestoreCall(const char* name)
-{
-    const SysRow* row = FindRow(name);
-    if (!row)
-        return false;
-    std::memcpy(reinterpret_cast<char*>(&g_Sys) + row->offset,
-                reinterpret_cast<const char*>(&g_SysDefault) + row->offset, sizeof(void (*)()));
-    return true;
-}
 
 void SysRestoreAllCalls()
 {

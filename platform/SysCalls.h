@@ -44,8 +44,9 @@
     /* files */                                                                            \
     X(FindFirstFileW) X(FindNextFileW) X(FindClose)                                        \
     X(CreateFileW) X(ReadFile) X(WriteFile) X(FlushFileBuffers) X(SetFilePointerEx)        \
-    X(GetFileSizeEx) X(DeleteFileW) X(MoveFileExW) X(GetFileAttributesW) X(SetFileTime)    \
-    X(GetDiskFreeSpaceExW) X(DeviceIoControl) X(SetKernelObjectSecurity)                   \
+    X(GetFileSizeEx) X(DeleteFileW) X(MoveFileExW) X(SetFileAttributesW)                   \
+    X(GetFileAttributesW) X(SetFileTime) X(GetDiskFreeSpaceExW) X(DeviceIoControl)         \
+    X(SetKernelObjectSecurity)                                                             \
     X(GetFileInformationByHandle) X(GetFinalPathNameByHandleW) X(SetEndOfFile)             \
     X(SetFileInformationByHandle) X(CompareStringOrdinal) X(GetLongPathNameW)              \
     /* backup restore and raw EFS import */                                                \
@@ -62,12 +63,7 @@ struct CSysCalls
 // The live table. Call sites read g_Sys.CreateFileW(...).
 extern CSysCalls g_Sys;
 
-// Number of rows and their names, in table order.
-size_t SysCallCount();
-const char* SysCallName(size_t index);
-
-// Restores one row (by name) or every row to the real function; false for an unknown name.
-bool SysRestoreCall(const char* name);
+// Restores every row to the real function.
 void SysRestoreAllCalls();
 
 // True when the row currently points at its real function.

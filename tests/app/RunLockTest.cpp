@@ -24,6 +24,75 @@ std::wstring Security(LPSECURITY_ATTRIBUTES sa)
 
 } // namespace
 
+// Where Windows has private namespaces, the lock is a mutex inside one bounded by the
+// Administrators group (another run's namespace is opened); any step refused falls back to
+// the global mutex. Everything had is released: mutex, namespace, then boundary.
+TEST(RunLock, NamespaceOfTheAdministratorsWhereWindowsHasOne)
+{
+    const HANDLE kBoundary = HANDLE(0xB0), kGrown = HANDLE(0xB1), kNamespace = HANDLE(0xB2);
+    const std::wstring inside = L"Sanarix\\RepairRun SY+BA only";
+    const std::wstring global = L"Global\\SanarixRepairRun SY+BA only";
+    struct Case
+    {
+        bool boundary, add, create, open;
+        const wchar_t* events;
+    };
+    const Case cases[] = {
+        {true, true, true, true, L"boundary SanarixRun,add BA,create Sanarix SY+BA only,"},
+        {true, true, false, true, L"boundary SanarixRun,add BA,create Sanarix SY+BA only,open Sanarix,"},
+        {true, true, false, false, L"boundary SanarixRun,add BA,create Sanarix SY+BA only,open Sanarix,"},
+        {true, false, true, true, L"boundary SanarixRun,add BA,"},
+        {false, true, true, true, L"boundary SanarixRun,"}, // Wine
+    };
+    for (const Case& c : cases) {
+        const bool inNamespace = c.boundary && c.add && (c.create || c.open);
+        std::wstring events, mutex;
+        CSysHook<&CSysCalls::CreateBoundaryDescriptorW> boundary([&](LPCWSTR name, ULONG) {
+            events += L"boundary " + std::wstring(name) + L",";
+            return c.boundary ? kBoundary : nullptr;
+        });
+        CSysHook<&CSysCalls::AddSIDToBoundaryDescriptor> add([&](HANDLE* bd, PSID sid) -> BOOL {
+            PSID admins = nullptr;
+            ConvertStringSidToSidW(L"S-1-5-32-544", &admins);
+            events += EqualSid(sid, admins) ? L"add BA," : L"add another,";
+            LocalFree(admins);
+            *bd = c.add ? kGrown : *bd; // the descriptor grew and moved
+            return c.add;
+        });
+        CSysHook<&CSysCalls::CreatePrivateNamespaceW> create(
+            [&](LPSECURITY_ATTRIBUTES sa, LPVOID bd, LPCWSTR p) {
+                events += L"create " + std::wstring(p) + L" " + Security(sa);
+                events += bd == kGrown ? L"," : L" stale,";
+                return c.create ? kNamespace : nullptr;
+            });
+        CSysHook<&CSysCalls::OpenPrivateNamespaceW> open([&](LPVOID bd, LPCWSTR p) {
+            events += L"open " + std::wstring(p) + (bd == kGrown ? L"," : L" stale,");
+            return c.open ? kNamespace : nullptr;
+        });
+        CSysHook<&CSysCalls::CreateMutexW> made([&](LPSECURITY_ATTRIBUTES sa, BOOL, LPCWSTR name) {
+            mutex = name + (L" " + Security(sa));
+            g_Sys.SetLastError(0);
+            return CreateMutexW(nullptr, FALSE, nullptr);
+        });
+        CSysHook<&CSysCalls::ClosePrivateNamespace> closeNs([&](HANDLE h, ULONG) -> BOOLEAN {
+            events += h == kNamespace ? L"close namespace," : L"close stray,";
+            return TRUE;
+        });
+        CSysHook<&CSysCalls::DeleteBoundaryDescriptor> del([&](HANDLE h) {
+            events += h == (c.add ? kGrown : kBoundary) ? L"delete boundary," : L"delete stray,";
+        });
+        {
+            CRunLock lock;
+            EXPECT_EQ(lock.Take(), ERunLock::Taken);
+            EXPECT_EQ(events, c.events);
+            EXPECT_EQ(mutex, inNamespace ? inside : global);
+            events.clear();
+        }
+        EXPECT_EQ(events, std::wstring(inNamespace ? L"close namespace," : L"") +
+                              (c.boundary ? L"delete boundary," : L""));
+    }
+}
+
 // Without a private namespace (as on Wine) the lock is a global mutex of the Administrators.
 // An existing one counts only when SYSTEM or the Administrators made it; anything an ordinary
 // user could have made first is no run in progress, and is let go at once. A squatter's

@@ -5,7 +5,10 @@
 #include "tests/support/TestFiles.h"
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <cwctype>
+#include <new>
 #include <string>
 
 namespace {
@@ -130,6 +133,65 @@ TEST_F(DebugLogTest, TrimKeepsTheCompleteLinesOfTheLastHalf)
         Open(third);
         EXPECT_EQ(FileBytes().size() < 0x280000u + 200u, over == 1);
     }
+}
+
+size_t g_nFailAllocationsFrom = SIZE_MAX; // allocations from this size on fail
+
+} // namespace
+
+void* operator new(size_t size)
+{
+    void* p = size < g_nFailAllocationsFrom ? std::malloc(size ? size : 1) : nullptr;
+    if (!p)
+        throw std::bad_alloc();
+    return p;
+}
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, size_t) noexcept
+{
+    std::free(p);
+}
+
+namespace {
+
+// The log never throws: a trim whose buffer cannot be had leaves the line on the debugger
+// and the file as it was. A write cut short by a full disk leaves the next line, and the
+// next run's first, to start on a line of their own.
+TEST_F(DebugLogTest, FailedAllocationAndWritesLeaveNoThrowAndNoRunOnLine)
+{
+    ASSERT_TRUE(WriteFileBytes(m_sFile, BigLog(5242000)));
+    CDebugLog log;
+    Open(log);
+    const std::string before = FileBytes();
+    g_nFailAllocationsFrom = 1024 * 1024;
+    EXPECT_NO_THROW(LogYs(log));
+    g_nFailAllocationsFrom = SIZE_MAX;
+    EXPECT_TRUE(FileBytes() == before);
+    EXPECT_EQ(m_Debugger.Lines().back(), L"Debug file not written, out of memory: " + m_sFile + L"\n");
+
+    ASSERT_TRUE(WriteFileBytes(m_sFile, kBom + Line("old")));
+    const std::string cut = Line("[ALL]:    T - cut").substr(0, Line("[ALL]:    T - cut").size() / 2);
+    {
+        CSysHook<&CSysCalls::WriteFile> full([](HANDLE h, LPCVOID data, DWORD size, LPDWORD done,
+                                               LPOVERLAPPED at) -> BOOL {
+            CSysHook<&CSysCalls::WriteFile>::Next()(h, data, size / 2, done, at);
+            g_Sys.SetLastError(ERROR_DISK_FULL);
+            return FALSE;
+        });
+        log.Log(DBG_ALL, L"T", L"cut");
+    }
+    EXPECT_NE(m_Debugger.All().find(L"Cannot write debug file: " + m_sFile), std::wstring::npos);
+    log.Log(DBG_ALL, L"T", L"next");
+    EXPECT_EQ(FileBytes(), kBom + Line("old") + cut + "\r\n" + Line("[ALL]:    T - next"));
+    log.Stop();
+
+    ASSERT_TRUE(WriteFileBytes(m_sFile, kBom + Line("old") + cut));
+    CDebugLog next;
+    Open(next);
+    EXPECT_EQ(FileBytes(), kBom + Line("old") + cut + "\r\n" + kStartMarker);
 }
 
 // The log is no write primitive: a link, a second name or another place than the path
