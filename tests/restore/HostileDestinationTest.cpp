@@ -1,9 +1,6 @@
-// The restore on a machine where the owner of a destination folder has set traps: folders
-// turned into links, files planted under the staging name, final paths that differ.
-// Links are Unix symbolic links in the prefix, which Wine follows like links; what Wine
-// cannot make (junctions, mount points, reparse tags) is played through the table of
-// calls. Every refusal keeps the item as stored, leaves nothing of ours anywhere and
-// touches nothing that is not ours. What a location may name is LocationRulesTest's.
+// Traps set in a destination folder: folders made links, files planted under the staging name,
+// final paths that differ (what Wine cannot make is played through the table of calls). Every
+// refusal keeps the item, leaves nothing of ours and touches nothing that is not ours.
 #include "tests/restore/RestoreFixture.h"
 #include "tests/support/UnixLinks.h"
 
@@ -11,8 +8,7 @@ namespace {
 
 using HostileDestination = DecryptAndRestore;
 
-// Answers the nth question for a final path (counted from 1) with path, or with nothing
-// (0, "path not found") when path is empty; a later question can be changed by respell.
+// Answers the nth final path asked (from 1) with path ("" = not found); respell changes the others.
 struct CFinalPathLie
 {
     CFinalPathLie(int nth, std::wstring path, std::function<std::wstring(std::wstring)> respell = nullptr)
@@ -32,9 +28,8 @@ struct CFinalPathLie
 
 } // namespace
 
-// A folder on the item's path made a link, at any depth: the file created through it is
-// found elsewhere on its own handle and removed before a byte is written; a file the link
-// leads to is not "already there". Both writers.
+// A folder of the path made a link, at any depth: the file created through it is removed before a
+// byte is written; a file the link leads to is not "already there". Both writers.
 TEST_F(HostileDestination, ALinkOnAnyFolderOfThePathIsNeverWrittenThrough)
 {
     struct Case
@@ -84,11 +79,8 @@ TEST_F(HostileDestination, ALinkOnAnyFolderOfThePathIsNeverWrittenThrough)
     }
 }
 
-// What only Windows makes (a junction or mount point on the way, a volume without a
-// letter) shows as a final path that differs or cannot be had: at the staging file's
-// creation, at the EFS claim, after the file is taken back from the import, and after the
-// rename, which resolves the destination by its path. The file goes each time, through its
-// handle, from wherever it is. Letter case, the long-path prefix and short names are no
+// A final path that differs or cannot be had, at the create, the EFS claim, the take-back and after
+// the rename: the file goes through its handle. Letter case, prefix and short names are no
 // difference; the folder's long spelling is looked up only when the index's does not match.
 TEST_F(HostileDestination, WhereTheFileReallyIsDecides)
 {
@@ -97,33 +89,27 @@ TEST_F(HostileDestination, WhereTheFileReallyIsDecides)
     const std::wstring unanswered =
         L"[VAULTKIT] GetFinalPathNameByHandle [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (3)]";
     auto lie = [](int nth, std::wstring path) { return [=] { return Arrange<CFinalPathLie>(nth, path); }; };
-    // The final path spells the destination folder by a long name the index lacks; its long
-    // spelling can be looked up, or not.
+    // The final path spells the folder by a long name the index lacks: lookup 1 finds it, 2 fails;
+    // 0: only the letter case differs, no lookup wanted.
     const std::wstring longFolder = L"\\\\?\\C:\\Long Folder Name\\";
-    auto shortName = [&](bool lookupFails) {
+    auto respelt = [&](int lookup) {
         return [=] {
-            auto respell = [=](std::wstring path) { return longFolder + path.substr(path.rfind(L'\\') + 1); };
-            return Hold(std::make_shared<std::pair<CFinalPathLie, CSysHook<&CSysCalls::GetLongPathNameW>>>(
-                std::piecewise_construct, std::forward_as_tuple(0, L"", respell),
-                std::forward_as_tuple([=](LPCWSTR asked, LPWSTR out, DWORD) -> DWORD {
-                    EXPECT_EQ(Folder(), asked);
-                    g_Sys.SetLastError(ERROR_ACCESS_DENIED);
-                    wcscpy(out, longFolder.c_str() + 4);
-                    return lookupFails ? 0 : DWORD(longFolder.size() - 4);
-                })));
-        };
-    };
-    auto otherCase = [&] {
-        return Hold(std::make_shared<std::pair<CFinalPathLie, CSysHook<&CSysCalls::GetLongPathNameW>>>(
-            std::piecewise_construct, std::forward_as_tuple(0, L"", [](std::wstring path) {
+            auto respell = [=](std::wstring path) {
+                if (lookup)
+                    return longFolder + path.substr(path.rfind(L'\\') + 1);
                 for (wchar_t& ch : path)
                     ch = towlower(ch);
                 return path;
-            }),
-            std::forward_as_tuple([](LPCWSTR, LPWSTR, DWORD) -> DWORD {
-                ADD_FAILURE() << "looked up although the spelling matched";
-                return 0;
-            })));
+            };
+            return Hold(std::make_shared<std::pair<CFinalPathLie, CSysHook<&CSysCalls::GetLongPathNameW>>>(
+                std::piecewise_construct, std::forward_as_tuple(0, L"", respell),
+                std::forward_as_tuple([=](LPCWSTR asked, LPWSTR out, DWORD) -> DWORD {
+                    EXPECT_TRUE(lookup && Folder() == asked) << "looked up although the spelling matched";
+                    g_Sys.SetLastError(ERROR_ACCESS_DENIED);
+                    wcscpy(out, longFolder.c_str() + 4);
+                    return lookup == 2 ? 0 : DWORD(longFolder.size() - 4);
+                })));
+        };
     };
     RunCases({
         {"staging file elsewhere", false, {}, lie(1, elsewhere), 5, {kNormal, redirected}, "", 0, 0},
@@ -132,18 +118,15 @@ TEST_F(HostileDestination, WhereTheFileReallyIsDecides)
         {"claimed elsewhere", true, {}, lie(1, elsewhere), 5, {kEfs, redirected}},
         {"taken back elsewhere", true, {}, lie(2, elsewhere), 5, Lines{kEfs} + kEfsReads + Lines{redirected}},
         {"renamed EFS nowhere", true, {}, lie(3, L""), 5, Lines{kEfs} + kEfsReads + Lines{unanswered}},
-        {"other letter case", false, {}, otherCase, 0, {kNormal, kRetire, kOnlyOne, kSuccess}},
-        {"short folder name", false, {}, shortName(false), 0, {kNormal, kRetire, kOnlyOne, kSuccess}},
-        {"short folder name, no lookup", false, {}, shortName(true), 5,
+        {"other letter case", false, {}, respelt(0), 0, Lines{kNormal} + kDone},
+        {"short folder name", false, {}, respelt(1), 0, Lines{kNormal} + kDone},
+        {"short folder name, no lookup", false, {}, respelt(2), 5,
          {kNormal, kRefused + std::wstring(L"redirected to |") + longFolder + L"%n|"}},
     });
 }
 
-// Under the staging name only a plain file with one name, at the intended place, is an
-// unfinished restore of ours: removed through its own handle, read-only or not. A link of
-// any kind (reparse tags played through the table), a folder or a file with other names
-// stays as it is, and so does the item. A name that cannot be probed is no leftover: the
-// create, which never goes over anything, decides.
+// Under the staging name only a plain one-name file in place is our leftover, removed by its handle
+// even read-only; links, folders, hard links stay, and so does the item. Unprobed: the create decides.
 TEST_F(HostileDestination, OnlyAPlainLeftoverOfOursIsRemoved)
 {
     const std::wstring leftAlone = L"[VAULTKIT] Not an unfinished restore, left alone: %s [";
@@ -160,18 +143,9 @@ TEST_F(HostileDestination, OnlyAPlainLeftoverOfOursIsRemoved)
     auto linkTo = [&](const std::wstring& target) {
         return [=] { return Arrange<CUnixSymlink>(Staging(), target); };
     };
-    auto tagged = [] {
-        return Arrange<CSysHook<&CSysCalls::GetFileInformationByHandle>>(
-            [](HANDLE h, LPBY_HANDLE_FILE_INFORMATION info) {
-                BOOL ok = CSysHook<&CSysCalls::GetFileInformationByHandle>::Next()(h, info);
-                info->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-                return ok;
-            });
-    };
-    const Lines done = {kRetire, kOnlyOne, kSuccess};
     RunCases({
         {"ours", false, {}, plant("half"), 0,
-         Lines{kNormal, L"[VAULTKIT] Removed unfinished restore %s"} + done},
+         Lines{kNormal, L"[VAULTKIT] Removed unfinished restore %s"} + kDone},
         {"ours, not removable", false, {},
          plant("half", [] { return Arrange<CHandleSteps>("remove", ERROR_ACCESS_DENIED); }), 5,
          {kNormal, L"[VAULTKIT] Cannot remove unfinished restore %s [5]"}, "", 1},
@@ -188,21 +162,20 @@ TEST_F(HostileDestination, OnlyAPlainLeftoverOfOursIsRemoved)
              return Hold();
          }, 5,
          {kNormal, leftAlone + L"folder]"}, "", 1},
-        {"reparse tag", false, {}, plant("tagged", tagged), 5, {kNormal, leftAlone + L"link]"}, "", 1},
+        {"reparse tag", false, {}, plant("tagged", ReparseTagged), 5, {kNormal, leftAlone + L"link]"}, "", 1},
         {"not probed", false, {},
          plant("locked", [&] { return Arrange<CRefuseOpen>(Staging(), ERROR_ACCESS_DENIED, 1); }), 5,
          {kNormal, kExists, kGiveUp}, "", 1},
         {"nothing, not probed", false, {},
          [&] { return Arrange<CRefuseOpen>(Staging(), ERROR_SHARING_VIOLATION, 1); }, 0,
-         Lines{kNormal} + done},
+         Lines{kNormal} + kDone},
     });
     EXPECT_EQ(ReadFileBytes(victim), "someone else's file");
     EXPECT_TRUE(FilesIn(folder).empty());
 }
 
-// The raw import fills the claimed file by its path; what is taken back must be that very
-// file. Where the file's data cannot be opened (an encrypted file without its owner's
-// key), it is taken back without, and not flushed.
+// What is taken back from the import must be the file claimed; without data access (no owner's
+// key) it is taken back without it, and not flushed.
 TEST_F(HostileDestination, WhatTheImportFilledMustBeTheFileClaimed)
 {
     auto swapped = [] {
@@ -232,6 +205,6 @@ TEST_F(HostileDestination, WhatTheImportFilledMustBeTheFileClaimed)
     RunCases({
         {"another file", true, {}, swapped, 5,
          Lines{kEfs} + kEfsReads + Lines{kRefused + std::wstring(L"not our file |%s|")}, "", 1},
-        {"no data access", true, {}, noData, 0, Lines{kEfs} + kEfsReads + Lines{kRetire, kOnlyOne, kSuccess}},
+        {"no data access", true, {}, noData, 0, Lines{kEfs} + kEfsReads + kDone},
     });
 }

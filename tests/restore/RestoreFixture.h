@@ -1,6 +1,5 @@
-// The fixture of the restore operation's tests: an item built by the item builder into a
-// quarantine folder of its own, one destination folder, the trace captured, a runner for
-// tables of cases, and the hooks the tests share.
+// The restore tests' fixture: an item built into a quarantine folder of its own, one destination
+// folder, the trace captured, a runner for tables of cases, and the shared hooks.
 #pragma once
 #include "quarantine/QuarItem.h"
 #include "quarantine/Vaultkit.h"
@@ -41,6 +40,7 @@ const Lines kEfsReads = {L"[VAULTKIT] --> EFSRawWriteCallback", L"[VAULTKIT] <--
                          L"[VAULTKIT] EFSRawWriteCallback: finished reading the file",
                          L"[VAULTKIT] <-- EFSRawWriteCallback"};
 const Lines kRetiredLast = {kRetire, kOnlyOne};
+const Lines kDone = {kRetire, kOnlyOne, kSuccess};
 const std::string kContent = "the file's content, as it was";
 
 // Whatever a case arranges for its run (files planted, hooks), undone when it goes.
@@ -51,35 +51,25 @@ Hold Arrange(A&&... args)
     return std::make_shared<T>(std::forward<A>(args)...);
 }
 
-// One run of a one-location item: ordinary (kContent with a side stream) or EFS ("raw"),
-// read-only, with damages; what is arranged once it is stored; what the run must give. A
-// result of 0 or 13 retires the item, any other keeps it as stored.
+// One run of a one-location item, ordinary or EFS ("raw"), read-only, with damages; 0 or 13
+// retires the item, any other result keeps it as stored.
 struct CRestoreCase
 {
-    CRestoreCase(const char* what, bool efs, std::vector<CItemDamage> damages, std::function<Hold()> arrange,
-                 int32_t result, Lines after, std::string destination = "", size_t stagingFiles = 0,
-                 int runs = -1)
-        : what(what), efs(efs), damages(std::move(damages)), arrange(std::move(arrange)), result(result),
-          after(std::move(after)), destination(std::move(destination)), stagingFiles(stagingFiles), runs(runs)
-    {
-    }
     const char* what;
     bool efs;
     std::vector<CItemDamage> damages;
     std::function<Hold()> arrange;
     int32_t result;
-    Lines after;              // the trace after the call line; "%s" stands for the staging
-                              // path, "%n" for its last part
-    std::string destination;  // what the destination holds afterwards (0: the item's content)
-    size_t stagingFiles;      // left in the folder (planted ones that were not ours)
-    int runs;                 // data runs that reached BackupWrite, where it matters (-1)
+    Lines after;                  // after the call line; "%s": the staging path, "%n": its last part
+    std::string destination = ""; // what the destination holds afterwards (0: the item's content)
+    size_t stagingFiles = 0;      // left in the folder (planted ones that were not ours)
+    int runs = -1;                // data runs that reached BackupWrite, where it matters
 };
 
 class DecryptAndRestore : public ::testing::Test
 {
 protected:
-    // An ordinary item of kContent with a side stream and (malformed, so dropped) security
-    // data, one location per name in the destination folder.
+    // kContent with a side stream and malformed (dropped) security data, a location per name.
     CItemDescription Item(const std::vector<std::wstring>& names = {L"doc.txt"}) const
     {
         CItemDescription desc;
@@ -150,8 +140,7 @@ protected:
         EXPECT_FALSE(FileExists(m_Index));
         EXPECT_FALSE(FileExists(m_Payload));
     }
-    // Counts the data runs that reach BackupWrite: every call but the security write, which
-    // comes first, and the release.
+    // Counts the data runs reaching BackupWrite: all calls but the first (security) and the release.
     static Hold CountRuns(size_t& runs)
     {
         using Hook = CSysHook<&CSysCalls::BackupWrite>;
@@ -159,6 +148,16 @@ protected:
                                                 LPVOID* ctx) mutable {
             runs += !abort && calls++ > 0;
             return Hook::Next()(h, b, n, w, abort, sec, ctx);
+        });
+    }
+    // Every file looked at by handle shows a reparse tag (a link Wine cannot make).
+    static Hold ReparseTagged()
+    {
+        using Hook = CSysHook<&CSysCalls::GetFileInformationByHandle>;
+        return Arrange<Hook>([](HANDLE h, LPBY_HANDLE_FILE_INFORMATION info) {
+            BOOL ok = Hook::Next()(h, info);
+            info->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+            return ok;
         });
     }
     void RunCases(const std::vector<CRestoreCase>& cases);
@@ -213,8 +212,8 @@ inline void DecryptAndRestore::RunCases(const std::vector<CRestoreCase>& cases)
     }
 }
 
-// What is done to open files through their handles, in order: "compress", "attributes N",
-// "flush", "rename", "remove"; one kind of step can be made to fail.
+// The steps done on open files by handle ("compress", "attributes N", "flush", "rename", "remove");
+// one kind can be made to fail.
 class CHandleSteps
 {
 public:

@@ -1,14 +1,11 @@
-// The EFS writer's own contract: the import is handed no more than the item's size and
-// the allowance, and its callback fills no more than it was offered, under the lock, and
-// stops the import on a failed read whatever the error. Its traces through the restore are
-// DecryptAndRestoreTest's.
+// The writers' own contracts: the import bounded by the item's size, its callback filling what it
+// is offered under the lock; the recompression by handle. Their traces are DecryptAndRestoreTest's.
 #include "platform/Owners.h"
 #include "restore/Writers.h"
 #include "tests/restore/RestoreFixture.h"
 
-// The block that would pass the bound is never handed on, and the answer is the size
-// mismatch; exactly the bound is handed on whole (the import here keeps nothing, so the
-// size check then fails the file instead).
+// A block past the size and allowance is never handed on; exactly the bound is (then the size check,
+// as the import keeps nothing, fails the file).
 TEST_F(DecryptAndRestore, TheItemsSizeBoundsTheImport)
 {
     std::vector<ULONG> handed;
@@ -55,4 +52,27 @@ TEST_F(DecryptAndRestore, TheImportCallbackFillsWhatItIsOfferedUnderTheLock)
     ASSERT_EQ(enter.Count(), 2u);
     EXPECT_EQ(leave.Count(), 2u);
     EXPECT_EQ(std::get<0>(enter.Calls()[1]), &g_csEfsRead);
+}
+
+TEST(RecompressResoredFile, SendsSetCompressionOnTheHandleAndReportsItsOutcome)
+{
+    CTempDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir.Join(L"restored.bin"), "data"));
+    CUniqueFile held(
+        ::CreateFileW(dir.Join(L"restored.bin").c_str(), GENERIC_ALL, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    CDebugCapture trace;
+    std::vector<std::string> asked;
+    CSysHook<&CSysCalls::DeviceIoControl> ioctl(
+        [&](HANDLE h, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD, LPDWORD, LPOVERLAPPED ov) {
+            EXPECT_TRUE(h == held.get() && inSize == 2 && !out && !ov);
+            asked.push_back(std::to_string(code) + " " + std::to_string(*static_cast<USHORT*>(in)));
+            return TRUE;
+        });
+    EXPECT_EQ(RecompressResoredFile(held.get()), 0u);
+    EXPECT_EQ(asked, std::vector<std::string>{"639040 1"});  // FSCTL_SET_COMPRESSION, default format
+    CSysFailNth<&CSysCalls::DeviceIoControl> fail(1, ERROR_NOT_SUPPORTED, FALSE);
+    EXPECT_EQ(RecompressResoredFile(held.get()), DWORD(ERROR_NOT_SUPPORTED));
+    EXPECT_EQ(trace.Lines(),
+              (Lines{L"[VAULTKIT] RecompressResoredFile OK",
+                     L"[VAULTKIT] RecompressResoredFile DeviceIoControl ERROR or pending [50]"}));
 }
