@@ -40,9 +40,8 @@ struct CArrival
 
 } // namespace
 
-// Content, attributes and times come back; each location leaves the index, the last takes index
-// and payload. The staging file is new, unshared; BackupWrite gets the security, then each record
-// in runs of one buffer at most, all on one context that the abort call releases.
+// Content, attributes, times come back; the last location takes index and payload. BackupWrite
+// gets the security, then records in runs of one buffer at most, on one context the abort releases.
 TEST_F(DecryptAndRestore, RestoresChecksAndRetiresEveryLocation)
 {
     CItemDescription item = Item({L"first.txt", L"second.txt"});
@@ -120,8 +119,7 @@ TEST_F(DecryptAndRestore, RefusalsBeforeAnythingIsWritten)
     EXPECT_EQ(m_Trace.Lines().back(), L"[VAULTKIT] VAULTKIT_ERROR_XML_DUPLICATE_ENTRY_NOT_FOUND");
     EXPECT_EQ(m_Trace.Lines().size(), 4u);
 
-    // Folder and name of at most 260 characters in all pass; this folder does not exist, so
-    // the space check is skipped and the writer gives up after both creates.
+    // Up to 260 characters in all pass; a folder that does not exist skips the space check.
     const std::wstring deep = m_Folder + L"\\" + std::wstring(199 - m_Folder.size(), L'p');
     struct Case
     {
@@ -152,8 +150,7 @@ TEST_F(DecryptAndRestore, RefusalsBeforeAnythingIsWritten)
             EXPECT_EQ(opens.Count(), 1u);
         }
     }
-    // A size at the 64-bit limit must not wrap round into "fits"; exactly size + 1024 fits,
-    // asked for the folder with its backslash.
+    // A size at the 64-bit limit does not wrap into "fits"; size + 1024 fits (the folder asked with \).
     CItemDescription huge = Item();
     huge.damages = {{EItemDamage::WrongSize, INT64_MAX}};
     Store(huge);
@@ -248,8 +245,7 @@ TEST_F(DecryptAndRestore, FailuresAfterTheCreateLoseNothing)
     EXPECT_EQ(StandinEfsOpenContexts(), imports);
 }
 
-// The item's size bounds the main data, and the size plus the allowance everything else: a record
-// past either is refused (12) before any run of it is written.
+// The size bounds the main data, size + allowance the rest: a record past either is refused (12) unwritten.
 TEST_F(DecryptAndRestore, TheItemsSizeBoundsWhatThePayloadCanWrite)
 {
     std::string filler(kStreamAllowance + 200000, '\0');
@@ -343,8 +339,7 @@ TEST_F(DecryptAndRestore, WhatStandsAtTheDestinationStays)
     EXPECT_EQ(ReadFileBytes(victim), "not to be touched");
 }
 
-// The index cannot be saved: the location stays, the restored file goes again through the handle
-// that renamed it. After 13 the file is not ours.
+// Index not saved: the location stays, the file goes again by the handle that renamed it (not after 13).
 TEST_F(DecryptAndRestore, IndexNotSavedUndoesTheRestore)
 {
     const Lines saveFailed =
@@ -386,8 +381,7 @@ TEST_F(DecryptAndRestore, IndexNotSavedUndoesTheRestore)
     }
 }
 
-// The last location takes index, then payload, each tried once; an index that stays keeps its
-// payload, and the next run meets the restored file and retires the location (13).
+// Index, then payload, each tried once; an index that stays keeps its payload, the next run gives 13.
 TEST_F(DecryptAndRestore, IndexAndPayloadGoBestEffortPayloadLast)
 {
     for (bool indexStays : {false, true}) {

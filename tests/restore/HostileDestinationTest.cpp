@@ -28,8 +28,7 @@ struct CFinalPathLie
 
 } // namespace
 
-// A folder of the path made a link, at any depth: the file created through it is removed before a
-// byte is written; a file the link leads to is not "already there". Both writers.
+// A folder of the path made a link, at any depth: nothing written through it, nothing "already there".
 TEST_F(HostileDestination, ALinkOnAnyFolderOfThePathIsNeverWrittenThrough)
 {
     struct Case
@@ -174,8 +173,7 @@ TEST_F(HostileDestination, OnlyAPlainLeftoverOfOursIsRemoved)
     EXPECT_TRUE(FilesIn(folder).empty());
 }
 
-// What is taken back from the import must be the file claimed; without data access (no owner's
-// key) it is taken back without it, and not flushed.
+// What the import filled must be the file claimed; without data access it is taken back unflushed.
 TEST_F(HostileDestination, WhatTheImportFilledMustBeTheFileClaimed)
 {
     auto swapped = [] {

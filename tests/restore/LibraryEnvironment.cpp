@@ -1,5 +1,4 @@
-// Every restore test runs as the program does: the Wine stand-ins in the table and the
-// quarantine library started (its locks exist).
+// Every restore test runs with the Wine stand-ins in the table and the quarantine library started.
 #include "quarantine/Vaultkit.h"
 #include "tests/support/LibrarySetup.h"
 #include <gtest/gtest.h>

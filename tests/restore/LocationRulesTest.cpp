@@ -1,5 +1,4 @@
-// What a location may name: tables of file names and folders, accepted and refused, and
-// the long-path prefix taken off final paths. Runs in the host tier and under Wine.
+// What a location may name: file names and folders accepted and refused; final paths lose the prefix.
 #include "restore/LocationRules.h"
 #include <gtest/gtest.h>
 

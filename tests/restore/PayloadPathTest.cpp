@@ -1,12 +1,10 @@
-// Where a restore reads and writes besides the destination: the payload beside the index,
-// and the staging name in the destination folder.
+// Where a restore reads and writes besides the destination: payload and staging paths.
 #include "restore/PayloadPath.h"
 #include "restore/StagingPath.h"
 #include <gtest/gtest.h>
 #include <string>
 
-// The extension is replaced from the last dot, wherever it stands; no dot, or a result
-// that does not fit, gives nothing rather than a guessed name.
+// The extension is replaced from the last dot; no dot, or no room, gives nothing.
 TEST(MakePayloadPath, ReplacesFromTheLastDotOrRefuses)
 {
     const std::pair<std::wstring, std::wstring> cases[] = {
@@ -24,8 +22,7 @@ TEST(MakePayloadPath, ReplacesFromTheLastDotOrRefuses)
     EXPECT_FALSE(MakePayloadPath(nullptr, nullptr, 0));
 }
 
-// One fixed name per location, "~vk" + 8 hex digits + ".tmp", so that a later run finds
-// what an interrupted one left; the long form only where MAX_PATH would be reached.
+// One fixed name per location, "~vk" + 8 hex digits + ".tmp"; the long form only from MAX_PATH on.
 TEST(MakeStagingPath, OneFixedNamePerLocationInItsOwnFolder)
 {
     auto staging = [](const std::wstring& folder, const std::wstring& name,

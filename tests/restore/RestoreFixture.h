@@ -212,8 +212,7 @@ inline void DecryptAndRestore::RunCases(const std::vector<CRestoreCase>& cases)
     }
 }
 
-// The steps done on open files by handle ("compress", "attributes N", "flush", "rename", "remove");
-// one kind can be made to fail.
+// The steps done by handle ("compress", "attributes N", "flush", "rename", "remove"); one can fail.
 class CHandleSteps
 {
 public:

@@ -4,8 +4,7 @@
 #include "restore/Writers.h"
 #include "tests/restore/RestoreFixture.h"
 
-// A block past the size and allowance is never handed on; exactly the bound is (then the size check,
-// as the import keeps nothing, fails the file).
+// A block past size + allowance is never handed on; exactly the bound is (the size check fails then).
 TEST_F(DecryptAndRestore, TheItemsSizeBoundsTheImport)
 {
     std::vector<ULONG> handed;
