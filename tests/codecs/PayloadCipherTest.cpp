@@ -1,13 +1,10 @@
-// The payload cipher against its definition, byte by byte, in pieces cut anywhere (the way
-// a record arrives in reads of any size), restarted by Reset; the complement of EFS
-// payloads at every offset and length around its 16-byte steps.
+// The payload cipher against its definition in pieces of any size; the EFS complement.
 #include "restore/codecs/ComplementBytes.h"
 #include "restore/codecs/PayloadCipher.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
-#include <vector>
 
 TEST(PayloadCipher, FollowsItsDefinitionAcrossAnyPiecesAndRestartsOnReset)
 {
@@ -16,8 +13,7 @@ TEST(PayloadCipher, FollowsItsDefinitionAcrossAnyPiecesAndRestartsOnReset)
     for (int round = 0; round < 50; ++round) {
         std::vector<uint8_t> plain(rng() % 2000), stored(plain.size());
         std::vector<uint8_t> expectPlain(plain.size()), expectStored(plain.size());
-        // The definition: plain = ((c - S) mod 256) XOR X, counters from 0x9E and 0x6A
-        // advancing by 0x0B and 0x0D.
+        // plain = ((c - S) mod 256) XOR X; S from 0x9E by 0x0B, X from 0x6A by 0x0D.
         for (size_t i = 0; i < plain.size(); ++i) {
             uint8_t s = uint8_t(0x9E + 0x0B * i), x = uint8_t(0x6A + 0x0D * i);
             plain[i] = stored[i] = static_cast<uint8_t>(rng());

@@ -1,7 +1,4 @@
-// The stream records of an ordinary payload: the walk that finds them, and the restore
-// writer's own record loop run over memory. Both must tell a damaged payload alike; the
-// loop must hand on each record deciphered and gather its digests whatever the runs.
-// Payloads are built with the item builder's record builder.
+// The walk over a payload's stream records and the restore writer's record loop, run over memory.
 #include "restore/codecs/Md5Text.h"
 #include "restore/codecs/PayloadRecordLoop.h"
 #include "tools/itembuilder/ItemPayload.h"
@@ -10,12 +7,11 @@
 
 #include <algorithm>
 #include <climits>
+#include <numeric>
 #include <set>
 
-namespace {
-
 // A record whose header claims sizes that no stream would give.
-std::string WithSizes(std::string record, int64_t dataSize, uint32_t nameSize)
+static std::string WithSizes(std::string record, int64_t dataSize, uint32_t nameSize)
 {
     for (int i = 0; i < 8; ++i)
         record[8 + i] = static_cast<char>(static_cast<uint64_t>(dataSize) >> (8 * i));
@@ -37,8 +33,7 @@ public:
     ERecordLoop m_eEnd;
     std::vector<size_t> m_RunStarts;
     std::string m_Written;
-    std::vector<std::string> m_Original;
-    std::vector<std::string> m_Crypted;
+    std::multiset<std::string> m_Original, m_Crypted;  // sorted as the index's texts
 
 private:
     bool Read(uint8_t* into, uint32_t count, uint32_t& got) override
@@ -58,28 +53,15 @@ private:
     }
     void Digested(MD5_CTX& original, MD5_CTX& crypted) override
     {
-        m_Original.push_back(FinishDigestText(original));
-        m_Crypted.push_back(FinishDigestText(crypted));
+        m_Original.insert(FinishDigestText(original));
+        m_Crypted.insert(FinishDigestText(crypted));
     }
 
     std::string m_sBytes;
     size_t m_nAt = 0;
 };
 
-std::string JoinedSorted(std::vector<std::string> texts)
-{
-    std::sort(texts.begin(), texts.end());
-    std::string joined;
-    for (const std::string& t : texts)
-        joined += t;
-    return joined;
-}
-
-} // namespace
-
-// After a good record: what the walk says of a damaged second one, the loop must do, refuse
-// the payload as unreadable, or end a record cut inside its data where the payload ends
-// (never wrapping round).
+// A damaged second record: the loop refuses what the walk refuses, and ends a record cut in its data.
 TEST(PayloadRecords, WalkAndLoopTellDamageAlike)
 {
     const CItemStream five = {1, 0, L"", "five!"};
@@ -88,12 +70,7 @@ TEST(PayloadRecords, WalkAndLoopTellDamageAlike)
     const std::string named = MakeStreamRecord({4, 0, L":abc", "7 bytes"});  // 20 + 8 + 7
     const std::string longest = MakeStreamRecord({4, 0, std::wstring(kPayloadMaxNameBytes / 2, L'n'), "abc"});
     const uint32_t tooLong = kPayloadMaxNameBytes + 1;
-    struct Case
-    {
-        std::string second;
-        PayloadCheck walk;
-    };
-    const Case cases[] = {
+    const std::pair<std::string, PayloadCheck> cases[] = {
         {"", PayloadCheck::Ok},
         {empty.substr(0, 7), PayloadCheck::CutHeader},
         {WithSizes(empty, -1, 0), PayloadCheck::NegativeSize},
@@ -106,28 +83,25 @@ TEST(PayloadRecords, WalkAndLoopTellDamageAlike)
         {longest, PayloadCheck::Ok},
         {WithSizes(longest, INT64_MAX, kPayloadMaxNameBytes), PayloadCheck::CutData},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(&c - cases);
-        const std::string payload = first + c.second;
+    for (const auto& [second, walk] : cases) {
+        SCOPED_TRACE(walk == PayloadCheck::Ok ? second.size() : size_t(walk));
+        const std::string payload = first + second;
         std::vector<PayloadRecord> records;
-        EXPECT_EQ(
-            WalkPayloadRecords(reinterpret_cast<const uint8_t*>(payload.data()), payload.size(), records),
-            c.walk);
-        const bool whole = c.walk == PayloadCheck::Ok && !c.second.empty();
-        EXPECT_EQ(records.size(), whole ? 2u : 1u);
+        EXPECT_EQ(WalkPayloadRecords(reinterpret_cast<const uint8_t*>(payload.data()), payload.size(), records),
+                  walk);
+        EXPECT_EQ(records.size(), walk == PayloadCheck::Ok && !second.empty() ? 2u : 1u);
         EXPECT_EQ(records[0].End(), first.size());
         CMemoryPayload loop(payload, kPayloadBufferBytes);
-        const bool readThrough = c.walk == PayloadCheck::Ok || c.walk == PayloadCheck::CutData;
+        const bool readThrough = walk == PayloadCheck::Ok || walk == PayloadCheck::CutData;
         EXPECT_EQ(loop.m_eEnd, readThrough ? ERecordLoop::Done : ERecordLoop::Unreadable);
-        EXPECT_EQ(loop.m_Original.size(), readThrough && !c.second.empty() ? 2u : 1u);
+        EXPECT_EQ(loop.m_Original.size(), readThrough && !second.empty() ? 2u : 1u);
         EXPECT_EQ(loop.m_Written.substr(0, first.size()), MakeStreamRecord(five));
         EXPECT_EQ(loop.m_Written.size(), readThrough ? payload.size() : first.size());
     }
 }
 
-// Every record restarts the cipher; header and name are handed on plain, leading the
-// record's first run; the digests are of each record as stored and as deciphered,
-// whatever the runs, and sort into the index's texts.
+// Each record restarts the cipher, header and name plain at the start of a run; digests of each
+// record as stored and deciphered, whatever the runs, sort into the index's texts.
 TEST(PayloadRecordLoop, HandsOnEveryRecordDecipheredWithItsDigests)
 {
     std::string big(70000, '\0');
@@ -156,7 +130,7 @@ TEST(PayloadRecordLoop, HandsOnEveryRecordDecipheredWithItsDigests)
             EXPECT_TRUE(recordStarts.count(loop.m_RunStarts[i]) || end - loop.m_RunStarts[i] <= runLimit)
                 << i;
         }
-        EXPECT_EQ(JoinedSorted(loop.m_Original), payload.hash);
-        EXPECT_EQ(JoinedSorted(loop.m_Crypted), payload.qhash);
+        EXPECT_EQ(std::accumulate(loop.m_Original.begin(), loop.m_Original.end(), std::string()), payload.hash);
+        EXPECT_EQ(std::accumulate(loop.m_Crypted.begin(), loop.m_Crypted.end(), std::string()), payload.qhash);
     }
 }

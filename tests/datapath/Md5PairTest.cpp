@@ -1,7 +1,4 @@
-// MD5UpdatePair, the two-lane MD5 of the restore's data path, must leave both contexts
-// exactly as two plain MD5Update chains would: for every split of the input, lanes that
-// start at different buffer fills, and a bit counter about to carry. The record loop's
-// tests (tests/codecs) cover the pair as the writer drives it.
+// MD5UpdatePair, the data path's two-lane MD5, leaves both contexts as two MD5Update chains would.
 #include "restore/codecs/Md5Pair.h"
 #include "restore/codecs/Md5Text.h"
 
@@ -9,15 +6,10 @@
 
 #include <cstring>
 #include <random>
-#include <vector>
 
-namespace {
-
-// Both lanes start after a prefix of their own and at a bit count of their own, then take
-// the same splits; different data in the two lanes catches a lane reading the other's
-// words. State, counter and buffered bytes must be the plain chains', so a wrong counter
-// or a lost byte shows even where the final block would hide it.
-void ExpectPairMatchesPlain(size_t prefixA, size_t prefixB, const std::vector<uint32_t>& splits,
+// Each lane after a prefix of its own, with different data, then the same splits; state, counter
+// and buffered bytes are compared, so a lost byte shows even where the final block would hide it.
+static void ExpectPairMatchesPlain(size_t prefixA, size_t prefixB, const std::vector<uint32_t>& splits,
                             uint32_t countLow = 0)
 {
     static std::vector<uint8_t> data[2];
@@ -51,8 +43,6 @@ void ExpectPairMatchesPlain(size_t prefixA, size_t prefixB, const std::vector<ui
     }
 }
 
-} // namespace
-
 TEST(Md5Pair, MatchesTwoPlainChainsForEveryPrefixAndSplit)
 {
     const std::vector<std::vector<uint32_t>> splitSets = {
@@ -62,10 +52,8 @@ TEST(Md5Pair, MatchesTwoPlainChainsForEveryPrefixAndSplit)
             SCOPED_TRACE(::testing::Message() << "prefix " << prefix << " split " << splits[0]);
             ExpectPairMatchesPlain(prefix, prefix, splits);
         }
-    // Out of step (5 and 17 bytes buffered), then in step again; fills equal mod 64.
-    ExpectPairMatchesPlain(5, 17, {1000, 300, 64});
-    ExpectPairMatchesPlain(5, 69, {1000, 300, 64});
-    // The low word of the bit counter wraps after 512 MiB; the pair counts whole blocks on
-    // its own, so its carry has to agree with MD5Update's.
+    ExpectPairMatchesPlain(5, 17, {1000, 300, 64});  // lanes out of step
+    ExpectPairMatchesPlain(5, 69, {1000, 300, 64});  // fills equal mod 64
+    // The counter's low word wraps after 512 MiB: the pair's carry agrees with MD5Update's.
     ExpectPairMatchesPlain(0, 0, {8192}, 0xFFFFFE00u);
 }

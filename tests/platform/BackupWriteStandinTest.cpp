@@ -1,6 +1,4 @@
-// Our BackupWrite for Wine: records split anywhere across calls, what each stream kind
-// leaves on the file, the security descriptor, failures and the context's lifetime.
-// Records are made with the item builder's record builder.
+// Our BackupWrite for Wine: records cut anywhere, stream kinds, security, failures, the context.
 #include "platform/BackupWriteStandin.h"
 #include "platform/Owners.h"
 #include "tests/support/SecurityText.h"
@@ -10,9 +8,7 @@
 #include <gtest/gtest.h>
 #include <cstring>
 
-namespace {
-
-std::string Record(DWORD id, const std::string& data, const std::wstring& name = L"")
+static std::string Record(DWORD id, const std::string& data, const std::wstring& name = L"")
 {
     return MakeStreamRecord({id, 0, name, data});
 }
@@ -22,9 +18,7 @@ struct CBackupTarget
 {
     explicit CBackupTarget(const std::wstring& path)
         : m_hFile(CreateFileW(path.c_str(), GENERIC_WRITE | WRITE_DAC | WRITE_OWNER | READ_CONTROL, 0,
-                              nullptr, CREATE_ALWAYS, FILE_FLAG_BACKUP_SEMANTICS, nullptr))
-    {
-    }
+                              nullptr, CREATE_ALWAYS, FILE_FLAG_BACKUP_SEMANTICS, nullptr)) {}
     ~CBackupTarget() { Abort(); }
     BOOL Write(const std::string& bytes, BOOL processSecurity = TRUE)
     {
@@ -40,7 +34,7 @@ struct CBackupTarget
 };
 
 // Feeds bytes cut at the given offsets (at every byte when none are given); the file's content.
-std::string FeedInPieces(const std::wstring& path, const std::string& bytes, std::vector<size_t> cuts)
+static std::string FeedInPieces(const std::wstring& path, const std::string& bytes, std::vector<size_t> cuts)
 {
     for (size_t i = 1; cuts.empty() && i < bytes.size(); ++i)
         cuts.push_back(i);
@@ -55,12 +49,9 @@ std::string FeedInPieces(const std::wstring& path, const std::string& bytes, std
     return ReadFileBytes(path);
 }
 
-} // namespace
-
-// Main data, a named stream, a record of every other kind and two more main data records:
-// only the main data reaches the file, however the calls cut headers, names and data,
-// empty calls included.
-TEST(StandinBackupWrite, OnlyMainDataReachesTheFileWhateverTheCuts)
+// Of main data, a named stream, every other kind and more main data, only main data reaches the
+// file, however the calls cut the records (empty calls included).
+TEST(StandinBackupWrite, OnlyMainDataReachesTheFileWhateverTheCutsAndFailuresKeepTheirError)
 {
     CTempDir dir;
     const std::wstring path = dir.Join(L"mixed.bin");
@@ -80,12 +71,42 @@ TEST(StandinBackupWrite, OnlyMainDataReachesTheFileWhateverTheCuts)
     big[99999] = 'c';
     EXPECT_EQ(FeedInPieces(path, Record(BACKUP_DATA, big), {65536, 131072, 196608}), big);
     EXPECT_EQ(StandinBackupWriteOpenContexts(), before);
+
+    // A failed write keeps its error and says what it consumed; the context lives until the
+    // abort (also mid-header). Bad arguments and a negative size fail.
+    CBackupTarget target(dir.Join(L"x"));
+    {
+        CSysFailNth<&CSysCalls::WriteFile> full(2, ERROR_DISK_FULL, FALSE);
+        EXPECT_FALSE(target.Write(Record(BACKUP_DATA, "first") + Record(BACKUP_DATA, "second")));
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_DISK_FULL));
+        EXPECT_EQ(target.m_dwWritten, 20u + 5u + 20u);
+    }
+    EXPECT_EQ(StandinBackupWriteOpenContexts(), before + 1);
+    target.Abort();
+    EXPECT_EQ(target.m_pContext, nullptr);
+    EXPECT_TRUE(target.Write(Record(BACKUP_DATA, "abc").substr(0, 9)));
+    target.Abort();
+    target.Abort();  // no context: nothing to do
+    EXPECT_EQ(StandinBackupWriteOpenContexts(), before);
+    std::string negative = Record(BACKUP_DATA, "");
+    std::memset(&negative[8], 0xFF, 8);
+    EXPECT_FALSE(target.Write(negative));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_DATA));
+    target.Abort();
+    DWORD n = 0;
+    EXPECT_FALSE(StandinBackupWrite(target.m_hFile.get(), LPBYTE("x"), 1, &n, FALSE, TRUE, nullptr));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+    EXPECT_FALSE(StandinBackupWrite(target.m_hFile.get(), nullptr, 5, &n, FALSE, TRUE, &target.m_pContext));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+    EXPECT_TRUE(target.Write(Record(BACKUP_DATA, "abc")));
+    target.Abort();
+    target.m_hFile.reset();
+    EXPECT_EQ(ReadFileBytes(dir.Join(L"x")), "firstabc");
+    EXPECT_EQ(StandinBackupWriteOpenContexts(), before);
 }
 
-// The descriptor is set once it is whole, owner, group and DACL, and only with
-// bProcessSecurity. Wine refusing the owner gets the DACL alone, then silence, the last
-// error kept; a malformed descriptor is never handed to the system. Wine's own call takes
-// a DACL, which it maps to Unix permissions.
+// The whole descriptor is set once, with bProcessSecurity only; a refused owner leaves the DACL
+// alone and the last error kept; a malformed descriptor is never handed on. Wine takes a DACL.
 TEST(StandinBackupWrite, SecurityIsSetOnceWholeAndDroppedWhenRefused)
 {
     CTempDir dir;
@@ -125,42 +146,4 @@ TEST(StandinBackupWrite, SecurityIsSetOnceWholeAndDroppedWhenRefused)
                     .Write(Record(BACKUP_SECURITY_DATA, dacl) + Record(BACKUP_DATA, "data")));
     ASSERT_EQ(real.Count(), 1u);
     EXPECT_EQ(std::get<1>(real.Calls()[0]), SECURITY_INFORMATION(DACL_SECURITY_INFORMATION));
-}
-
-// A failed write keeps its error and says what was consumed; the context lives until the
-// abort (also one made in the middle of a header), and the next call starts afresh. Bad
-// arguments and a negative size fail.
-TEST(StandinBackupWrite, FailuresKeepTheirErrorAndTheAbortFreesTheContext)
-{
-    CTempDir dir;
-    long before = StandinBackupWriteOpenContexts();
-    CBackupTarget target(dir.Join(L"x"));
-    {
-        CSysFailNth<&CSysCalls::WriteFile> full(2, ERROR_DISK_FULL, FALSE);
-        EXPECT_FALSE(target.Write(Record(BACKUP_DATA, "first") + Record(BACKUP_DATA, "second")));
-        EXPECT_EQ(GetLastError(), DWORD(ERROR_DISK_FULL));
-        EXPECT_EQ(target.m_dwWritten, 20u + 5u + 20u);
-    }
-    EXPECT_EQ(StandinBackupWriteOpenContexts(), before + 1);
-    target.Abort();
-    EXPECT_EQ(target.m_pContext, nullptr);
-    EXPECT_TRUE(target.Write(Record(BACKUP_DATA, "abc").substr(0, 9)));
-    target.Abort();
-    target.Abort();  // no context: nothing to do
-    EXPECT_EQ(StandinBackupWriteOpenContexts(), before);
-    std::string negative = Record(BACKUP_DATA, "");
-    std::memset(&negative[8], 0xFF, 8);
-    EXPECT_FALSE(target.Write(negative));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_DATA));
-    target.Abort();
-    DWORD n = 0;
-    EXPECT_FALSE(StandinBackupWrite(target.m_hFile.get(), LPBYTE("x"), 1, &n, FALSE, TRUE, nullptr));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
-    EXPECT_FALSE(StandinBackupWrite(target.m_hFile.get(), nullptr, 5, &n, FALSE, TRUE, &target.m_pContext));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
-    EXPECT_TRUE(target.Write(Record(BACKUP_DATA, "abc")));
-    target.Abort();
-    target.m_hFile.reset();
-    EXPECT_EQ(ReadFileBytes(dir.Join(L"x")), "firstabc");
-    EXPECT_EQ(StandinBackupWriteOpenContexts(), before);
 }

@@ -1,22 +1,19 @@
-// Our raw EFS import for Wine: the file holds exactly what the import callback delivered,
-// the callback's abort code comes back, the context is closed, failures keep their error.
+// Our raw EFS import for Wine: the file holds what the callback delivered; failures keep their code.
 #include "platform/EfsRawStandin.h"
 #include "tests/support/SysHooks.h"
 #include "tests/support/TestFiles.h"
 #include <gtest/gtest.h>
 #include <cstring>
 
-namespace {
-
-// Plays the restore's side of the import: hands out the chunks one per call, then 0
-// bytes; or aborts with a code at a call, or claims one byte more than it was offered.
+// The restore's side: hands out a chunk per call, then 0 bytes; or aborts with a code at a call,
+// or claims one byte more than it was offered.
 struct CImportSource
 {
     std::vector<std::string> chunks;
     size_t abortAt = SIZE_MAX;
     DWORD abortCode = 0;
     bool overClaim = false;
-    std::vector<ULONG> offered;
+    std::vector<ULONG> offered = {};
 
     static DWORD WINAPI Callback(PBYTE data, PVOID context, PULONG length)
     {
@@ -33,7 +30,7 @@ struct CImportSource
 };
 
 // Opens path for import, runs the import, closes: the import's result.
-DWORD Import(const std::wstring& path, CImportSource& source)
+static DWORD Import(const std::wstring& path, CImportSource& source)
 {
     PVOID ctx = nullptr;
     DWORD result = StandinOpenEncryptedFileRawW(path.c_str(), CREATE_FOR_IMPORT, &ctx);
@@ -43,12 +40,9 @@ DWORD Import(const std::wstring& path, CImportSource& source)
     return result;
 }
 
-} // namespace
-
-// What stood there is replaced, not merged; the callback is offered 64 KiB each time; the
-// file is closed (through the table) and can be deleted at once. Failures come back as
-// their codes and leave no context open.
-TEST(StandinEfsImport, TheFileHoldsExactlyWhatTheCallbackDelivered)
+// What stood there is replaced; the callback is offered 64 KiB each time; the file is closed
+// through the table. Failures and refusals come back as their codes and leave no context open.
+TEST(StandinEfsImport, TheFileHoldsWhatTheCallbackDeliveredAndFailuresKeepTheirCode)
 {
     CTempDir dir;
     const std::wstring path = dir.Join(L"secret.doc");
@@ -56,8 +50,7 @@ TEST(StandinEfsImport, TheFileHoldsExactlyWhatTheCallbackDelivered)
     for (const std::vector<std::string>& chunks :
          {std::vector<std::string>{"1", std::string(65536, '2'), "3"}, {}}) {
         ASSERT_TRUE(WriteFileBytes(path, std::string(100000, 'o')));
-        CImportSource source;
-        source.chunks = chunks;
+        CImportSource source{chunks};
         CSysRecorder<&CSysCalls::CloseHandle> closes;
         EXPECT_EQ(Import(path, source), 0u);
         EXPECT_EQ(closes.Count(), 1u);
@@ -66,45 +59,24 @@ TEST(StandinEfsImport, TheFileHoldsExactlyWhatTheCallbackDelivered)
         EXPECT_EQ(ReadFileBytes(path, &read), chunks.empty() ? "" : "1" + chunks[1] + "3");
         EXPECT_TRUE(read && DeleteFileW(path.c_str()));
     }
-    struct Case
-    {
-        size_t abortAt;
-        DWORD abortCode;
-        bool overClaim;
-        int failWrite;
-        DWORD expected;
-    };
-    const Case cases[] = {{1, 1234, false, 0, 1234},
-                          {0, ERROR_HANDLE_EOF, false, 0, ERROR_HANDLE_EOF},
-                          {SIZE_MAX, 0, true, 0, ERROR_INVALID_DATA},
-                          {SIZE_MAX, 0, false, 2, ERROR_DISK_FULL}};
-    for (const Case& c : cases) {
-        CImportSource source;
-        source.chunks = {"one", "two", "three"};
-        source.abortAt = c.abortAt;
-        source.abortCode = c.abortCode;
-        source.overClaim = c.overClaim;
-        CSysFailNth<&CSysCalls::WriteFile> full(c.failWrite, ERROR_DISK_FULL, FALSE);
-        EXPECT_EQ(Import(path, source), c.expected) << &c - cases;
+    const std::tuple<size_t, DWORD, bool, int, DWORD> cases[] = {
+        {1, 1234, false, 0, 1234}, {0, ERROR_HANDLE_EOF, false, 0, ERROR_HANDLE_EOF},
+        {SIZE_MAX, 0, true, 0, ERROR_INVALID_DATA}, {SIZE_MAX, 0, false, 2, ERROR_DISK_FULL}};
+    for (const auto& [abortAt, abortCode, overClaim, failWrite, expected] : cases) {
+        CImportSource source{{"one", "two", "three"}, abortAt, abortCode, overClaim};
+        CSysFailNth<&CSysCalls::WriteFile> full(failWrite, ERROR_DISK_FULL, FALSE);
+        EXPECT_EQ(Import(path, source), expected) << abortAt << " " << failWrite;
         EXPECT_TRUE(DeleteFileW(path.c_str()));
     }
-    EXPECT_EQ(StandinEfsOpenContexts(), before);
-}
-
-// Only an import of a file, into a folder that exists, with somewhere to put the context;
-// a refused create keeps its error.
-TEST(StandinEfsImport, OpenRefusals)
-{
-    CTempDir dir;
-    long before = StandinEfsOpenContexts();
+    // Only an import of a file, into a folder that exists, with a place for the context.
     const std::wstring x = dir.Join(L"x");
-    const std::tuple<std::wstring, ULONG, DWORD> cases[] = {
+    const std::tuple<std::wstring, ULONG, DWORD> refusals[] = {
         {x, 0, ERROR_CALL_NOT_IMPLEMENTED},  // an export
         {x, CREATE_FOR_IMPORT | CREATE_FOR_DIR, ERROR_CALL_NOT_IMPLEMENTED},
         {dir.Join(L"no\\such\\x"), CREATE_FOR_IMPORT, ERROR_PATH_NOT_FOUND}};
-    for (const auto& [path, flags, expected] : cases) {
+    for (const auto& [where, flags, expected] : refusals) {
         PVOID ctx = reinterpret_cast<PVOID>(1);
-        EXPECT_EQ(StandinOpenEncryptedFileRawW(path.c_str(), flags, &ctx), expected);
+        EXPECT_EQ(StandinOpenEncryptedFileRawW(where.c_str(), flags, &ctx), expected);
         EXPECT_EQ(ctx, nullptr);
     }
     EXPECT_FALSE(FileExists(x));

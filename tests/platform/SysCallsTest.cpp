@@ -1,5 +1,4 @@
-// The table of calls (the late row looked up at run time), the handle owners, and the
-// Wine stand-ins as the program installs them.
+// The table of calls, the handle owners, and the Wine stand-ins as the program installs them.
 #include "platform/BackupWriteStandin.h"
 #include "platform/EfsRawStandin.h"
 #include "platform/FinalPathStandin.h"
@@ -10,11 +9,9 @@
 #include "tests/support/SysHooks.h"
 #include "tests/support/TestFiles.h"
 #include <gtest/gtest.h>
-#include <string>
 
-// A late row never imports its function: its default finds it through GetProcAddress in
-// kernel32; where it is missing the call fails with ERROR_PROC_NOT_FOUND, and restricting
-// the library search falls back to SetDllDirectoryW(L"").
+// A late row finds its function through GetProcAddress in kernel32, failing with PROC_NOT_FOUND
+// where it is missing; restricting the library search then falls back to SetDllDirectoryW(L"").
 TEST(SysCallTable, LateRowLooksItsFunctionUpInKernel32)
 {
     static std::vector<std::string> events;
@@ -44,8 +41,7 @@ TEST(SysCallTable, LateRowLooksItsFunctionUpInKernel32)
     EXPECT_TRUE(SysCallIsDefault("SetDefaultDllDirectories"));
 }
 
-// Closed once, through the table, keeping the last error; moved and released without a
-// close; null and INVALID_HANDLE_VALUE are not open.
+// Closed once, through the table, keeping the last error; moved and released without a close.
 TEST(Owners, CloseOnceThroughTheTableAndKeepTheLastError)
 {
     int closes = 0;
@@ -71,9 +67,8 @@ TEST(Owners, CloseOnceThroughTheTableAndKeepTheLastError)
     EXPECT_EQ(closes, 1);
 }
 
-// The program detects Wine and puts its stand-ins into the table. Wine's own final path
-// gives up past MAX_PATH; ours reaches any depth, answers like the real call about the
-// room it needs, and agrees with Wine's where Wine answers at all.
+// Under Wine the stand-ins go into the table. Our final path reaches past MAX_PATH, where Wine's
+// gives up, asks for room like the real call, and agrees with Wine's where Wine answers.
 TEST(Wine, StandinsInstalledAndTheFinalPathReachesPastMaxPath)
 {
     EXPECT_TRUE(IsRunningOnWine());  // the test programs always run under Wine here

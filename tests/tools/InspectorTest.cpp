@@ -1,8 +1,5 @@
-// The quarantine inspector, which operators run on a quarantine folder copied from a
-// machine: on a folder of every kind of item a machine can hold (intact, corrupt,
-// truncated, of another threat, held open by the product, without payload or without
-// index), the verdict and the checks of each, what it prints, and that it changes nothing;
-// and the command line that asks for it.
+// The quarantine inspector on a folder of every kind of item: verdicts and checks of each, what it
+// prints, that it changes nothing; and its command line.
 #include "platform/Owners.h"
 #include "tests/support/TestFiles.h"
 #include "tools/itembuilder/CommandLine.h"
@@ -11,8 +8,6 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <sstream>
-
-namespace {
 
 struct CItemCase
 {
@@ -39,13 +34,13 @@ const CItemCase kItems[] = {
     {L"G1", kRestoredThreat, QUAR_DFLAG_EFS, {}, EItemVerdict::Restorable, "- ok ok"},
 };
 
-const char* CheckText(ECheck c)
+static const char* CheckText(ECheck c)
 {
     return c == ECheck::Ok ? "ok" : c == ECheck::Differs ? "differs" : "-";
 }
 
 // Every file's bytes and last write time.
-std::map<std::wstring, std::string> Snapshot(const std::wstring& folder)
+static std::map<std::wstring, std::string> Snapshot(const std::wstring& folder)
 {
     std::map<std::wstring, std::string> files;
     for (const std::wstring& name : FilesIn(folder)) {
@@ -57,15 +52,13 @@ std::map<std::wstring, std::string> Snapshot(const std::wstring& folder)
     return files;
 }
 
-} // namespace
-
 TEST(QuarantineInspector, EveryKindOfItemGetsItsVerdict)
 {
     CTempDir dir;
+    CItemDescription desc;
+    desc.locations = {{L"file.exe", L"C:\\Users\\Public\\"}, {L"file.exe", L"C:\\Temp"}};
     for (const CItemCase& c : kItems) {
-        CItemDescription desc;
         desc.content = std::string(200, 'c') + "content of " + std::string(c.m_base, c.m_base + 2);
-        desc.locations = {{L"file.exe", L"C:\\Users\\Public\\"}, {L"file.exe", L"C:\\Temp"}};
         desc.dvirus = c.m_threat;
         desc.dflags = c.m_dflags;
         desc.damages = c.m_damages;
@@ -77,12 +70,11 @@ TEST(QuarantineInspector, EveryKindOfItemGetsItsVerdict)
     std::vector<CInspectedItem> items;
     std::wstring problem;
     {
-        // The product holds these open without sharing.
-        CUniqueFile payload(
-            CreateFileW(dir.Join(L"D1.cvq").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        CUniqueFile index(
-            CreateFileW(dir.Join(L"D2.xml").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        ASSERT_TRUE(payload && index);
+        CUniqueFile held[2];  // the product holds these open without sharing
+        for (int i = 0; i < 2; ++i)
+            held[i].reset(CreateFileW(dir.Join(i ? L"D2.xml" : L"D1.cvq").c_str(), GENERIC_READ, 0, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held[0] && held[1]);
         ASSERT_TRUE(InspectQuarantine(dir.Path(), items, problem)) << problem.c_str();
     }
     ASSERT_EQ(items.size(), std::size(kItems) + 2);
@@ -109,7 +101,6 @@ TEST(QuarantineInspector, EveryKindOfItemGetsItsVerdict)
     EXPECT_EQ(byName[L"A3.xml"]->m_llPayloadBytes, 50);
     EXPECT_EQ(Snapshot(dir.Path()), before);  // nothing written
 
-    // One line per item in both forms; the table counts the verdicts.
     std::ostringstream table, csv;
     WriteInspection(table, items, false, ',');
     WriteInspection(csv, items, true, ';');
