@@ -3,7 +3,7 @@
 // Records are made with the item builder's record builder.
 #include "platform/BackupWriteStandin.h"
 #include "platform/Owners.h"
-#include "tests/support/SecurityText.h"
+#include "tools/common/SecurityText.h"
 #include "tests/support/SysHooks.h"
 #include "tests/support/TestFiles.h"
 #include "tools/itembuilder/ItemPayload.h"
