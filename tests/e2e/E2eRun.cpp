@@ -8,16 +8,10 @@
 #include <cstring>
 #include <sstream>
 
-#if !defined(SANARIX_EXE_HOST_PATH) || !defined(PRODUCT_BIN_HOST_PATH) || \
-    !defined(E2E_LOGS_HOST_PATH) || !defined(E2E_EXPECTED_RUNS_HOST_PATH)
-#error "CMake names sanarix.exe, the product's programs, the folder for logs and the expected runs"
-#endif
-
 namespace {
 
 const DWORD kDebugBufferBytes = 4096;
 
-// "/a/b" -> "Z:\a\b".
 std::wstring HostPathToWine(const std::string& hostPath)
 {
     std::wstring path = L"Z:";
@@ -26,7 +20,6 @@ std::wstring HostPathToWine(const std::string& hostPath)
     return path;
 }
 
-// The current local time as the log reader formats a line's time.
 std::string LocalTimeText()
 {
     SYSTEMTIME now = {};
@@ -49,7 +42,6 @@ std::string WithoutLineFeed(std::string text)
     return text;
 }
 
-// The debug file's form, and its lines against the log lines the debugger got.
 CFaults CheckLogForm(const CRepairRun& run)
 {
     if (!run.m_bLogFound)
@@ -91,7 +83,7 @@ CFaults CheckLogForm(const CRepairRun& run)
     return faults;
 }
 
-// The table's lines for the scenario, the product's folders put in for their placeholders.
+// The table's lines for the scenario, with the product's folders for the placeholders.
 std::vector<std::string> ExpectedLines(const CProductLayout& layout, char scenario)
 {
     const std::pair<const char*, std::wstring> folders[] = {
@@ -118,8 +110,7 @@ std::vector<std::string> ExpectedLines(const CProductLayout& layout, char scenar
     return lines;
 }
 
-// A started command's handle is the run's own: it is masked, once the two wait lines are
-// seen to name the same one.
+// A started command's handle is masked once both wait lines are seen to name the same one.
 void MaskHandles(std::vector<std::string>& lines, CFaults& faults)
 {
     const std::string mark = "WaitForSingleObject handle=0x";
@@ -136,8 +127,7 @@ void MaskHandles(std::vector<std::string>& lines, CFaults& faults)
     }
 }
 
-// What a line of an engine file's deletion or of a location's restore names. Those lines
-// come in the order the file system lists the files, which nothing can know beforehand.
+// What a deletion or restore line names: these come in the file system's listing order.
 std::string GroupKey(const std::string& line)
 {
     static const std::pair<const char*, const char*> kMarks[] = {
@@ -160,8 +150,7 @@ bool BelongsToGroup(const std::string& line)
            line.find("File already there, kept: ") != std::string::npos;
 }
 
-// Each run of grouped lines sorted by what the groups name (a group keeps its own order),
-// so that the listing order drops out; a name that comes back later is a fault.
+// Runs of grouped lines sorted by name (each group keeps its order); a name coming back is a fault.
 std::vector<std::string> InGroupOrder(const std::vector<std::string>& lines, CFaults& faults)
 {
     std::vector<std::string> out;
@@ -191,14 +180,11 @@ std::vector<std::string> InGroupOrder(const std::vector<std::string>& lines, CFa
     return out;
 }
 
-// Where the two sequences part, with the lines before it.
 void Compare(const std::vector<std::string>& expected, const std::vector<std::string>& got, CFaults& faults)
 {
-    size_t same = 0;
-    while (same < expected.size() && same < got.size() && expected[same] == got[same])
-        ++same;
-    if (same == expected.size() && same == got.size())
+    if (expected == got)
         return;
+    size_t same = std::mismatch(expected.begin(), expected.end(), got.begin(), got.end()).first - expected.begin();
     std::string report = "output differs at line " + std::to_string(same + 1) + ", after:\n";
     for (size_t i = same > 3 ? same - 3 : 0; i < same; ++i)
         report += "            " + got[i] + "\n";
@@ -228,11 +214,8 @@ CInstallOptions InstallFromBuildTree()
     return options;
 }
 
-// The debugger output is caught as a debugger monitor catches it: we own the DBWIN_BUFFER
-// mapping and its two events. The writer waits for "buffer ready", fills the buffer (the
-// process id, then the text) and signals "data ready"; each message is copied out before the
-// buffer is handed back. A message sent just before the end is signalled before the end, and
-// the wait takes "data ready" first, so nothing is lost.
+// The debugger output caught as a monitor does (DBWIN_BUFFER and its two events); the wait takes
+// "data ready" before the process's end, so a message sent just before the end is not lost.
 CRepairRun RunRepair(const CProductLayout& layout, unsigned long timeoutMs, bool deleteLog)
 {
     CRepairRun run;

@@ -1,10 +1,5 @@
-// The kill test: the real sanarix.exe restoring a large quarantine is terminated at random
-// moments, run after run, and finally run to its end. Nothing may be lost: every location
-// holds its complete original, every item that stays is byte for byte as it was, and no
-// unfinished file is left anywhere. What a kill may leave in the quarantine folder that
-// costs nothing (a payload whose index is already gone, an index copy that was being
-// written) is reported and removed before the quarantine is compared. The kills end early
-// once a killed run got to the end of the restore.
+// The kill test: sanarix.exe restoring a large quarantine is killed at random moments, then run to
+// its end. Every location holds its original, every kept item is as it was, no staging file is left.
 #include "platform/Utf8.h"
 #include "tests/e2e/E2e.h"
 #include "tools/common/FileTools.h"
@@ -23,7 +18,6 @@ const char* const kPhases[] = {"not started", "before the restore", "inside a lo
                                "between locations", "after the restore", "ended by itself"};
 enum EPhase { NotStarted, BeforeRestore, InsideLocation, BetweenLocations, AfterRestore, EndedByItself };
 
-// How far the restore got, as the log reader reads the run's log so far.
 struct CProgress
 {
     EPhase m_ePhase = BeforeRestore;
@@ -50,8 +44,7 @@ CProgress ReadProgress(const CProductLayout& layout)
     return progress;
 }
 
-// Starts sanarix.exe, follows its log until location number `location` (from 1) has begun
-// (or the restore is over, or timeoutMs have passed), waits delayMs more and terminates it.
+// Starts sanarix.exe and kills it delayMs after location number `location` (from 1) began.
 CProgress KillDuringLocation(const CProductLayout& layout, int location, unsigned long delayMs)
 {
     RemoveOneFile(layout.DebugLog());
@@ -62,13 +55,9 @@ CProgress KillDuringLocation(const CProductLayout& layout, int location, unsigne
     HANDLE h = process.m_hProcess.get();
     ULONGLONG deadline = GetTickCount64() + kKillTimeoutMs;
     bool ended = false;
-    for (;;) {
-        CProgress now = ReadProgress(layout);
-        if (now.m_ePhase == AfterRestore || now.m_nBegun >= location || GetTickCount64() > deadline)
-            break;
-        if ((ended = WaitForSingleObject(h, 2) == WAIT_OBJECT_0))
-            break;
-    }
+    for (CProgress now = ReadProgress(layout); !ended && now.m_ePhase != AfterRestore && now.m_nBegun < location &&
+                                               GetTickCount64() <= deadline; now = ReadProgress(layout))
+        ended = WaitForSingleObject(h, 2) == WAIT_OBJECT_0;
     ended = ended || WaitForSingleObject(h, delayMs) == WAIT_OBJECT_0;
     if (!ended) {
         TerminateProcess(h, 9);
@@ -79,10 +68,8 @@ CProgress KillDuringLocation(const CProductLayout& layout, int location, unsigne
     return progress;
 }
 
-// Removes what a kill may leave in the quarantine that holds nothing of value: the copy of
-// an index being saved (the item's next save removes it, but after its last location there
-// is none), and the payload of an item whose last location was retired (its index deleted)
-// just before the kill.
+// What a kill may leave that holds nothing of value: an index copy being saved after the last
+// location, and the payload of an item whose index was just deleted.
 void RemoveQuarantineLitter(const CProductLayout& layout, const CProductPlan& plan)
 {
     for (const CPlannedItem& item : plan.m_Items) {
@@ -96,8 +83,7 @@ void RemoveQuarantineLitter(const CProductLayout& layout, const CProductPlan& pl
     }
 }
 
-// The product goes again whatever the test's outcome: its running programs would keep the
-// test runner's output open.
+// The product goes whatever the outcome: its programs would keep the runner's output open.
 class KillRun : public ::testing::Test
 {
 protected:
@@ -117,8 +103,7 @@ TEST_F(KillRun, KilledAtRandomMomentsThenRunToTheEndLosesNothing)
     printf("kill test: seed %lu (SANARIX_KILL_SEED repeats it)\n", seed);
     std::mt19937 random(seed);
 
-    // Eight items of 8 MiB with three locations each, and a dozen small ones: most of a
-    // run's time goes into writing large files, where a kill leaves the most behind.
+    // Most of the time goes into large files, where a kill leaves the most behind.
     CProductLayout layout = GetProductLayout();
     CProductPlan plan = GetProductPlan(layout);
     AddLargeItems(layout, plan, L"K", 8, 8u << 20, 3);
@@ -131,8 +116,7 @@ TEST_F(KillRun, KilledAtRandomMomentsThenRunToTheEndLosesNothing)
     CSnapshot before;
     SnapshotTree(layout.m_sQuarantine, before);
 
-    // Each kill aims at a location among those the previous runs left, so that the kills
-    // spread over the whole restore rather than piling up after its end.
+    // Each kill aims at a location the previous runs left, to spread over the whole restore.
     for (int kill = 1; kill <= kKills; ++kill) {
         int at = std::uniform_int_distribution<int>(1, std::max(remaining, 1))(random);
         unsigned long delay = std::uniform_int_distribution<unsigned long>(0, kMaxDelayMs)(random);

@@ -1,4 +1,4 @@
-// The product as the scenarios set it up and compare it (see E2e.h).
+// The product set up and compared (see E2e.h).
 #include "tests/e2e/E2e.h"
 #include "platform/Utf8.h"
 #include "restore/codecs/Md5Text.h"

@@ -1,7 +1,5 @@
-// End-to-end: the real sanarix.exe against the simulated product, in the e2e Wine prefix.
-// The scenarios run in the order written, each from a fresh product, except the second run,
-// which follows the first on purpose. Each scenario's log and trace must be exactly its
-// column of expected-runs.txt.
+// End-to-end scenarios, each from a fresh product (the second run follows the first), each log
+// and trace exactly its rows of expected-runs.txt.
 #include "platform/Utf8.h"
 #include "restore/StagingPath.h"
 #include "restore/codecs/Md5Text.h"
@@ -40,12 +38,9 @@ DWORD LinkCount(const std::wstring& path)
     return info.nNumberOfLinks;
 }
 
-// Quarantine items that would turn the restore against the machine, as an ordinary user of
-// it could prepare them: a folder on an item's path made a link to the system folder (T1),
-// links under the staging name to protected files, a Unix symbolic link in the prefix that
-// Wine follows like a Windows link and a hard link (T2), names that are paths, an empty and
-// a relative folder (T3), device names (T4), a declared size smaller than the payload (T5).
-// Every location is refused (its reason is in the run's trace) and every item kept.
+// Items a user could prepare against the machine: a link to system32 on the path (T1), a symbolic
+// and a hard link under the staging name (T2), names that are paths, an empty and a relative
+// folder (T3), device names (T4), a declared size below the payload (T5). All refused, all kept.
 class CHostileQuarantine
 {
 public:
@@ -73,7 +68,6 @@ public:
     }
     ~CHostileQuarantine() { Clear(); }
 
-    // Writes the items into the quarantine and lays the traps; one line per failure.
     CFaults Prepare()
     {
         Clear(); // what an interrupted test may have left
@@ -104,8 +98,7 @@ public:
         return faults;
     }
 
-    // After the run: the files the traps lead to and the system folders' names as they were,
-    // nothing new in the folders the items name, the traps in place.
+    // The traps' targets and the system folders as they were, nothing new where the items aim.
     CFaults Check() const
     {
         CFaults faults = CompareSnapshots(m_Before, Outside());
@@ -141,8 +134,7 @@ private:
         m_Items.push_back(CPlannedItem{base, kTargetThreat, PlannedContent(seed, size), locations, false});
     }
 
-    // The links go first and by themselves: deleting through one would reach the system
-    // folder or the protected files. While one stays, nothing below the root is touched.
+    // The links go first: deleting through one would reach what it leads to.
     void Clear()
     {
         bool unlinked = RemoveUnixLink(m_sRoot + L"victim\\linked") && RemoveUnixLink(m_sStagingLink);
@@ -154,7 +146,6 @@ private:
             printf("hostile quarantine: links left in %s\n", WideToUtf8(m_sRoot).c_str());
     }
 
-    // The files the traps lead to, and the names in the folders an attack aims at.
     CSnapshot Outside() const
     {
         CSnapshot outside;
@@ -169,18 +160,14 @@ private:
         return outside;
     }
 
-    std::wstring m_sRoot, m_sSystem;           // C:\sanarix-attack\ (what the items name), system32
-    std::wstring m_sStagingLink, m_sStagingHard; // staging names made links
-    std::wstring m_sProtected, m_sHardTarget;  // the read-only files they lead to, in C:\windows
-    std::wstring m_sQuarantine;
+    std::wstring m_sRoot, m_sSystem, m_sProtected, m_sHardTarget, m_sStagingLink, m_sStagingHard, m_sQuarantine;
     std::vector<CPlannedItem> m_Items;
     CSnapshot m_Before;
 };
 
 const unsigned long kRunTimeoutMs = 240000;
 
-// After a run on an installed product: CVPROBE is not started again, cvconsole.exe not
-// either (it ignores "stop", so the run killed it).
+// CVPROBE is not started again, cvconsole.exe (which ignores "stop") was killed.
 const char kStatusAfterRun[] = "CVHOST\tstate=4\tcvhostsvc.exe x1\n"
                                "CVUPDATE\tstate=4\tcvupdate.exe x1\n"
                                "CVPROBE\tstate=1\tcvprobe.exe x0\n"
@@ -206,8 +193,7 @@ protected:
         UninstallProduct(s_Layout, report);
     }
 
-    // The product as a user has it, running; cvconsole.exe does not listen to "stop", so
-    // only the run's kill can end it.
+    // The product running; cvconsole.exe ignores "stop", so only the run's kill ends it.
     static void FreshProduct(const CProductPlan& plan,
                              const CInstallOptions& install = InstallFromBuildTree())
     {
@@ -219,8 +205,7 @@ protected:
         SnapshotTree(s_Layout.m_sQuarantine, s_QuarantineBefore);
     }
 
-    // Started, ended with 0, its log and trace as the table says; no decoy started in place
-    // of a product program.
+    // Ended with 0, log and trace as the table says, no decoy started for a product program.
     static void ExpectRun(const CRepairRun& run, char scenario)
     {
         ASSERT_TRUE(run.m_Result.m_bStarted) << "sanarix.exe did not start, error "
@@ -232,9 +217,14 @@ protected:
         EXPECT_FALSE(ReadWholeFile(s_Layout.DecoyRecord(), decoy)) << "a decoy ran: " << decoy;
     }
 
-    // What a first run leaves: the plan's outcome, and the items that stay unchanged.
     static void ExpectRepaired(const CProductPlan& plan)
     {
+        // Windows reports a killed service stopped, Wine the last state it reported (running).
+        std::string status = RenderStatus();
+        size_t probe = status.find("CVPROBE\tstate=4\tcvprobe.exe x0");
+        if (probe != std::string::npos)
+            status.replace(probe, 15, "CVPROBE\tstate=1");
+        EXPECT_EQ(kStatusAfterRun, status);
         EXPECT_EQ("", JoinFaults(CheckOutcome(s_Layout, plan))) << "outcome";
         CSnapshot now;
         SnapshotTree(s_Layout.m_sQuarantine, now);
@@ -254,25 +244,17 @@ bool RepairRunTest::s_bFirstRunDone = false;
 
 TEST_F(RepairRunTest, InstalledRunningProductIsStoppedCleanedRestoredAndStarted)
 {
-    FreshProduct(s_Plan);
-    if (HasFatalFailure())
-        return;
+    ASSERT_NO_FATAL_FAILURE(FreshProduct(s_Plan));
     CRepairRun run = RunRepair(s_Layout, kRunTimeoutMs);
     ExpectRun(run, 'F');
     s_bFirstRunDone = true;
     KeepRunLog(run, L"E2E-FIRST-RUN");
-    EXPECT_EQ(kStatusAfterRun, RenderStatus());
     ExpectRepaired(s_Plan);
 }
 
 TEST_F(RepairRunTest, SecondRunFindsNothingToRestoreAndChangesNothing)
 {
-    if (!s_bFirstRunDone) {
-        FreshProduct(s_Plan);
-        if (HasFatalFailure())
-            return;
-        RunRepair(s_Layout, kRunTimeoutMs);
-    }
+    ASSERT_TRUE(s_bFirstRunDone) << "follows the first run";
     CSnapshot before = SnapshotProduct(s_Layout);
     CRepairRun run = RunRepair(s_Layout, kRunTimeoutMs);
     ExpectRun(run, 'A');
@@ -285,9 +267,7 @@ TEST_F(RepairRunTest, NothingInstalledLogsEveryFailureAndEndsWell)
     CSetupReport report;
     UninstallProduct(s_Layout, report);
     ASSERT_TRUE(report.Ok()) << WideToUtf8(report.Text());
-    // Only the log's folder: the log creates none, and without it there is nothing to read.
-    ASSERT_TRUE(CreateFolderTree(s_Layout.m_sDTrace));
-
+    ASSERT_TRUE(CreateFolderTree(s_Layout.m_sDTrace)); // the log creates no folder
     CRepairRun run = RunRepair(s_Layout, kRunTimeoutMs);
     ExpectRun(run, 'N');
     KeepRunLog(run, L"E2E-NOTHING-INSTALLED");
@@ -300,35 +280,20 @@ TEST_F(RepairRunTest, ServiceIgnoringStopIsKilledAfterTheTimeOut)
 {
     CInstallOptions install = InstallFromBuildTree();
     install.m_ServiceWords[L"CVPROBE"] = L"ignore-stop";
-    FreshProduct(s_Plan, install);
-    if (HasFatalFailure())
-        return;
+    ASSERT_NO_FATAL_FAILURE(FreshProduct(s_Plan, install));
     CRepairRun run = RunRepair(s_Layout, kRunTimeoutMs);
     ExpectRun(run, 'K');
     KeepRunLog(run, L"E2E-IGNORED-STOP");
-    // Windows reports the killed service as stopped; Wine's manager keeps the last state
-    // the service reported (running), so either is accepted here.
-    std::string status = RenderStatus();
-    size_t probe = status.find("CVPROBE\tstate=4\t");
-    if (probe != std::string::npos)
-        status.replace(probe, 15, "CVPROBE\tstate=1");
-    EXPECT_EQ(kStatusAfterRun, status);
     ExpectRepaired(s_Plan);
 }
 
-// Items an attacker on the machine prepared, beside the product's own: every trap is
-// refused with its reason and its item kept as it was, nothing outside the folders the
-// items name changes, and the product's items are restored exactly in the same run. The
-// run starts in a folder two levels below the drive's root, where a relative folder of
-// "..\..\windows" would aim at the system.
+// Hostile items beside the product's own: each refused and kept, the others restored. The run
+// starts two levels below the root, where "..\..\windows" would aim at the system.
 TEST_F(RepairRunTest, HostileItemsAreRefusedWhileTheOthersAreRestored)
 {
-    FreshProduct(s_Plan);
-    if (HasFatalFailure())
-        return;
+    ASSERT_NO_FATAL_FAILURE(FreshProduct(s_Plan));
     CHostileQuarantine hostile(s_Layout);
-    CFaults prepared = hostile.Prepare();
-    ASSERT_TRUE(prepared.empty()) << JoinFaults(prepared);
+    ASSERT_EQ("", JoinFaults(hostile.Prepare()));
     CProductPlan plan = s_Plan;
     plan.m_Items.insert(plan.m_Items.end(), hostile.Items().begin(), hostile.Items().end());
     s_QuarantineBefore.clear();

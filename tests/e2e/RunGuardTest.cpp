@@ -1,7 +1,5 @@
-// End-to-end, in a Wine prefix of its own (so that CTest runs it beside the other
-// end-to-end tests): two real sanarix.exe started at one moment, round after round, restore
-// every item exactly once; and a debug log that is a link to a file elsewhere leaves that
-// file untouched, small or over the trim size.
+// In a prefix of its own: two sanarix.exe started at once restore every item once; a debug log
+// that links elsewhere leaves its target untouched, small or over the trim size.
 #include "platform/Utf8.h"
 #include "tests/e2e/E2e.h"
 #include "tests/support/UnixLinks.h"
@@ -35,8 +33,7 @@ protected:
 
 TEST_F(RunGuard, TwoRunsStartedTogetherRestoreEveryItemOnce)
 {
-    // Four items of a few MiB with three locations each, and nothing else in the quarantine:
-    // afterwards the quarantine folder must be empty.
+    // Only these items in the quarantine: afterwards it must be empty.
     CProductPlan plan = GetProductPlan(m_Layout);
     size_t own = plan.m_Items.size();
     AddLargeItems(m_Layout, plan, L"G", 4, 3u << 20, 3);
@@ -91,9 +88,8 @@ TEST_F(RunGuard, TwoRunsStartedTogetherRestoreEveryItemOnce)
     EXPECT_EQ("", JoinFaults(CompareSnapshots(settled, SnapshotProduct(m_Layout))));
 }
 
-// The debug log made a Unix link (which Wine follows) to a file in the system folder: a
-// whole run leaves that file byte for byte as it was, whether it is small or so large that
-// appending to it would trim (rewrite) it. The run's lines still reach the debugger.
+// The debug log a Unix link to a file in system32, small or large enough to trim: the file stays
+// as it was, the run's lines still reach the debugger.
 TEST_F(RunGuard, DebugLogThatLinksElsewhereLeavesItsTargetUntouched)
 {
     CSetupReport report;
@@ -118,8 +114,7 @@ TEST_F(RunGuard, DebugLogThatLinksElsewhereLeavesItsTargetUntouched)
         EXPECT_EQ(run.m_Result.m_dwExitCode, 0u);
         std::string after;
         ASSERT_TRUE(ReadWholeFile(target, after)) << "removing the link took its target";
-        EXPECT_EQ(after.size(), content.size());
-        EXPECT_TRUE(after == content) << "the link's target was written";
+        EXPECT_TRUE(after == content) << "the link's target was written, size " << after.size();
         ASSERT_TRUE(run.m_bCaptured);
         int refused = 0, done = 0;
         for (const std::string& m : run.m_Debugger) {

@@ -1,7 +1,7 @@
 // Our BackupWrite for Wine: records cut anywhere, stream kinds, security, failures, the context.
 #include "platform/BackupWriteStandin.h"
 #include "platform/Owners.h"
-#include "tests/support/SecurityText.h"
+#include "tools/common/SecurityText.h"
 #include "tests/support/SysHooks.h"
 #include "tests/support/TestFiles.h"
 #include "tools/itembuilder/ItemPayload.h"

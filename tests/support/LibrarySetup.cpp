@@ -5,12 +5,9 @@
 #include "tests/support/SysHooks.h"
 #include <cstring>
 
-namespace {
-const HKEY kFakeKey = reinterpret_cast<HKEY>(0x5A5A);
-}
-
 bool StartQuarantineLibrary()
 {
+    static const HKEY kFakeKey = reinterpret_cast<HKEY>(0x5A5A);
     InstallWineStandins();
     CSysHook<&CSysCalls::RegOpenKeyExW> open(
         [](HKEY, LPCWSTR, DWORD, REGSAM, PHKEY key) -> LSTATUS {

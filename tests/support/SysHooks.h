@@ -1,10 +1,4 @@
-// Test doors into the table of calls. Every hook is scoped: it swaps one row and puts the
-// previous pointer back when it goes out of scope. Hooks on one row nest.
-//   CSysHook<&CSysCalls::Sleep> h([&](DWORD ms) { ... });        replace a call
-//   CSysFailNth<&CSysCalls::CreateFileW> f(2, ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
-//   CSysRecorder<&CSysCalls::OpenServiceW> r;   records every call's arguments, passes on
-//   CVirtualClock clock;       Sleep, waits and the tick count cost no real time
-//   CDebugCapture dbg;         collects OutputDebugStringW
+// Scoped hooks on rows of the table of calls; hooks on one row nest, the innermost runs first.
 #pragma once
 #include "platform/SysCalls.h"
 #include <functional>
@@ -33,13 +27,11 @@ struct SysThunk<Slot, R (*)(A...)>
         explicit CursorScope(size_t at) : saved(cursor) { cursor = at; }
         ~CursorScope() { cursor = saved; }
     };
-    // Entry from the table: the innermost handler runs.
     static R Call(A... args)
     {
         CursorScope scope(handlers.size() - 1);
         return handlers[cursor](args...);
     }
-    // From inside a handler: the hook below it, or the original row.
     static R CallNext(A... args)
     {
         if (cursor == 0)
@@ -71,14 +63,12 @@ public:
             g_Sys.*Slot = Thunk::original;
     }
     CSysHook(const CSysHook&) = delete;
-    CSysHook& operator=(const CSysHook&) = delete;
 
-    // Inside a handler: what lies below it (the next hook, or usually the real function).
+    // Inside a handler: the next hook, or the real function.
     static Fn Next() { return &Thunk::CallNext; }
 };
 
-// Fails the n-th call (counting from 1) with a last-error value and a failure result;
-// with persist, every call from the n-th on fails. Other calls go through.
+// Fails the n-th call (from 1), with persist every call from the n-th on, with error and result.
 template <auto Slot>
 class CSysFailNth
 {
@@ -90,7 +80,6 @@ public:
         : m_hook([this](auto... args) -> Ret {
               ++m_nCalls;
               if (m_nCalls == m_nNth || (m_bPersist && m_nCalls > m_nNth)) {
-                  ++m_nFailed;
                   g_Sys.SetLastError(m_dwError);
                   return m_failValue;
               }
@@ -101,7 +90,6 @@ public:
     }
 
     int Calls() const { return m_nCalls; }
-    int Failed() const { return m_nFailed; }
 
 private:
     CSysHook<Slot> m_hook;
@@ -110,7 +98,6 @@ private:
     Ret m_failValue;
     bool m_bPersist;
     int m_nCalls = 0;
-    int m_nFailed = 0;
 };
 
 // Records the arguments of every call and passes it on.
@@ -136,8 +123,7 @@ private:
     CSysHook<Slot> m_hook;
 };
 
-// A virtual clock: Sleep adds to it, waits on handles ask the real wait with no time-out
-// and count the time-out as spent when the object is not signalled, the tick count reads it.
+// Sleep adds to it; a wait asks the real one with no time-out and spends its time-out if unsignalled.
 class CVirtualClock
 {
 public:

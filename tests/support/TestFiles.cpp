@@ -23,7 +23,7 @@ CTempDir::CTempDir()
 
 CTempDir::~CTempDir()
 {
-    RemoveTree(m_sPath);
+    RemoveFolderTree(m_sPath, RemoveUnixLink); // links go by themselves
 }
 
 std::string ReadFileBytes(const std::wstring& path, bool* ok)
@@ -33,11 +33,6 @@ std::string ReadFileBytes(const std::wstring& path, bool* ok)
     if (ok)
         *ok = read;
     return bytes;
-}
-
-void RemoveTree(const std::wstring& path)
-{
-    RemoveFolderTree(path, RemoveUnixLink);
 }
 
 std::vector<std::wstring> FilesIn(const std::wstring& folder)

@@ -1,6 +1,5 @@
-// File helpers for the Windows tests: a private temporary folder per test, and the names the
-// tests use for the tools' file helpers (tools/common/FileTools.h), which call Windows
-// directly, so hooks on the table of calls do not disturb them.
+// A private temporary folder per test, and the tools' file helpers (which call Windows directly,
+// past any hooks) under the tests' names.
 #pragma once
 #include "tools/common/FileTools.h"
 #include <string>
@@ -12,7 +11,6 @@ public:
     CTempDir();
     ~CTempDir();
     CTempDir(const CTempDir&) = delete;
-    CTempDir& operator=(const CTempDir&) = delete;
     const std::wstring& Path() const { return m_sPath; } // ends without a backslash
     std::wstring Join(const std::wstring& name) const { return JoinPath(m_sPath, name); }
 
@@ -29,7 +27,5 @@ inline bool FileExists(const std::wstring& path)
 {
     return PathExists(path);
 }
-// Removes the folder with everything below it; links go by themselves, as Unix links.
-void RemoveTree(const std::wstring& path);
 // The names in a folder (files and folders, without "." and ".."), sorted.
 std::vector<std::wstring> FilesIn(const std::wstring& folder);

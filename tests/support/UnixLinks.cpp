@@ -8,8 +8,7 @@ namespace {
 // Wine's own export: the Unix name of a Windows path, on the process heap.
 std::string UnixNameOf(const std::wstring& path)
 {
-    using Fn = char*(CDECL*)(LPCWSTR);
-    // Through a generic function pointer first, as -Wcast-function-type asks.
+    using Fn = char*(CDECL*)(LPCWSTR); // through void (*)() for -Wcast-function-type
     auto any = reinterpret_cast<void (*)()>(
         GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
     auto fn = reinterpret_cast<Fn>(any);
@@ -26,8 +25,7 @@ std::wstring Quoted(const std::string& utf8)
     return L"\"" + Utf8ToWide(utf8) + L"\"";
 }
 
-// Wine hands a Unix program to the system and gives no handle worth waiting on; the
-// outcome is watched for instead, a few seconds at most.
+// Wine gives no handle worth waiting on for a Unix program: the outcome is watched for, 5 s at most.
 bool RunUnix(const wchar_t* program, const std::wstring& arguments, bool (*done)(const std::wstring&),
              const std::wstring& path)
 {
@@ -41,10 +39,8 @@ bool RunUnix(const wchar_t* program, const std::wstring& arguments, bool (*done)
             c = L'\\';
     if (!CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
         return false;
-    if (pi.hThread)
-        CloseHandle(pi.hThread);
-    if (pi.hProcess)
-        CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
     for (int i = 0; i < 500 && !done(path); ++i)
         Sleep(10);
     return done(path);
@@ -65,8 +61,7 @@ bool Gone(const std::wstring& path)
     return false;
 }
 
-// The link's own name does not exist yet, and Wine names only what exists: its folder's
-// Unix name and the leaf.
+// Wine names only what exists: the folder's Unix name and the leaf.
 std::string UnixNameOfNew(const std::wstring& path)
 {
     size_t slash = path.find_last_of(L'\\');
