@@ -58,7 +58,7 @@ protected:
 } // namespace
 
 // A nested start is only counted; the locks go at the last stop; a stop without a start does nothing.
-TEST_F(Vaultkit, StartsOnceAndDeletesItsLocksAtZero)
+TEST_F(Vaultkit, StartsOnceAndFindsItsFolder)
 {
     CSysRecorder<&CSysCalls::InitializeCriticalSection> created;
     CSysRecorder<&CSysCalls::DeleteCriticalSection> deleted;
@@ -73,12 +73,9 @@ TEST_F(Vaultkit, StartsOnceAndDeletesItsLocksAtZero)
     }
     EXPECT_EQ(counts, (std::vector<size_t>{31, 30, 0, 3, 3}));
     EXPECT_STREQ(g_sQuarFolder, L"C:\\quarantine");
-}
 
-// Raw bytes with room for the terminator, an odd last byte dropped; no value or key: one log line,
-// and the failed start stays counted (the caller stops it).
-TEST_F(Vaultkit, FolderValueMustFitWithItsTerminator)
-{
+    // Raw bytes with room for the terminator, an odd last byte dropped; no value or key: one log
+    // line, and the failed start stays counted (the caller stops it).
     const std::wstring longest(259, L'q');
     const std::pair<std::string, std::wstring> cases[] = { // value, folder ("": refused)
         {RegistryText(longest), longest},
