@@ -28,29 +28,7 @@ std::vector<std::wstring> MessagesOfFile(const std::string& bytes)
     return messages;
 }
 
-std::wstring All(const std::wstring& tag, const std::wstring& text)
-{
-    return L"[ALL]:    " + tag + L" - " + text;
-}
-
-std::wstring Error(const std::wstring& tag, const std::wstring& text)
-{
-    return L"[ERROR]:  " + tag + L" - " + text;
-}
-
-std::wstring Info(const std::wstring& tag, const std::wstring& text)
-{
-    return L"[INFO]:   " + tag + L" - " + text;
-}
-
-AppTest::AppTest()
-{
-    g_DebugLog.Start(L"[SANARIX]");
-    g_sCVPath.clear();
-    g_sCVSKPath.clear();
-}
-
-AppTest::~AppTest()
+void AppTest::Reset()
 {
     g_DebugLog.Start(L"[SANARIX]"); // drops any debug file a test pointed the log at
     g_sCVPath.clear();

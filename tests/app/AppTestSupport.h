@@ -1,6 +1,5 @@
-// Doors for the repair-run tests: the run's log messages as the log reader takes its lines
-// apart, and a fake service control manager and process list, all through the table of
-// calls, so that no test needs the installed product.
+// Repair-run test helpers: the log's messages as the log reader parses them, and fakes of the
+// service control manager and the process list through the table of calls.
 #pragma once
 #include "app/Operations.h"
 #include "tests/support/SysHooks.h"
@@ -10,23 +9,22 @@
 #include <optional>
 #include <set>
 
-// The message of each line as the log reader reads it: the text after the line tag ("" for
-// the lines before a start marker), "?" for a line that is not the repair run's.
+// Each line's text after its line tag ("" before a start marker; "?": not the run's line).
 std::vector<std::wstring> MessagesOfFile(const std::string& bytes);
 
 // Messages as the run writes them: "[ALL]:    <tag> - <text>" and the like.
-std::wstring All(const std::wstring& tag, const std::wstring& text);
-std::wstring Error(const std::wstring& tag, const std::wstring& text);
-std::wstring Info(const std::wstring& tag, const std::wstring& text);
+inline std::wstring All(const std::wstring& tag, const std::wstring& s) { return L"[ALL]:    " + tag + L" - " + s; }
+inline std::wstring Error(const std::wstring& tag, const std::wstring& s) { return L"[ERROR]:  " + tag + L" - " + s; }
+inline std::wstring Info(const std::wstring& tag, const std::wstring& s) { return L"[INFO]:   " + tag + L" - " + s; }
 
-// Every repair-run test: the log started on the (captured) debugger output, the product
-// folders empty; both are put back afterwards, since they are process-wide.
+// The log started on the captured debugger, the product folders empty; both reset afterwards.
 class AppTest : public ::testing::Test
 {
 protected:
-    AppTest();
-    ~AppTest() override;
-    // The log's messages on the debugger so far; other debugger output is left out.
+    AppTest() { Reset(); }
+    ~AppTest() override { Reset(); }
+    static void Reset();
+    // The log's messages on the debugger so far.
     std::vector<std::wstring> Messages() const;
 
     CDebugCapture m_Debugger;
@@ -74,8 +72,8 @@ struct CFakeService
     CSysHook<&C::CloseServiceHandle> m_close{[](SC_HANDLE) { return TRUE; }};
 };
 
-// The process list (Toolhelp) with termination, and process start: a started "process" is
-// a real event, unsignalled while it "runs", so that waits and closes work on real handles.
+// The process list (Toolhelp), termination and start: a started process is a real event,
+// unsignalled while it runs, so that waits and closes work on real handles.
 struct CFakeProcesses
 {
     using C = CSysCalls;
@@ -90,8 +88,7 @@ struct CFakeProcesses
 
     std::vector<CProcess> m_List;
     std::vector<DWORD> m_Terminated;
-    // Application name and command line of each start; " (shown)" added when the window
-    // could show, or anything is inherited or given besides.
+    // "application|command line" of each start; " (shown)" unless hidden and given nothing else.
     std::vector<std::wstring> m_Launches;
     DWORD m_dwLaunchError = 0; // a start fails with this error when not 0
     bool m_bExitsAtOnce = false;

@@ -1,5 +1,4 @@
-// The engine file's removal below a folder (real folders under Wine, and a fake search
-// for what a real disk cannot show) and the registry value of pending renames.
+// The engine file's removal below a folder (real, and a fake search) and the pending renames value.
 #include "app/Cleanup.h"
 #include "app/PathText.h"
 #include "tests/app/AppTestSupport.h"
@@ -12,8 +11,7 @@ using CleanupTest = AppTest;
 
 const std::wstring kTag = L"RemoveFileRec";
 
-// A folder search answered from patterns and the names they list; a name ending in "\" is
-// a folder, in "@" a folder link; a pattern not listed cannot be searched.
+// A search answered from patterns' name lists; "\" ends a folder, "@" a folder link.
 struct CFakeFind
 {
     BOOL Next(HANDLE h, LPWIN32_FIND_DATAW data)
@@ -51,8 +49,7 @@ struct CFakeFind
 
 } // namespace
 
-// Whole names in any letter case, hidden ones too, below the folder; one that cannot be
-// deleted (held open) is logged and counted all the same. No folder: nothing searched.
+// Whole names in any case, hidden too; one held open is logged and counted. No folder: no search.
 TEST_F(CleanupTest, EngineFileIsDeletedWhereverItLiesAndOnlyWholeNamesMatch)
 {
     CTempDir dir;
@@ -82,8 +79,8 @@ TEST_F(CleanupTest, EngineFileIsDeletedWhereverItLiesAndOnlyWholeNamesMatch)
     EXPECT_EQ(Messages().back(), Error(kTag, L"Folder unknown, nothing searched"));
 }
 
-// Depth first in search order, without dots and folder links; a name that would not fit 259
-// characters is passed over, since cut it would be another's ("cvheur.xr01": "cvheur.xr0").
+// Depth first, without dots and folder links; a name past 259 characters is passed over (cut it
+// would be another's).
 TEST_F(CleanupTest, ListingOfAFakeTree)
 {
     CFakeFind find;
@@ -102,8 +99,7 @@ TEST_F(CleanupTest, ListingOfAFakeTree)
     EXPECT_EQ(find.m_Patterns.size(), 1u) << "the subfolder's pattern would need 260 characters";
 }
 
-// The pending renames: each outcome has its line, in upper-case hex; a deleted value has
-// always been logged at the error level.
+// Each outcome has its line, errors in upper-case hex; a deleted value is logged at error level.
 TEST_F(CleanupTest, RegistryValueOfPendingRenames)
 {
     CTempDir dir; // a key name of its own, as another run of the test may be at work

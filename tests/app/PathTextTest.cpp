@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 #include <string>
 
-// One backslash between folder and tail, into 259 characters; a split at the last backslash
-// or slash, but never at the first character.
-TEST(PathText, JoinAndSplit)
+// One backslash between folder and tail, into 259 characters; a split at the last backslash or
+// slash, never at the first character; names equal with only A-Z folded, over the whole text.
+TEST(PathText, JoinSplitAndCompare)
 {
     const std::wstring a250(250, L'a');
     const std::tuple<std::wstring, std::wstring, std::wstring, bool> joins[] = {
@@ -30,17 +30,13 @@ TEST(PathText, JoinAndSplit)
     };
     for (const auto& c : splits)
         EXPECT_EQ(FileNameOfPath(c[0]) + L"|" + FolderOfPath(c[0]), c[1] + L"|" + c[2]);
-}
-
-TEST(PathText, NameEqualsNoCaseFoldsOnlyAToZOverTheWholeText)
-{
-    const std::tuple<const wchar_t*, const wchar_t*, bool> cases[] = {
+    const std::tuple<const wchar_t*, const wchar_t*, bool> names[] = {
         {L"Trojan.FakeAlert.5", L"trojan.fakealert.5", true},
         {L"\x00C9t\x00C9", L"\x00E9t\x00E9", false}, // É, é
         {L"[", L"{", false},                         // the neighbours of A-Z are no letters
         {L"@", L"`", false},
         {L"cvhost.exe", L"cvhost.exe.bak", false},
     };
-    for (const auto& [a, b, equal] : cases)
+    for (const auto& [a, b, equal] : names)
         EXPECT_EQ(NameEqualsNoCase(a, b), equal) << b[0];
 }

@@ -19,10 +19,8 @@ std::vector<std::wstring> Ran(const std::wstring& tag, const std::wstring& comma
 
 } // namespace
 
-// The full path goes in as the application name too: with none, Windows would try every
-// blank of the unquoted path as the end of the program's name. A stop that ran waits and
-// then kills every process of the name, whole names only, in any letter case; true when at
-// least one was terminated.
+// Run hidden with the full path as application name too (else each blank could end it); a stop
+// waits, then kills every process of the whole name in any case: true when one was terminated.
 TEST_F(ProcessControlTest, CommandsRunHiddenAreWaitedForAndAStopKills)
 {
     CFakeProcesses processes({{L"cvhost.exe", 10}, {L"CVHOST.EXE", 11}, {L"cvhost.exe.bak", 12},
@@ -49,9 +47,8 @@ TEST_F(ProcessControlTest, CommandsRunHiddenAreWaitedForAndAStopKills)
     EXPECT_FALSE(KillProcess(L"cvhost.exe"));
 }
 
-// Nothing is run without the install folder (the command would be "\cvhost.exe" at the
-// drive's root), nor a command longer than 259 characters; a command that cannot start is
-// logged with its decimal error. None of them kills anything.
+// Nothing run without the install folder or past 259 characters; a failed start logs its decimal
+// error. None of them kills anything.
 TEST_F(ProcessControlTest, CommandsThatAreNotRun)
 {
     const std::wstring folder = L"C:\\" + std::wstring(241, L'a'); // + "\cvhost.exe stop": 260

@@ -1,9 +1,6 @@
-// Finding the install folder from the main service's binary path, its fallback below
-// Program Files, and the engine folder below Common Files.
+// The install folder from the main service's binary path or below Program Files; the engine folder.
 #include "tests/app/AppTestSupport.h"
 #include "platform/Utf8.h"
-
-namespace {
 
 using ProductLocationTest = AppTest;
 
@@ -11,11 +8,8 @@ const std::wstring kSuite = L"C:\\Program Files\\Corvanta\\Corvanta Suite\\";
 const std::wstring kKernel = L"C:\\Program Files\\Common Files\\Corvanta\\Corvanta Scan Kernel\\";
 const std::wstring kTag = L"GetServicePath";
 
-} // namespace
-
-// The executable's folder, whatever follows it; a path without a separator past its first
-// character, or one that cannot be had, leaves the fixed folder below Program Files. Only an
-// empty folder is filled; without the shell's folders both stay empty.
+// The executable's folder, whatever follows; no separator past the first character, or no path:
+// the fixed folder. Only an empty folder is filled; without the shell's folders both stay empty.
 TEST_F(ProductLocationTest, InstallFolderFromTheBinaryPathOrBelowProgramFiles)
 {
     const std::wstring longest = L"C:\\CV\\" + std::wstring(253, L'a'); // 259 characters

@@ -1,15 +1,12 @@
-// The run lock: whose existing object it trusts, and a lock left by a killed run.
+// The run lock: its namespace, whose existing object it trusts, and a lock left by a killed run.
 #include "app/RunLock.h"
 #include "tests/support/SysHooks.h"
 #include <gtest/gtest.h>
 #include <sddl.h>
-#include <string>
-#include <vector>
 
 namespace {
 
-// " SY+BA only" for the lock's security: owned by Administrators, only SYSTEM and
-// Administrators admitted, nothing inherited.
+// "SY+BA only": owned by Administrators, only SYSTEM and Administrators admitted, nothing inherited.
 std::wstring Security(LPSECURITY_ATTRIBUTES sa)
 {
     LPWSTR text = nullptr;
@@ -24,9 +21,8 @@ std::wstring Security(LPSECURITY_ATTRIBUTES sa)
 
 } // namespace
 
-// Where Windows has private namespaces, the lock is a mutex inside one bounded by the
-// Administrators group (another run's namespace is opened); any step refused falls back to
-// the global mutex. Everything had is released: mutex, namespace, then boundary.
+// A mutex in a private namespace bounded by the Administrators (another run's is opened); any step
+// refused falls back to the global mutex. Mutex, namespace, then boundary are released.
 TEST(RunLock, NamespaceOfTheAdministratorsWhereWindowsHasOne)
 {
     const HANDLE kBoundary = HANDLE(0xB0), kGrown = HANDLE(0xB1), kNamespace = HANDLE(0xB2);
@@ -93,10 +89,8 @@ TEST(RunLock, NamespaceOfTheAdministratorsWhereWindowsHasOne)
     }
 }
 
-// Without a private namespace (as on Wine) the lock is a global mutex of the Administrators.
-// An existing one counts only when SYSTEM or the Administrators made it; anything an ordinary
-// user could have made first is no run in progress, and is let go at once. A squatter's
-// object under another security, or of another kind, cannot be had at all.
+// The global mutex (no namespace, as on Wine): an existing one counts only when SYSTEM or the
+// Administrators own it, else it is let go; a squatter's object cannot be had at all.
 TEST(RunLock, ExistingObjectIsTrustedOnlyWhenAdministratorsOwnIt)
 {
     const std::pair<const wchar_t*, ERunLock> cases[] = { // owner; null: it cannot be read
@@ -138,8 +132,7 @@ TEST(RunLock, ExistingObjectIsTrustedOnlyWhenAdministratorsOwnIt)
     }
 }
 
-// Real objects under Wine: a lock held by another thread is busy; one whose holder ended
-// without letting go (a killed run) is free.
+// Real objects: held by another thread is busy; abandoned by its holder (a killed run) is free.
 TEST(RunLock, HeldIsBusyAndAbandonedIsFree)
 {
     auto takeOnThread = [](CRunLock& lock) {

@@ -1,5 +1,4 @@
-// The repair run as a whole with every operation failing, and its start-up: the library
-// search, the debug log's place, the run lock and the privileges.
+// The whole run with every operation failing, and its start-up: library search, log, lock, privileges.
 #include "app/Sanarix.h"
 #include "diag/DebugLog.h"
 #include "quarantine/Vaultkit.h"
@@ -79,8 +78,7 @@ protected:
     SequenceTest() { CreateDirectoryW(m_Dir.Join(L"Corvanta").c_str(), nullptr); }
     void SetUp() override { ASSERT_TRUE(CreateDirectoryW(LogFolder().c_str(), nullptr)); }
 
-    // DoSanarix, every operation failing at its first call, the shell's folder query given
-    // by the test; the quarantine library's start that found no folder is stopped afterwards.
+    // DoSanarix, every operation failing at its first call, the shell's folders given by the test.
     void Run()
     {
         using C = CSysCalls;
@@ -123,8 +121,8 @@ protected:
 
 } // namespace
 
-// Every operation failing, once with all folders known and once with each product folder
-// unknown: every step's lines in order, and each pause right after its service start.
+// With all folders known and with each product folder unknown: every step's lines in order,
+// and each pause right after its service start.
 TEST_F(SequenceTest, EveryOperationFailingStillLogsEveryStepInOrder)
 {
     for (int unknown : {-1, CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILES_COMMON}) {
@@ -154,8 +152,7 @@ TEST_F(SequenceTest, EveryOperationFailingStillLogsEveryStepInOrder)
     }
 }
 
-// Before the shell's first folder query and the first line of the log, the library search
-// is cut down to the system folder; without SetDefaultDllDirectories, silently the other way.
+// The library search is restricted before the first folder query and log line (else the other way).
 TEST_F(SequenceTest, LibrarySearchIsRestrictedFirst)
 {
     for (BOOL present : {TRUE, FALSE}) {
@@ -177,8 +174,7 @@ TEST_F(SequenceTest, LibrarySearchIsRestrictedFirst)
     }
 }
 
-// A run that finds another in progress writes its start marker and one line and touches
-// nothing; one that finds no safe lock says so and runs all the same.
+// Another run in progress: the start marker and one line, nothing touched; no safe lock: said, run on.
 TEST_F(SequenceTest, RunLockHeldElsewhereOrUntrustworthy)
 {
     {

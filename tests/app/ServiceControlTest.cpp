@@ -1,5 +1,4 @@
-// Stopping and starting a service through the (fake) service control manager, on the
-// virtual clock: the polls, the time-outs and the kill fallback.
+// Stopping and starting a service (fake manager, virtual clock): polls, time-outs, kill fallback.
 #include "tests/app/AppTestSupport.h"
 
 namespace {

@@ -1,5 +1,4 @@
-// The debug log: exact bytes of the file, levels, the start and stop markers, the 5 MiB
-// trim, failing writes and files the log must not write.
+// The debug log: exact bytes, levels, markers, the 5 MiB trim, failing writes, files never written.
 #include "diag/DebugLog.h"
 #include "tests/support/SysHooks.h"
 #include "tests/support/TestFiles.h"
@@ -9,7 +8,24 @@
 #include <cstdlib>
 #include <cwctype>
 #include <new>
-#include <string>
+
+static size_t g_nFailAllocationsFrom = SIZE_MAX; // allocations from this size on fail
+
+void* operator new(size_t size)
+{
+    void* p = size < g_nFailAllocationsFrom ? std::malloc(size ? size : 1) : nullptr;
+    if (!p)
+        throw std::bad_alloc();
+    return p;
+}
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, size_t) noexcept
+{
+    std::free(p);
+}
 
 namespace {
 
@@ -37,7 +53,7 @@ std::string BigLog(size_t bytes)
     return out;
 }
 
-// Each test: process id, thread id and local time fixed, so that whole lines compare.
+// Process id, thread id and local time fixed, so that whole lines compare.
 class DebugLogTest : public ::testing::Test
 {
 protected:
@@ -59,9 +75,8 @@ protected:
         [](LPSYSTEMTIME st) { *st = SYSTEMTIME{2011, 4, 6, 2, 14, 5, 33, 0}; }};
 };
 
-// Levels with their labels, undefined and disabled ones dropped, empty and null tags and
-// formats; nothing before Start or after Stop; a second run appends after one mark. The
-// lines reach the debugger too; a path that does not fit 255 characters is refused, not cut.
+// Levels, null/empty tags and formats, nothing outside Start..Stop, a second run appended, the
+// debugger's copy; a path over 255 characters is refused, not cut.
 TEST_F(DebugLogTest, FileBytesMatchTheLineFormatExactly)
 {
     for (int run = 0; run < 2; ++run) {
@@ -100,10 +115,8 @@ TEST_F(DebugLogTest, FileBytesMatchTheLineFormatExactly)
     EXPECT_EQ(m_Debugger.Lines().back(), L"Debug file path too long, not used: " + longPath + L"\n");
 }
 
-// Past 5 MiB the file keeps the complete lines of its last 2.5 MiB (from a 4-byte aligned
-// offset) after a new byte-order mark: exactly when its size plus the new line's length in
-// characters passes 5,242,880. An old file that ends inside a line gets a line end first.
-// A rewrite that fails leaves the file as it was.
+// Past 5,242,880 (size + new line's characters) the complete lines of the last 2.5 MiB from a
+// 4-byte aligned offset stay after a new BOM; a failed rewrite leaves the file as it was.
 TEST_F(DebugLogTest, TrimKeepsTheCompleteLinesOfTheLastHalf)
 {
     // 5,242,035 bytes: the kept part's unaligned start would fall just past a line end.
@@ -135,31 +148,8 @@ TEST_F(DebugLogTest, TrimKeepsTheCompleteLinesOfTheLastHalf)
     }
 }
 
-size_t g_nFailAllocationsFrom = SIZE_MAX; // allocations from this size on fail
-
-} // namespace
-
-void* operator new(size_t size)
-{
-    void* p = size < g_nFailAllocationsFrom ? std::malloc(size ? size : 1) : nullptr;
-    if (!p)
-        throw std::bad_alloc();
-    return p;
-}
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, size_t) noexcept
-{
-    std::free(p);
-}
-
-namespace {
-
-// The log never throws: a trim whose buffer cannot be had leaves the line on the debugger
-// and the file as it was. A write cut short by a full disk leaves the next line, and the
-// next run's first, to start on a line of their own.
+// No throw when the trim's buffer cannot be had (file kept); after a write cut by a full disk
+// the next line, and the next run's first, start on a line of their own.
 TEST_F(DebugLogTest, FailedAllocationAndWritesLeaveNoThrowAndNoRunOnLine)
 {
     ASSERT_TRUE(WriteFileBytes(m_sFile, BigLog(5242000)));
@@ -194,23 +184,20 @@ TEST_F(DebugLogTest, FailedAllocationAndWritesLeaveNoThrowAndNoRunOnLine)
     EXPECT_EQ(FileBytes(), kBom + Line("old") + cut + "\r\n" + kStartMarker);
 }
 
-// The log is no write primitive: a link, a second name or another place than the path
-// names is never appended to nor rewritten; the lines stay on the debugger. A file the
-// log created at such a place is taken away again. Letter case of the final path is no
-// other place.
+// A link, a second name or another place than the path names is never written (a file the log
+// made there goes again); letter case of the final path is no other place.
 TEST_F(DebugLogTest, LinksOtherNamesAndOtherPlacesAreNeverWritten)
 {
     CTempDir outside;
     const std::string small = "a protected file\r\n", big = BigLog(0x500000 + 10);
     const std::wstring target = outside.Join(L"protected.dll");
     std::wstring upper = L"\\\\?\\" + m_sFile;
-    for (wchar_t& ch : upper)
-        ch = static_cast<wchar_t>(towupper(ch));
+    std::transform(upper.begin(), upper.end(), upper.begin(), ::towupper);
     struct Case
     {
-        const std::string* hardLinked; // the file at the log's path: a hard link to target
-        DWORD extraAttributes;         // reported for the opened file
-        std::wstring finalPath;        // reported for it
+        const std::string* hardLinked; // the log's path: a hard link to target
+        DWORD extraAttributes;         // reported for the opened file, with its final path
+        std::wstring finalPath;
         bool exists;                   // a file stands at the log's path beforehand
     };
     const Case cases[] = {

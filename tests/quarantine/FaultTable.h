@@ -1,5 +1,4 @@
-// Tables of faults: each entry, when called, arms one hook of the table of calls for as long
-// as the holder it returns lives.
+// A fault table entry arms one hook of the table of calls while the holder it returns lives.
 #pragma once
 #include "tests/support/SysHooks.h"
 #include <functional>

@@ -1,6 +1,5 @@
-// Index files on disk: a save goes through one fixed temporary name and a move, keeps the
-// index's attributes and leaves the previous index whole when any call fails; a load refuses
-// what it cannot read whole and blocks nobody.
+// Index files on disk: saved through one fixed temporary name and a move, attributes kept, the
+// previous index whole on failure; loaded only whole.
 #include "quarantine/IndexFileFormat.h"
 #include "tests/quarantine/FaultTable.h"
 #include "tests/quarantine/IndexSamples.h"
@@ -40,9 +39,8 @@ protected:
 
 } // namespace
 
-// A leftover of a killed save is removed first, whatever its attributes; the new index keeps
-// the attributes of the one it replaces (not read-only: Windows would not replace it).
-TEST_F(IndexFile, SaveGoesThroughATemporaryFileAndReadsBack)
+// A killed save's leftover goes first, whatever its attributes; the replaced index's attributes stay.
+TEST_F(IndexFile, SaveThroughATemporaryFileAndLoadWholeFilesOnly)
 {
     std::vector<std::wstring> moves;
     CSysHook<&CSysCalls::MoveFileExW> move([&](LPCWSTR from, LPCWSTR to, DWORD flags) {
@@ -64,12 +62,8 @@ TEST_F(IndexFile, SaveGoesThroughATemporaryFileAndReadsBack)
     QuarItem back;
     ASSERT_TRUE(back.LoadXml(m_sIndex.c_str()));
     EXPECT_EQ(back.m_Files[0].subject, m_Item.m_Files[0].subject);
-}
 
-// Any failing call leaves the previous index and no temporary file; so does a leftover that
-// cannot be removed (it is not written through), and a close that reports a lost write.
-TEST_F(IndexFile, AFailedSaveLeavesThePreviousIndexAndNoTemporaryFile)
-{
+    // Any failing call, a lost write at close, or a leftover that cannot go: previous index kept.
     using C = CSysCalls;
     const CFault faults[] = {
         FailNth<&C::GetFileAttributesW>(1, ERROR_ACCESS_DENIED, INVALID_FILE_ATTRIBUTES),
@@ -87,23 +81,18 @@ TEST_F(IndexFile, AFailedSaveLeavesThePreviousIndexAndNoTemporaryFile)
     CSysFailNth<&CSysCalls::DeleteFileW> stuck(1, ERROR_ACCESS_DENIED, FALSE);
     EXPECT_EQ(Save(), "failed and more files");
     EXPECT_EQ(ReadFileBytes(m_sTemp), "half a save");
-}
 
-// A load refuses a file it cannot read whole, or one larger than any index (before reading
-// a byte).
-TEST_F(IndexFile, LoadReadsWholeFilesOnly)
-{
+    // A load refuses a file it cannot read whole, or one larger than any index (before reading).
     ASSERT_TRUE(WriteFileBytes(m_sIndex, kSampleIndex));
     QuarItem item;
-    using C = CSysCalls;
-    const CFault faults[] = {
+    const CFault loadFaults[] = {
         FailNth<&C::ReadFile>(1, ERROR_LOCK_VIOLATION, FALSE),
         Answer<&C::GetFileSizeEx>([](HANDLE, PLARGE_INTEGER size) {
             size->QuadPart = 64LL * 1024 * 1024 + 1;
             return TRUE;
         }),
     };
-    for (const CFault& fault : faults) {
+    for (const CFault& fault : loadFaults) {
         CSysRecorder<&CSysCalls::ReadFile> reads; // below the fault: sees what passes it
         std::shared_ptr<void> armed = fault();
         EXPECT_FALSE(item.LoadXml(m_sIndex.c_str()));

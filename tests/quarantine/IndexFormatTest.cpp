@@ -1,6 +1,5 @@
-// The index format, bytes <-> QuarItem: the exact written form, what reads back, the limits
-// of each attribute, encodings and hostile input. Built into the Windows tests and into the
-// host tests (wchar_t 32 bits wide), so both builds are shown to read and write alike.
+// The index format, bytes <-> QuarItem: exact form, limits, encodings, hostile input. Also built
+// by the host tests (32-bit wchar_t), so both builds read and write alike.
 #include "platform/Utf8.h"
 #include "quarantine/IndexFileFormat.h"
 #include "quarantine/IndexFileGuard.h"
@@ -36,8 +35,7 @@ std::string Utf16(const std::string& utf8, bool bigEndian = false)
     return out;
 }
 
-// Escapes, a character beyond the BMP, absent, empty and present optional strings, and
-// numbers at the edges of their types.
+// Escapes, a non-BMP character, absent/empty/present optional strings, numbers at their edges.
 const std::string kRichFile =
     "\xEF\xBB\xBF<?xml version=\"1.0\" ?>\r\n<signature>\r\n"
     "    <original size=\"-9223372036854775808\" hash=\"0123ABCD\">\r\n"
@@ -50,9 +48,8 @@ const std::string kRichFile =
 
 } // namespace
 
-// The writer is pinned, so a file that reads and writes back to the same bytes was read
-// field by field: in UTF-8, in UTF-16 of either byte order, with LF or CR line ends.
-// Comments and unknown markup are read past; every byte value of sec_str survives.
+// Written back byte for byte from UTF-8, UTF-16 of either order, LF or CR ends; comments and
+// unknown markup read past; every byte value of sec_str survives.
 TEST(IndexFormat, WritesTheExactFormAndReadsItBack)
 {
     EXPECT_EQ(Rewritten(kRichFile), kRichFile);
@@ -84,9 +81,8 @@ TEST(IndexFormat, WritesTheExactFormAndReadsItBack)
     EXPECT_EQ(loaded.m_Files[1].sec_str, std::vector<uint8_t>{0}); // written empty
 }
 
-// One change to the sample each, and the attribute as it is written back ("" where the
-// file must not read). Limits count UTF-16 units whatever the width of wchar_t; numbers
-// read as msvcrt's scanf reads them; broken characters become U+FFFD.
+// One change each and the attribute written back ("": refused). Limits count UTF-16 units;
+// numbers read as msvcrt's scanf; broken characters become U+FFFD.
 TEST(IndexFormat, LimitsNumbersCharactersAndRequiredParts)
 {
     const std::string n259(259, 'n'), r = "\xEF\xBF\xBD", smiles = Repeat(kSmile, 129);
@@ -128,9 +124,8 @@ TEST(IndexFormat, LimitsNumbersCharactersAndRequiredParts)
             << part;
 }
 
-// Every cut of a written file is refused. TinyXML recurses per level and checks each
-// attribute against all earlier ones: the walk before parsing refuses what would overflow
-// the stack or take minutes, markup hidden in values and comments included.
+// Every cut is refused; so is nesting, attribute or node counts the parser would choke on,
+// markup hidden in values and comments included.
 TEST(IndexFormat, CutsAndHostileMarkupAreRefused)
 {
     const size_t closed = kRichFile.rfind('>') + 1;

@@ -4,9 +4,8 @@
 #include <gtest/gtest.h>
 #include <cwchar>
 
-// A selection copies the location once (what the caller changed stays until another is
-// selected), cut to the flat fields, and clears what the next one lacks. A removal takes the
-// first location whose name and path equal the given ones, letter case included.
+// A selection copies a location once (cut to the flat fields, clearing what the next lacks); a
+// removal takes the first exact match of name and path, letter case included.
 TEST(QuarItem, SelectCopiesOnceAndRemoveTakesTheFirstExactMatch)
 {
     QuarItem item;

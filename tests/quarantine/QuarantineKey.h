@@ -1,6 +1,5 @@
-// The quarantine library's registry key, served by the test: the Wine prefix is shared by
-// test programs that run at the same time. The value is any bytes; a buffer too small for
-// them gets ERROR_MORE_DATA, as from the registry.
+// The quarantine library's registry key served by the test (the Wine prefix is shared); the value
+// is any bytes, a too small buffer gets ERROR_MORE_DATA.
 #pragma once
 #include "quarantine/Vaultkit.h"
 #include "tests/support/SysHooks.h"

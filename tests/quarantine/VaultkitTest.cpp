@@ -1,5 +1,4 @@
-// Start-up and stop of the quarantine library: the folder lookup in the registry, the
-// privilege steps and their trace lines, the start count.
+// The quarantine library's start and stop: folder lookup, privilege steps and traces, start count.
 #include "diag/DebugLog.h"
 #include "quarantine/Vaultkit.h"
 #include "tests/quarantine/FaultTable.h"
@@ -26,8 +25,7 @@ const std::wstring kNoValueLog =
 class Vaultkit : public ::testing::Test
 {
 protected:
-    // CDebugLog has no way back from Start but its stop at exit, so the object is rebuilt
-    // afterwards as the program first sees it.
+    // CDebugLog cannot be un-started: rebuilt afterwards as the program first sees it.
     Vaultkit() { g_DebugLog.Start(L"[QT]"); }
     ~Vaultkit() override
     {
@@ -59,9 +57,8 @@ protected:
 
 } // namespace
 
-// A nested start is only counted; the locks go at the last stop, and a stop without a start
-// does nothing.
-TEST_F(Vaultkit, StartsOnceAndDeletesItsLocksAtZero)
+// A nested start is only counted; the locks go at the last stop; a stop without a start does nothing.
+TEST_F(Vaultkit, StartsOnceAndFindsItsFolder)
 {
     CSysRecorder<&CSysCalls::InitializeCriticalSection> created;
     CSysRecorder<&CSysCalls::DeleteCriticalSection> deleted;
@@ -76,13 +73,9 @@ TEST_F(Vaultkit, StartsOnceAndDeletesItsLocksAtZero)
     }
     EXPECT_EQ(counts, (std::vector<size_t>{31, 30, 0, 3, 3}));
     EXPECT_STREQ(g_sQuarFolder, L"C:\\quarantine");
-}
 
-// The value is raw bytes of any type: it must leave room for the terminator, and an odd
-// last byte is dropped. A refused value, or no key, fails the start with one log line; the
-// failed start stays counted, the caller stops it.
-TEST_F(Vaultkit, FolderValueMustFitWithItsTerminator)
-{
+    // Raw bytes with room for the terminator, an odd last byte dropped; no value or key: one log
+    // line, and the failed start stays counted (the caller stops it).
     const std::wstring longest(259, L'q');
     const std::pair<std::string, std::wstring> cases[] = { // value, folder ("": refused)
         {RegistryText(longest), longest},
@@ -105,8 +98,8 @@ TEST_F(Vaultkit, FolderValueMustFitWithItsTerminator)
     EXPECT_EQ(g_nVaultkitInit, 1);
 }
 
-// Each privilege step that fails is traced; only a process that cannot be opened fails the
-// start. A token that lacks a privilege: the call succeeds and nothing is reported.
+// Each failing privilege step is traced; only an unopenable process fails the start; a missing
+// privilege (success, ERROR_NOT_ALL_ASSIGNED) is not reported.
 TEST_F(Vaultkit, EachFailingStepIsTraced)
 {
     using C = CSysCalls;
