@@ -65,3 +65,42 @@ TEST_F(RestoreDriverTest, MatchingItemsAreRestoredOthersSkipped)
     EXPECT_TRUE(FileExists(quarantine.Join(L"A.xml"))); // failed restores retire nothing
     EXPECT_FALSE(FileExists(quarantine.Join(L"B.xml")));
 }
+
+// The folder text is used as read: empty after a failed read once the library had started (the
+// search runs in the current folder), without its backslash as it stands.
+TEST_F(RestoreDriverTest, FolderTextIsUsedAsReadWhenMissingOrWithoutBackslash)
+{
+    CTempDir quarantine;
+    QuarItem other;
+    other.hash = other.qhash = L"0123456789ABCDEF0123456789ABCDEF";
+    wcscpy(other.dvirus, L"other.threat");
+    other.m_Files.emplace_back();
+    wcscpy(other.m_Files.back().name, L"one");
+    wcscpy(other.m_Files.back().path, L"C:\\");
+    ASSERT_TRUE(other.SaveXml(quarantine.Join(L"A.xml").c_str()));
+    CQuarantineKey key{quarantine.Path()};
+    const std::vector<std::wstring> opening = {All(kTag, L"szVirusName=trojan.fakealert.5"),
+                                               All(kTag, L"Inited vaultkit!")};
+    wchar_t previous[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(quarantine.Path().c_str()));
+    {
+        CSysFailNth<&CSysCalls::RegOpenKeyExW> driversRead(2, 0, ERROR_ACCESS_DENIED);
+        EXPECT_TRUE(RestoreQuarantine(L"trojan.fakealert.5"));
+    }
+    SetCurrentDirectoryW(previous);
+    std::vector<std::wstring> failed = opening;
+    failed.insert(failed.end(), {Error(L"GetQuarFolderPath", L"Cannot open registry path: " +
+                                                                 std::wstring(kQuarantineKey)),
+                                 All(kTag, L"quarFolderPath="), All(kTag, L"Pattern : [*.xml]"),
+                                 All(kTag, L"Skipping: [A.xml]"), All(kTag, L"ok")});
+    EXPECT_EQ(Messages(), failed);
+
+    m_Debugger.Clear();
+    EXPECT_TRUE(RestoreQuarantine(L"trojan.fakealert.5"));
+    std::vector<std::wstring> bare = opening;
+    bare.insert(bare.end(), {All(kTag, L"quarFolderPath=" + quarantine.Path()),
+                             All(kTag, L"Pattern : [" + quarantine.Path() + L"*.xml]"), All(kTag, L"ok")});
+    EXPECT_EQ(Messages(), bare);
+    EXPECT_EQ(g_nVaultkitInit, 0);
+}
