@@ -80,7 +80,7 @@ void DeleteLocks()
     g_bVaultkitLocks = false;
 }
 
-int32_t StartLibrary()
+VaultkitError StartLibrary()
 {
     CreateLocks();
     g_Sys.EnterCriticalSection(&g_csQuarFolder);
