@@ -95,7 +95,13 @@ TEST_F(CleanupTest, ListingOfAFakeTree)
     const std::wstring folder = L"C:\\" + std::wstring(245, L'r'); // + "\cvheur.xr0": 259
     find.m_Tree = {{folder + L"\\*", {L"cvheur.xr0", L"cvheur.xr01", std::wstring(9, L'd') + L"\\"}}};
     find.m_Patterns.clear();
+    std::wstring deleted;
+    CSysHook<&CSysCalls::SHFileOperationW> shell([&](LPSHFILEOPSTRUCTW op) {
+        deleted = op->pFrom;
+        return 0;
+    });
     EXPECT_EQ(RemoveFileRec(L"cvheur.xr0", folder), 1);
+    EXPECT_EQ(deleted, folder + L"\\cvheur.xr0");  // all 259 characters reach the deletion
     EXPECT_EQ(find.m_Patterns.size(), 1u) << "the subfolder's pattern would need 260 characters";
 }
 

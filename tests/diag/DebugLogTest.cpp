@@ -182,6 +182,12 @@ TEST_F(DebugLogTest, FailedAllocationAndWritesLeaveNoThrowAndNoRunOnLine)
     CDebugLog next;
     Open(next);
     EXPECT_EQ(FileBytes(), kBom + Line("old") + cut + "\r\n" + kStartMarker);
+    next.Stop();
+
+    ASSERT_TRUE(WriteFileBytes(m_sFile, kBom));  // only the mark: no empty line after it
+    CDebugLog marked;
+    Open(marked);
+    EXPECT_EQ(FileBytes(), kBom + kStartMarker);
 }
 
 // A link, a second name or another place than the path names is never written (a file the log

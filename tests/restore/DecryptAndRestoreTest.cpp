@@ -57,16 +57,20 @@ TEST_F(DecryptAndRestore, RestoresChecksAndRetiresEveryLocation)
             return CSysHook<&CSysCalls::BackupWrite>::Next()(h, b, n, w, abort, sec, ctx);
         });
     std::vector<DWORD> create;  // access, sharing, flags of the staging file's create
+    std::vector<bool> unfollowed;  // the looks at staging name and destination: links not followed
     CSysHook<&CSysCalls::CreateFileW> creates(
         [&](LPCWSTR p, DWORD a, DWORD sh, LPSECURITY_ATTRIBUTES sa, DWORD d, DWORD f, HANDLE t) {
             if (d == CREATE_NEW && create.empty()) // the first: the index save makes one later
                 create = {a, sh, f};
+            if (d == OPEN_EXISTING && (Staging() == p || Destination() == p))
+                unfollowed.push_back(f & FILE_FLAG_OPEN_REPARSE_POINT);
             return CSysHook<&CSysCalls::CreateFileW>::Next()(p, a, sh, sa, d, f, t);
         });
     EXPECT_EQ(Run(0), 0);
     EXPECT_EQ(m_Trace.Lines(), Traced({kNormal, kRetire, kSuccess}, 0));
     EXPECT_EQ(create, (std::vector<DWORD>{GENERIC_WRITE | ACCESS_SYSTEM_SECURITY | FILE_ALL_ACCESS, 0,
                                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN}));
+    EXPECT_EQ(unfollowed, std::vector<bool>(2, true));
     const std::string main = MakeStreamRecord({1, 0, L"", item.content});
     const std::vector<std::string> expected = {
         MakeStreamRecord({BACKUP_SECURITY_DATA, STREAM_CONTAINS_SECURITY, L"", "no-sd-ok"}),
