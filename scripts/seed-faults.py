@@ -61,12 +61,12 @@ def run(cmd, cwd, timeout):
 
 def try_fault(fault, tree, build):
     source = os.path.join(tree, fault["file"])
-    with open(source, encoding="utf-8") as f:
+    with open(source, encoding="utf-8", newline="") as f:
         original = f.read()
     if original.count(fault["find"]) != 1:
         return "not-found"
     try:
-        with open(source, "w", encoding="utf-8") as f:
+        with open(source, "w", encoding="utf-8", newline="") as f:
             f.write(original.replace(fault["find"], fault["replace"]))
         targets = [t for name in fault["tests"] for t in ("--target", name)]
         if run(["cmake", "--build", build, "-j2"] + targets, tree, 900) != 0:
@@ -75,7 +75,7 @@ def try_fault(fault, tree, build):
         rc = run(["ctest", "--test-dir", build, "-R", names, "--timeout", "300"], tree, 1800)
         return "MISSED" if rc == 0 else "caught"
     finally:
-        with open(source, "w", encoding="utf-8") as f:
+        with open(source, "w", encoding="utf-8", newline="") as f:
             f.write(original)
 
 
