@@ -32,7 +32,9 @@ std::string Joined(const DigestList& list)
 // MD5Update counts in 32 bits.
 const size_t kMaxRun = size_t(1) << 30;
 
-std::string JoinSorted(std::vector<std::string> texts)
+} // namespace
+
+std::string JoinDigestTexts(std::vector<std::string> texts)
 {
     std::sort(texts.begin(), texts.end());
     std::string joined;
@@ -40,8 +42,6 @@ std::string JoinSorted(std::vector<std::string> texts)
         joined += t;
     return joined;
 }
-
-} // namespace
 
 std::string MakeStreamRecord(const CItemStream& stream)
 {
@@ -71,8 +71,8 @@ CItemPayload BuildNormalPayload(const std::vector<CItemStream>& streams)
         crypted.push_back(Md5Text(record));
         payload.bytes += record;
     }
-    payload.hash = JoinSorted(original);
-    payload.qhash = JoinSorted(crypted);
+    payload.hash = JoinDigestTexts(original);
+    payload.qhash = JoinDigestTexts(crypted);
     return payload;
 }
 

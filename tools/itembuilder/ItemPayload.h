@@ -29,6 +29,9 @@ struct CItemPayload
     std::string qhash;  // crypted digests: sorted, joined
 };
 
+// Digest texts as the index keeps them: sorted, then joined without separator.
+std::string JoinDigestTexts(std::vector<std::string> texts);
+
 // The 20-byte header, the name (UTF-16 little-endian) and the data, all plain.
 std::string MakeStreamRecord(const CItemStream& stream);
 
