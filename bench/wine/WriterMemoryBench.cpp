@@ -2,9 +2,9 @@
 #include "bench/wine/WriterMemoryBench.h"
 #include "bench/wine/BenchFiles.h"
 #include "bench/wine/BenchLibrary.h"
-#include "platform/Owners.h"
 #include "quarantine/Vaultkit.h"
 #include "restore/DecryptAndRestore.h"
+#include "tools/common/ProgramOutput.h"
 #include "tools/itembuilder/ItemBuilder.h"
 #include <psapi.h>
 #include <cstdio>
@@ -32,16 +32,6 @@ std::wstring Quoted(const std::wstring& arg)
     return text + L"\"";
 }
 
-std::string ReadAll(HANDLE pipe)
-{
-    std::string text;
-    char chunk[256];
-    DWORD got = 0;
-    while (ReadFile(pipe, chunk, sizeof(chunk), &got, /*lpOverlapped=*/nullptr) && got > 0)
-        text.append(chunk, got);
-    return text;
-}
-
 // Starts this program as "--restore-one" for the location, with its stdout on a pipe; the
 // peak working set it reported, or -1 when it did not restore the file whole.
 int64_t PeakOfChildRestore(const CChildRestore& restore)
@@ -49,36 +39,13 @@ int64_t PeakOfChildRestore(const CChildRestore& restore)
     wchar_t self[MAX_PATH];
     if (!GetModuleFileNameW(/*hModule=*/nullptr, self, MAX_PATH))
         return -1;
-    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), /*lpSecurityDescriptor=*/nullptr,
-                                       /*bInheritHandle=*/TRUE};
-    CUniqueHandle readEnd;
-    CUniqueHandle writeEnd;
-    if (!CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, /*nSize=*/0) ||
-        !SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0))
-        return -1;
     std::wstring commandLine = Quoted(self) + L" --restore-one " + Quoted(restore.index) + L" " +
                                Quoted(restore.name) + L" " + Quoted(restore.folder);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = writeEnd.get();
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(/*lpApplicationName=*/nullptr, &commandLine[0],
-                        /*lpProcessAttributes=*/nullptr, /*lpThreadAttributes=*/nullptr,
-                        /*bInheritHandles=*/TRUE, /*dwCreationFlags=*/0,
-                        /*lpEnvironment=*/nullptr, /*lpCurrentDirectory=*/nullptr, &startup,
-                        &process))
+    CProgramOutput child = RunForOutput(commandLine, INFINITE);
+    if (!child.m_bStarted)
         return -1;
-    CUniqueHandle child(process.hProcess);
-    CUniqueHandle thread(process.hThread);
-    writeEnd.reset(); // the child holds the only write end now: EOF when it ends
-    std::string report = ReadAll(readEnd.get());
-    WaitForSingleObject(child.get(), INFINITE);
-    DWORD exitCode = 1;
-    GetExitCodeProcess(child.get(), &exitCode);
-
+    const DWORD exitCode = child.m_dwExitCode;
+    const std::string& report = child.m_sOutput;
     int result = -1;
     unsigned long long peak = 0;
     std::wstring destination = restore.folder + restore.name;

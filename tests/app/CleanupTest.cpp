@@ -57,7 +57,7 @@ TEST_F(CleanupTest, EngineFileIsDeletedWhereverItLiesAndOnlyWholeNamesMatch)
     std::vector<std::wstring> files;
     for (const wchar_t* name : {L"sub\\CVHEUR.XR0", L"cvheur.xr0", L"cvheur.xr0.bak", L"xcvheur.xr0"}) {
         files.push_back(dir.Join(name));
-        ASSERT_TRUE(WriteFileBytes(files.back(), "x"));
+        ASSERT_TRUE(WriteWholeFile(files.back(), "x"));
     }
     SetFileAttributesW(files[0].c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     HANDLE held = CreateFileW(files[1].c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,

@@ -1,8 +1,7 @@
 // The restore driver over a real quarantine folder: which items are restored or skipped.
 #include "tests/app/AppTestSupport.h"
 #include "platform/WineStandins.h"
-#include "quarantine/QuarItem.h"
-#include "tests/quarantine/QuarantineKey.h"
+#include "tests/support/QuarantineKey.h"
 #include "tests/support/TestFiles.h"
 #include "tools/itembuilder/ItemBuilder.h"
 
@@ -36,20 +35,16 @@ TEST_F(RestoreDriverTest, MatchingItemsAreRestoredOthersSkipped)
     };
     auto Index = [&](const std::wstring& name) { return L"[" + folder + name + L"]"; };
     EXPECT_EQ(Restore(), Lines({}));
-    for (const auto& [file, dvirus] : {std::pair(L"A.xml", L"TROJAN.FakeAlert.5"),
-                                       std::pair(L"C.xml", L"trojan.fakealert.55")}) {
-        QuarItem item;
-        item.hash = item.qhash = L"0123456789ABCDEF0123456789ABCDEF";
-        wcscpy(item.dvirus, dvirus);
-        for (const wchar_t* name : {L"one", L"two"}) {
-            item.m_Files.emplace_back();
-            wcscpy(item.m_Files.back().name, name);
-            wcscpy(item.m_Files.back().path, restored.Path().c_str());
-        }
-        ASSERT_TRUE(item.SaveXml(quarantine.Join(file).c_str()));
+    for (const auto& [base, dvirus] :
+         {std::pair(L"A", L"TROJAN.FakeAlert.5"), std::pair(L"C", L"trojan.fakealert.55")}) {
+        CItemDescription item; // indexes without their payloads
+        item.dvirus = dvirus;
+        item.locations = {{L"one", restored.Path()}, {L"two", restored.Path()}};
+        item.damages = {{EItemDamage::NoPayload, {}}};
+        ASSERT_TRUE(BuildQuarItem(item, quarantine.Join(base)));
     }
     ASSERT_TRUE(CreateDirectoryW(quarantine.Join(L"E.xml").c_str(), nullptr));
-    ASSERT_TRUE(WriteFileBytes(quarantine.Join(L"F.xml"), "not an index"));
+    ASSERT_TRUE(WriteWholeFile(quarantine.Join(L"F.xml"), "not an index"));
     InstallWineStandins(); // the restore writes through the backup stand-in under Wine
     CItemDescription desc;
     desc.content = "restored content";
@@ -62,8 +57,8 @@ TEST_F(RestoreDriverTest, MatchingItemsAreRestoredOthersSkipped)
                                 All(kTag, L"Skipping: " + Index(L"C.xml")),
                                 All(kTag, L"Skipping: " + Index(L"C.xml"))}));
     EXPECT_EQ(ReadFileBytes(restored.Join(L"back.txt")), "restored content");
-    EXPECT_TRUE(FileExists(quarantine.Join(L"A.xml"))); // failed restores retire nothing
-    EXPECT_FALSE(FileExists(quarantine.Join(L"B.xml")));
+    EXPECT_TRUE(PathExists(quarantine.Join(L"A.xml"))); // failed restores retire nothing
+    EXPECT_FALSE(PathExists(quarantine.Join(L"B.xml")));
 }
 
 // The folder text is used as read: empty after a failed read once the library had started (the
@@ -71,13 +66,10 @@ TEST_F(RestoreDriverTest, MatchingItemsAreRestoredOthersSkipped)
 TEST_F(RestoreDriverTest, FolderTextIsUsedAsReadWhenMissingOrWithoutBackslash)
 {
     CTempDir quarantine;
-    QuarItem other;
-    other.hash = other.qhash = L"0123456789ABCDEF0123456789ABCDEF";
-    wcscpy(other.dvirus, L"other.threat");
-    other.m_Files.emplace_back();
-    wcscpy(other.m_Files.back().name, L"one");
-    wcscpy(other.m_Files.back().path, L"C:\\");
-    ASSERT_TRUE(other.SaveXml(quarantine.Join(L"A.xml").c_str()));
+    CItemDescription other;
+    other.dvirus = L"other.threat";
+    other.locations = {{L"one", L"C:\\"}};
+    ASSERT_TRUE(BuildQuarItem(other, quarantine.Join(L"A")));
     CQuarantineKey key{quarantine.Path()};
     const std::vector<std::wstring> opening = {All(kTag, L"szVirusName=trojan.fakealert.5"),
                                                All(kTag, L"Inited vaultkit!")};

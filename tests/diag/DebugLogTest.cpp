@@ -121,7 +121,7 @@ TEST_F(DebugLogTest, TrimKeepsTheCompleteLinesOfTheLastHalf)
 {
     // 5,242,035 bytes: the kept part's unaligned start would fall just past a line end.
     const std::string old = BigLog(5242035);
-    ASSERT_TRUE(WriteFileBytes(m_sFile, old));
+    ASSERT_TRUE(WriteWholeFile(m_sFile, old));
     CDebugLog log;
     Open(log);
     const std::string before = FileBytes();
@@ -141,7 +141,7 @@ TEST_F(DebugLogTest, TrimKeepsTheCompleteLinesOfTheLastHalf)
     for (size_t over : {0, 1}) {
         std::string full = BigLog(0x500000 - markerChars + over - Line("").size() * 2);
         full.replace(full.size() - 2, 2, "\r\n");
-        ASSERT_TRUE(WriteFileBytes(m_sFile, full));
+        ASSERT_TRUE(WriteWholeFile(m_sFile, full));
         CDebugLog third;
         Open(third);
         EXPECT_EQ(FileBytes().size() < 0x280000u + 200u, over == 1);
@@ -152,7 +152,7 @@ TEST_F(DebugLogTest, TrimKeepsTheCompleteLinesOfTheLastHalf)
 // the next line, and the next run's first, start on a line of their own.
 TEST_F(DebugLogTest, FailedAllocationAndWritesLeaveNoThrowAndNoRunOnLine)
 {
-    ASSERT_TRUE(WriteFileBytes(m_sFile, BigLog(5242000)));
+    ASSERT_TRUE(WriteWholeFile(m_sFile, BigLog(5242000)));
     CDebugLog log;
     Open(log);
     const std::string before = FileBytes();
@@ -162,7 +162,7 @@ TEST_F(DebugLogTest, FailedAllocationAndWritesLeaveNoThrowAndNoRunOnLine)
     EXPECT_TRUE(FileBytes() == before);
     EXPECT_EQ(m_Debugger.Lines().back(), L"Debug file not written, out of memory: " + m_sFile + L"\n");
 
-    ASSERT_TRUE(WriteFileBytes(m_sFile, kBom + Line("old")));
+    ASSERT_TRUE(WriteWholeFile(m_sFile, kBom + Line("old")));
     const std::string cut = Line("[ALL]:    T - cut").substr(0, Line("[ALL]:    T - cut").size() / 2);
     {
         CSysHook<&CSysCalls::WriteFile> full([](HANDLE h, LPCVOID data, DWORD size, LPDWORD done,
@@ -178,13 +178,13 @@ TEST_F(DebugLogTest, FailedAllocationAndWritesLeaveNoThrowAndNoRunOnLine)
     EXPECT_EQ(FileBytes(), kBom + Line("old") + cut + "\r\n" + Line("[ALL]:    T - next"));
     log.Stop();
 
-    ASSERT_TRUE(WriteFileBytes(m_sFile, kBom + Line("old") + cut));
+    ASSERT_TRUE(WriteWholeFile(m_sFile, kBom + Line("old") + cut));
     CDebugLog next;
     Open(next);
     EXPECT_EQ(FileBytes(), kBom + Line("old") + cut + "\r\n" + kStartMarker);
     next.Stop();
 
-    ASSERT_TRUE(WriteFileBytes(m_sFile, kBom));  // only the mark: no empty line after it
+    ASSERT_TRUE(WriteWholeFile(m_sFile, kBom));  // only the mark: no empty line after it
     CDebugLog marked;
     Open(marked);
     EXPECT_EQ(FileBytes(), kBom + kStartMarker);
@@ -219,10 +219,10 @@ TEST_F(DebugLogTest, LinksOtherNamesAndOtherPlacesAreNeverWritten)
         DeleteFileW(m_sFile.c_str());
         DeleteFileW(target.c_str());
         if (c.hardLinked) {
-            ASSERT_TRUE(WriteFileBytes(target, *c.hardLinked));
+            ASSERT_TRUE(WriteWholeFile(target, *c.hardLinked));
             ASSERT_TRUE(CreateHardLinkW(m_sFile.c_str(), target.c_str(), nullptr));
         } else if (c.exists) {
-            ASSERT_TRUE(WriteFileBytes(m_sFile, kBom + Line("mine")));
+            ASSERT_TRUE(WriteWholeFile(m_sFile, kBom + Line("mine")));
         }
         CSysHook<&CSysCalls::GetFileInformationByHandle> info(
             [&](HANDLE h, LPBY_HANDLE_FILE_INFORMATION out) -> BOOL {
@@ -245,7 +245,7 @@ TEST_F(DebugLogTest, LinksOtherNamesAndOtherPlacesAreNeverWritten)
         EXPECT_TRUE(ReadFileBytes(target) == targetBefore);
         const std::string mine = kBom + kStartMarker + kYs + Line("=====stopped=====");
         EXPECT_TRUE(FileBytes() == (ours ? mine : fileBefore));
-        EXPECT_EQ(FileExists(m_sFile), c.exists || ours) << "a file made at a wrong place stays";
+        EXPECT_EQ(PathExists(m_sFile), c.exists || ours) << "a file made at a wrong place stays";
         ASSERT_EQ(m_Debugger.Lines().size(), ours ? 6u : 11u); // name, then 5 lines
         const wchar_t* refused = L"Debug file is a link or lies elsewhere, not written: ";
         EXPECT_EQ(m_Debugger.Lines()[ours ? 0 : 2], (ours ? L"Debug file: " : refused) + m_sFile + L"\n");

@@ -4,6 +4,7 @@
 // renames and logreader.exe, and never judge a log an older run left. The logs are the real
 // runs' logs of the end-to-end scenarios.
 #include "tests/logreader/LogModel.h"
+#include "tools/common/ProgramOutput.h"
 #include "tools/logreader/LogReaderCommand.h"
 #include <windows.h>
 #include <optional>
@@ -12,45 +13,13 @@ namespace {
 
 using namespace std::string_literals;
 
-struct CRunResult
-{
-    DWORD m_code = 0xFFFFFFFF;
-    std::string m_out; // without the line ends at its end
-};
-
-// Runs a command line, its output captured, with FLEET_RUN_LOG for the stand-in run set.
-CRunResult RunCaptured(std::wstring command, const std::wstring& runLog = L"")
+// The wrapper's output without the line ends at its end, FLEET_RUN_LOG set for the stand-in run.
+CProgramOutput RunCaptured(const std::wstring& command, const std::wstring& runLog = L"")
 {
     SetEnvironmentVariableW(L"FLEET_RUN_LOG", runLog.empty() ? nullptr : runLog.c_str());
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE read = nullptr, write = nullptr;
-    CRunResult result;
-    if (!CreatePipe(&read, &write, &inherit, 0))
-        return result;
-    SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = write;
-    si.hStdError = si.hStdInput =
-        CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
-    PROCESS_INFORMATION pi = {};
-    BOOL started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                  nullptr, &si, &pi);
-    CloseHandle(write);
-    CloseHandle(si.hStdError);
-    char buffer[4096];
-    for (DWORD got = 0; started && ReadFile(read, buffer, sizeof buffer, &got, nullptr) && got > 0;)
-        result.m_out.append(buffer, got);
-    CloseHandle(read);
-    result.m_out.erase(result.m_out.find_last_not_of("\r\n") + 1);
-    if (started) {
-        WaitForSingleObject(pi.hProcess, 60000);
-        GetExitCodeProcess(pi.hProcess, &result.m_code);
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
-    }
-    return result;
+    CProgramOutput run = RunForOutput(command, 60000);
+    run.m_sOutput.erase(run.m_sOutput.find_last_not_of("\r\n") + 1);
+    return run;
 }
 
 std::string RealLog(const char* machine)
@@ -95,10 +64,10 @@ TEST(Fleet, TheWrapperPassesTheVerdictOfItsOwnRunThrough)
         fs::remove_all(logFolder);
         if (log)
             WriteBytes(runLog, *log);
-        CRunResult wrapped = RunCaptured(wrapper, log ? runLog.wstring() : L"");
-        EXPECT_EQ(wrapped.m_out, verdict);
+        CProgramOutput wrapped = RunCaptured(wrapper, log ? runLog.wstring() : L"");
+        EXPECT_EQ(wrapped.m_sOutput, verdict);
         std::ostringstream checked, err;
-        EXPECT_EQ(wrapped.m_code, DWORD(RunLogReader({"--check", logFolder / "sanarix.dbg"}, checked, err)));
+        EXPECT_EQ(wrapped.m_dwExitCode, DWORD(RunLogReader({"--check", logFolder / "sanarix.dbg"}, checked, err)));
         EXPECT_EQ(checked.str(), verdict + "\n"s);
         EXPECT_TRUE(fs::is_regular_file(installed));
         EXPECT_TRUE(fs::is_regular_file(logFolder / "pending-renames-before.reg"));
@@ -108,12 +77,12 @@ TEST(Fleet, TheWrapperPassesTheVerdictOfItsOwnRunThrough)
 
     // A run that writes nothing leaves an older run's log, which the wrapper does not judge.
     WriteBytes(logFolder / "sanarix.dbg", RealLog("E2E-FIRST-RUN"));
-    CRunResult silent = RunCaptured(wrapper);
-    EXPECT_EQ(silent.m_out, "no log");
-    EXPECT_EQ(silent.m_code, 25u);
+    CProgramOutput silent = RunCaptured(wrapper);
+    EXPECT_EQ(silent.m_sOutput, "no log");
+    EXPECT_EQ(silent.m_dwExitCode, 25u);
     // Nor when its sanarix.exe cannot be started.
     fs::remove(package / "sanarix.exe");
-    EXPECT_EQ(RunCaptured(wrapper).m_code, 28u);
+    EXPECT_EQ(RunCaptured(wrapper).m_dwExitCode, 28u);
 }
 
 } // namespace

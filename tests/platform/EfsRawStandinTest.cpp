@@ -49,7 +49,7 @@ TEST(StandinEfsImport, TheFileHoldsWhatTheCallbackDeliveredAndFailuresKeepTheirC
     long before = StandinEfsOpenContexts();
     for (const std::vector<std::string>& chunks :
          {std::vector<std::string>{"1", std::string(65536, '2'), "3"}, {}}) {
-        ASSERT_TRUE(WriteFileBytes(path, std::string(100000, 'o')));
+        ASSERT_TRUE(WriteWholeFile(path, std::string(100000, 'o')));
         CImportSource source{chunks};
         CSysRecorder<&CSysCalls::CloseHandle> closes;
         EXPECT_EQ(Import(path, source), 0u);
@@ -79,7 +79,7 @@ TEST(StandinEfsImport, TheFileHoldsWhatTheCallbackDeliveredAndFailuresKeepTheirC
         EXPECT_EQ(StandinOpenEncryptedFileRawW(where.c_str(), flags, &ctx), expected);
         EXPECT_EQ(ctx, nullptr);
     }
-    EXPECT_FALSE(FileExists(x));
+    EXPECT_FALSE(PathExists(x));
     EXPECT_EQ(StandinOpenEncryptedFileRawW(x.c_str(), CREATE_FOR_IMPORT, nullptr),
               DWORD(ERROR_INVALID_PARAMETER));
     EXPECT_EQ(StandinWriteEncryptedFileRaw(&CImportSource::Callback, nullptr, nullptr),

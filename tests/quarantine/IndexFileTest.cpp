@@ -1,7 +1,7 @@
 // Index files on disk: saved through one fixed temporary name and a move, attributes kept, the
 // previous index whole on failure; loaded only whole.
 #include "quarantine/IndexFileFormat.h"
-#include "tests/quarantine/FaultTable.h"
+#include "tests/support/SysHooks.h"
 #include "tests/quarantine/IndexSamples.h"
 #include "tests/support/TestFiles.h"
 #include <gtest/gtest.h>
@@ -19,7 +19,7 @@ protected:
     // The save's outcome, with the index and the folder's files after it.
     std::string Save(DWORD indexAttributes = FILE_ATTRIBUTE_ARCHIVE)
     {
-        EXPECT_TRUE(WriteFileBytes(m_sIndex, "previous index"));
+        EXPECT_TRUE(WriteWholeFile(m_sIndex, "previous index"));
         SetFileAttributesW(m_sIndex.c_str(), indexAttributes);
         bool saved = m_Item.SaveXml(m_sIndex.c_str());
         std::string index = GetFileAttributesW(m_sIndex.c_str()) == indexAttributes ? "" : " (attrs)";
@@ -49,7 +49,7 @@ TEST_F(IndexFile, SaveThroughATemporaryFileAndLoadWholeFilesOnly)
     });
     const DWORD hs = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
     for (DWORD leftover : {DWORD(0), hs}) {
-        if (leftover && WriteFileBytes(m_sTemp, "half a save"))
+        if (leftover && WriteWholeFile(m_sTemp, "half a save"))
             SetFileAttributesW(m_sTemp.c_str(), leftover);
         EXPECT_EQ(Save(leftover ? hs : FILE_ATTRIBUTE_ARCHIVE), "saved new index");
     }
@@ -74,16 +74,16 @@ TEST_F(IndexFile, SaveThroughATemporaryFileAndLoadWholeFilesOnly)
         Answer<&C::CloseHandle>([](HANDLE h) { return !CSysHook<&C::CloseHandle>::Next()(h); }),
     };
     for (const CFault& fault : faults) {
-        std::shared_ptr<void> armed = fault();
+        Hold armed = fault();
         EXPECT_EQ(Save(), "failed") << &fault - faults;
     }
-    ASSERT_TRUE(WriteFileBytes(m_sTemp, "half a save"));
+    ASSERT_TRUE(WriteWholeFile(m_sTemp, "half a save"));
     CSysFailNth<&CSysCalls::DeleteFileW> stuck(1, ERROR_ACCESS_DENIED, FALSE);
     EXPECT_EQ(Save(), "failed and more files");
     EXPECT_EQ(ReadFileBytes(m_sTemp), "half a save");
 
     // A load refuses a file it cannot read whole, or one larger than any index (before reading).
-    ASSERT_TRUE(WriteFileBytes(m_sIndex, kSampleIndex));
+    ASSERT_TRUE(WriteWholeFile(m_sIndex, kSampleIndex));
     QuarItem item;
     const CFault loadFaults[] = {
         FailNth<&C::ReadFile>(1, ERROR_LOCK_VIOLATION, FALSE),
@@ -94,7 +94,7 @@ TEST_F(IndexFile, SaveThroughATemporaryFileAndLoadWholeFilesOnly)
     };
     for (const CFault& fault : loadFaults) {
         CSysRecorder<&CSysCalls::ReadFile> reads; // below the fault: sees what passes it
-        std::shared_ptr<void> armed = fault();
+        Hold armed = fault();
         EXPECT_FALSE(item.LoadXml(m_sIndex.c_str()));
         EXPECT_EQ(reads.Count(), 0u);
     }

@@ -1,8 +1,8 @@
 // The quarantine library's start and stop: folder lookup, privilege steps and traces, start count.
 #include "diag/DebugLog.h"
 #include "quarantine/Vaultkit.h"
-#include "tests/quarantine/FaultTable.h"
-#include "tests/quarantine/QuarantineKey.h"
+#include "tests/support/SysHooks.h"
+#include "tests/support/QuarantineKey.h"
 #include <gtest/gtest.h>
 #include <new>
 
@@ -120,7 +120,7 @@ TEST_F(Vaultkit, EachFailingStepIsTraced)
          0, {kFolder}},
     };
     for (const auto& [fault, result, lines] : cases) {
-        std::shared_ptr<void> armed = fault();
+        Hold armed = fault();
         EXPECT_EQ(VaultkitInit(), result) << lines.back();
         EXPECT_EQ(Lines(), lines);
         StopLibrary();

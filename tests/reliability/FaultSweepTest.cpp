@@ -104,7 +104,7 @@ public:
             item.index = ReadFileBytes(Quarantined(item, L".xml"));
             item.payload = ReadFileBytes(Quarantined(item, L".cvq"));
             if (!item.standing.empty()) {
-                EXPECT_TRUE(WriteFileBytes(Destination(item.desc.locations[0]), item.standing));
+                EXPECT_TRUE(WriteWholeFile(Destination(item.desc.locations[0]), item.standing));
             }
         }
     }
@@ -130,10 +130,10 @@ public:
         for (const CItem& item : m_Items) {
             const std::string tag(item.base.begin(), item.base.end());
             const std::wstring xml = Quarantined(item, L".xml"), cvq = Quarantined(item, L".cvq");
-            const bool hasIndex = FileExists(xml);
+            const bool hasIndex = PathExists(xml);
             if (hasIndex)
                 inQuarantine.insert(item.base + L".xml");
-            if (FileExists(cvq))
+            if (PathExists(cvq))
                 inQuarantine.insert(item.base + L".cvq");
             QuarItem index;
             if (hasIndex && !index.LoadXml(xml.c_str())) {

@@ -180,25 +180,19 @@ TEST_F(DecryptAndRestore, RefusalsBeforeAnythingIsWritten)
 TEST_F(DecryptAndRestore, FailuresAfterTheCreateLoseNothing)
 {
     const wchar_t kSizeDiffers[] = L"[VAULTKIT] VAULTKIT_ERROR_FILE_SIZE_MISMATCH";
-    auto backupWrite = [](int nth, DWORD error) {
-        return [=] { return Arrange<CSysFailNth<&CSysCalls::BackupWrite>>(nth, error, FALSE); };
-    };
+    auto backupWrite = [](int nth, DWORD error) { return FailNth<&CSysCalls::BackupWrite>(nth, error, FALSE); };
     auto creates = [](DWORD second) { // both creates of the staging file refused
-        return [=] {
-            return Arrange<CSysHook<&CSysCalls::CreateFileW>>(
-                [n = 0, second](LPCWSTR p, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD c, DWORD f,
-                                HANDLE t) mutable {
-                    if (c != CREATE_NEW)
-                        return CSysHook<&CSysCalls::CreateFileW>::Next()(p, a, s, sa, c, f, t);
-                    g_Sys.SetLastError(++n == 1 ? ERROR_PRIVILEGE_NOT_HELD : second);
-                    return INVALID_HANDLE_VALUE;
-                });
-        };
+        return Answer<&CSysCalls::CreateFileW>(
+            [n = 0, second](LPCWSTR p, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD c, DWORD f,
+                            HANDLE t) mutable {
+                if (c != CREATE_NEW)
+                    return CSysHook<&CSysCalls::CreateFileW>::Next()(p, a, s, sa, c, f, t);
+                g_Sys.SetLastError(++n == 1 ? ERROR_PRIVILEGE_NOT_HELD : second);
+                return INVALID_HANDLE_VALUE;
+            });
     };
     // The index is read first, in one call; then the payload (header, name, data).
-    auto readFault = [](int nth) {
-        return [=] { return Arrange<CSysFailNth<&CSysCalls::ReadFile>>(1 + nth, ERROR_CRC, FALSE); };
-    };
+    auto readFault = [](int nth) { return FailNth<&CSysCalls::ReadFile>(1 + nth, ERROR_CRC, FALSE); };
     auto refuse = [](const char* step) {
         return [=] { return Arrange<CHandleSteps>(step, ERROR_WRITE_FAULT); };
     };
@@ -235,8 +229,7 @@ TEST_F(DecryptAndRestore, FailuresAfterTheCreateLoseNothing)
          {kNormal, L"[VAULTKIT] FlushFileBuffers [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (29)]"}},
         {"rename", false, {}, refuse("rename"), 5,
          {kNormal, L"[VAULTKIT] MoveFileEx [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (29)]"}},
-        {"no import", true, {},
-         [] { return Arrange<CSysFailNth<&CSysCalls::OpenEncryptedFileRawW>>(1, 5, 5u); }, 5,
+        {"no import", true, {}, FailNth<&CSysCalls::OpenEncryptedFileRawW>(1, 5, 5u), 5,
          {kEfs, L"[VAULTKIT] OpenEncryptedFileRaw [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (5)]"}},
         {"import unreadable", true, {}, readFault(1), 5,
          {kEfs, L"[VAULTKIT] --> EFSRawWriteCallback",
@@ -284,7 +277,7 @@ TEST_F(DecryptAndRestore, TheItemsSizeBoundsWhatThePayloadCanWrite)
         if (c.result != 0) {
             EXPECT_EQ(m_Trace.Lines(), Traced({kNormal, L"[VAULTKIT] VAULTKIT_ERROR_FILE_SIZE_MISMATCH"}));
             ExpectItemKept();
-            EXPECT_FALSE(FileExists(Destination()));
+            EXPECT_FALSE(PathExists(Destination()));
         }
         DeleteFileW(Destination().c_str());
     }
@@ -296,13 +289,13 @@ TEST_F(DecryptAndRestore, WhatStandsAtTheDestinationStays)
 {
     CTempDir elsewhere;
     const std::wstring victim = elsewhere.Join(L"victim.dll");
-    ASSERT_TRUE(WriteFileBytes(victim, "not to be touched"));
+    ASSERT_TRUE(WriteWholeFile(victim, "not to be touched"));
     const std::wstring moveFailed = L"[VAULTKIT] MoveFileEx [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (183)]";
     auto userFile = [&] {
-        WriteFileBytes(Destination(), "the user's own");
+        WriteWholeFile(Destination(), "the user's own");
         return Hold();
     };
-    auto unprobed = [&] { return Arrange<CRefuseOpen>(Destination(), ERROR_ACCESS_DENIED); };
+    auto unprobed = [&] { return RefuseOpen(Destination(), ERROR_ACCESS_DENIED); };
     RunCases({
         {"the user's file", false, {}, userFile, 13, Lines{kNormal, kExists} + kRetiredLast,
          "the user's own"},
@@ -314,7 +307,7 @@ TEST_F(DecryptAndRestore, WhatStandsAtTheDestinationStays)
              return Hold(std::make_shared<std::pair<CArrival, CSysHook<&CSysCalls::DeleteFileW>>>(
                  std::piecewise_construct, std::forward_as_tuple([&](CArrival&) { userFile(); }),
                  std::forward_as_tuple([&](LPCWSTR path) {
-                     EXPECT_FALSE(FileExists(Staging()));
+                     EXPECT_FALSE(PathExists(Staging()));
                      return CSysHook<&CSysCalls::DeleteFileW>::Next()(path);
                  })));
          },
@@ -364,7 +357,7 @@ TEST_F(DecryptAndRestore, IndexNotSavedUndoesTheRestore)
         SCOPED_TRACE(&c - cases);
         Store(Item({L"first.txt", L"second.txt"}));
         if (c.userFile) {
-            ASSERT_TRUE(WriteFileBytes(Destination(), "the user's own"));
+            ASSERT_TRUE(WriteWholeFile(Destination(), "the user's own"));
         }
         CHandleSteps steps(c.removeRefused ? "remove" : "", ERROR_SHARING_VIOLATION);
         CSysFailNth<&CSysCalls::MoveFileExW> save(1, ERROR_ACCESS_DENIED, FALSE, /*persist=*/true);
@@ -408,8 +401,8 @@ TEST_F(DecryptAndRestore, IndexAndPayloadGoBestEffortPayloadLast)
                                           Lines{kGaveUp, kSuccess}));
         EXPECT_EQ(deleted, (indexStays ? Lines{m_Index} : Lines{m_Index, m_Payload}));
         EXPECT_EQ(ReadFileBytes(Destination()), kContent);
-        EXPECT_EQ(FileExists(m_Index), indexStays);
-        EXPECT_TRUE(FileExists(m_Payload));
+        EXPECT_EQ(PathExists(m_Index), indexStays);
+        EXPECT_TRUE(PathExists(m_Payload));
         if (!indexStays)
             DeleteFileW(Destination().c_str());
     }
@@ -444,7 +437,7 @@ TEST_F(DecryptAndRestore, AfterTheWriteEverythingGoesThroughTheOneHandle)
         std::vector<bool> whereWritten;  // staging name there, destination not
         CSysHook<&CSysCalls::BackupWrite> watch(
             [&](HANDLE h, LPBYTE b, DWORD n, LPDWORD w, BOOL abort, BOOL sec, LPVOID* ctx) {
-                whereWritten.push_back(FileExists(Staging()) && !FileExists(Destination()));
+                whereWritten.push_back(PathExists(Staging()) && !PathExists(Destination()));
                 return CSysHook<&CSysCalls::BackupWrite>::Next()(h, b, n, w, abort, sec, ctx);
             });
         CHandleSteps steps;

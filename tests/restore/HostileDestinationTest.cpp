@@ -53,7 +53,7 @@ TEST_F(HostileDestination, ALinkOnAnyFolderOfThePathIsNeverWrittenThrough)
                 linkAt = path, linkTo = target;
         }
         if (c.fileBehind) {
-            ASSERT_TRUE(WriteFileBytes(target + L"\\doc.txt", "someone else's file"));
+            ASSERT_TRUE(WriteWholeFile(target + L"\\doc.txt", "someone else's file"));
         }
         CUnixSymlink link(linkAt, linkTo);
         ASSERT_TRUE(link.Made());
@@ -131,10 +131,10 @@ TEST_F(HostileDestination, OnlyAPlainLeftoverOfOursIsRemoved)
     const std::wstring leftAlone = L"[VAULTKIT] Not an unfinished restore, left alone: %s [";
     CTempDir elsewhere;
     const std::wstring victim = elsewhere.Join(L"protected.dll"), folder = elsewhere.Join(L"folder");
-    ASSERT_TRUE(WriteFileBytes(victim, "someone else's file") && CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(WriteWholeFile(victim, "someone else's file") && CreateDirectoryW(folder.c_str(), nullptr));
     auto plant = [&](const char* bytes, std::function<Hold()> also = nullptr) {
         return [=] {
-            WriteFileBytes(Staging(), bytes);
+            WriteWholeFile(Staging(), bytes);
             SetFileAttributesW(Staging().c_str(), FILE_ATTRIBUTE_READONLY);
             return also ? also() : Hold();
         };
@@ -163,10 +163,10 @@ TEST_F(HostileDestination, OnlyAPlainLeftoverOfOursIsRemoved)
          {kNormal, leftAlone + L"folder]"}, "", 1},
         {"reparse tag", false, {}, plant("tagged", ReparseTagged), 5, {kNormal, leftAlone + L"link]"}, "", 1},
         {"not probed", false, {},
-         plant("locked", [&] { return Arrange<CRefuseOpen>(Staging(), ERROR_ACCESS_DENIED, 1); }), 5,
+         plant("locked", [&] { return RefuseOpen(Staging(), ERROR_ACCESS_DENIED, 1); }), 5,
          {kNormal, kExists, kGiveUp}, "", 1},
         {"nothing, not probed", false, {},
-         [&] { return Arrange<CRefuseOpen>(Staging(), ERROR_SHARING_VIOLATION, 1); }, 0,
+         [&] { return RefuseOpen(Staging(), ERROR_SHARING_VIOLATION, 1); }, 0,
          Lines{kNormal} + kDone},
     });
     EXPECT_EQ(ReadFileBytes(victim), "someone else's file");
@@ -176,15 +176,13 @@ TEST_F(HostileDestination, OnlyAPlainLeftoverOfOursIsRemoved)
 // What the import filled must be the file claimed; without data access it is taken back unflushed.
 TEST_F(HostileDestination, WhatTheImportFilledMustBeTheFileClaimed)
 {
-    auto swapped = [] {
-        return Arrange<CSysHook<&CSysCalls::GetFileInformationByHandle>>(
-            [asked = 0](HANDLE h, LPBY_HANDLE_FILE_INFORMATION info) mutable {
-                BOOL ok = CSysHook<&CSysCalls::GetFileInformationByHandle>::Next()(h, info);
-                if (++asked == 2)
-                    info->nFileIndexLow ^= 1;
-                return ok;
-            });
-    };
+    const CFault swapped = Answer<&CSysCalls::GetFileInformationByHandle>(
+        [asked = 0](HANDLE h, LPBY_HANDLE_FILE_INFORMATION info) mutable {
+            BOOL ok = CSysHook<&CSysCalls::GetFileInformationByHandle>::Next()(h, info);
+            if (++asked == 2)
+                info->nFileIndexLow ^= 1;
+            return ok;
+        });
     auto noData = [&] {
         return Hold(std::make_shared<
                     std::pair<CSysHook<&CSysCalls::CreateFileW>, CSysHook<&CSysCalls::FlushFileBuffers>>>(

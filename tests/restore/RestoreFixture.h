@@ -43,14 +43,6 @@ const Lines kRetiredLast = {kRetire, kOnlyOne};
 const Lines kDone = {kRetire, kOnlyOne, kSuccess};
 const std::string kContent = "the file's content, as it was";
 
-// Whatever a case arranges for its run (files planted, hooks), undone when it goes.
-using Hold = std::shared_ptr<void>;
-template <class T, class... A>
-Hold Arrange(A&&... args)
-{
-    return std::make_shared<T>(std::forward<A>(args)...);
-}
-
 // One run of a one-location item, ordinary or EFS ("raw"), read-only, with damages; 0 or 13
 // retires the item, any other result keeps it as stored.
 struct CRestoreCase
@@ -58,7 +50,7 @@ struct CRestoreCase
     const char* what;
     bool efs;
     std::vector<CItemDamage> damages;
-    std::function<Hold()> arrange;
+    CFault arrange;
     int32_t result;
     Lines after;                  // after the call line; "%s": the staging path, "%n": its last part
     std::string destination = ""; // what the destination holds afterwards (0: the item's content)
@@ -137,8 +129,8 @@ protected:
     }
     void ExpectRetired()
     {
-        EXPECT_FALSE(FileExists(m_Index));
-        EXPECT_FALSE(FileExists(m_Payload));
+        EXPECT_FALSE(PathExists(m_Index));
+        EXPECT_FALSE(PathExists(m_Payload));
     }
     // Counts the data runs reaching BackupWrite: all calls but the first (security) and the release.
     static Hold CountRuns(size_t& runs)
@@ -261,21 +253,14 @@ private:
 };
 
 // Fails the opens of one path (every one, or only the first ones).
-class CRefuseOpen
+inline Hold RefuseOpen(const std::wstring& path, DWORD error, int first = INT_MAX)
 {
-public:
-    CRefuseOpen(const std::wstring& path, DWORD error, int first = INT_MAX)
-        : m_hook(
-              [=](LPCWSTR p, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD c, DWORD f, HANDLE t) mutable {
-                  if (path == p && first-- > 0) {
-                      g_Sys.SetLastError(error);
-                      return INVALID_HANDLE_VALUE;
-                  }
-                  return CSysHook<&CSysCalls::CreateFileW>::Next()(p, a, s, sa, c, f, t);
-              })
-    {
-    }
-
-private:
-    CSysHook<&CSysCalls::CreateFileW> m_hook;
-};
+    return Arrange<CSysHook<&CSysCalls::CreateFileW>>(
+        [=](LPCWSTR p, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD c, DWORD f, HANDLE t) mutable {
+            if (path == p && first-- > 0) {
+                g_Sys.SetLastError(error);
+                return INVALID_HANDLE_VALUE;
+            }
+            return CSysHook<&CSysCalls::CreateFileW>::Next()(p, a, s, sa, c, f, t);
+        });
+}

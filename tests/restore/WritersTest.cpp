@@ -56,7 +56,7 @@ TEST_F(DecryptAndRestore, TheImportCallbackFillsWhatItIsOfferedUnderTheLock)
 TEST(RecompressResoredFile, SendsSetCompressionOnTheHandleAndReportsItsOutcome)
 {
     CTempDir dir;
-    ASSERT_TRUE(WriteFileBytes(dir.Join(L"restored.bin"), "data"));
+    ASSERT_TRUE(WriteWholeFile(dir.Join(L"restored.bin"), "data"));
     CUniqueFile held(
         ::CreateFileW(dir.Join(L"restored.bin").c_str(), GENERIC_ALL, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     CDebugCapture trace;

@@ -2,6 +2,7 @@
 #pragma once
 #include "platform/SysCalls.h"
 #include <functional>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -99,6 +100,31 @@ private:
     bool m_bPersist;
     int m_nCalls = 0;
 };
+
+// What a case arranges (hooks armed, files planted), undone when the last holder goes.
+using Hold = std::shared_ptr<void>;
+template <class T, class... A>
+Hold Arrange(A&&... args)
+{
+    return std::make_shared<T>(std::forward<A>(args)...);
+}
+
+// An entry of a table of faults: armed while the holder it returns lives.
+using CFault = std::function<Hold()>;
+
+// The nth call of a row (from 1) fails with error and the row's failure value.
+template <auto Slot, class R>
+CFault FailNth(int nth, DWORD error, R value)
+{
+    return [=] { return Arrange<CSysFailNth<Slot>>(nth, error, value); };
+}
+
+// The row answers through handler instead.
+template <auto Slot>
+CFault Answer(typename CSysHook<Slot>::Handler handler)
+{
+    return [=] { return Arrange<CSysHook<Slot>>(handler); };
+}
 
 // Records the arguments of every call and passes it on.
 template <auto Slot>

@@ -1,5 +1,5 @@
-// A private temporary folder per test, and the tools' file helpers (which call Windows directly,
-// past any hooks) under the tests' names.
+// A private temporary folder per test, and two shorthands over the tools' file helpers (which call
+// Windows directly, past any hooks).
 #pragma once
 #include "tools/common/FileTools.h"
 #include <string>
@@ -18,14 +18,7 @@ private:
     std::wstring m_sPath;
 };
 
+// The file's bytes ("" when it cannot be read).
 std::string ReadFileBytes(const std::wstring& path, bool* ok = nullptr);
-inline bool WriteFileBytes(const std::wstring& path, const std::string& bytes)
-{
-    return WriteWholeFile(path, bytes);
-}
-inline bool FileExists(const std::wstring& path)
-{
-    return PathExists(path);
-}
 // The names in a folder (files and folders, without "." and ".."), sorted.
 std::vector<std::wstring> FilesIn(const std::wstring& folder);

@@ -64,8 +64,8 @@ TEST(QuarantineInspector, EveryKindOfItemGetsItsVerdict)
         desc.damages = c.m_damages;
         ASSERT_TRUE(BuildQuarItem(desc, dir.Join(c.m_base)));
     }
-    ASSERT_TRUE(WriteFileBytes(dir.Join(L"E1.xml"), "<signature><original size=\"1\""));
-    ASSERT_TRUE(WriteFileBytes(dir.Join(L"F1.cvq"), "a payload whose index is gone"));
+    ASSERT_TRUE(WriteWholeFile(dir.Join(L"E1.xml"), "<signature><original size=\"1\""));
+    ASSERT_TRUE(WriteWholeFile(dir.Join(L"F1.cvq"), "a payload whose index is gone"));
     std::map<std::wstring, std::string> before = Snapshot(dir.Path());
     std::vector<CInspectedItem> items;
     std::wstring problem;
