@@ -1,9 +1,9 @@
-// Files of the restore benchmark: numbered names, quarantine copies of a built item and
-// the items' pseudo-random content. The general file helpers are the tools' own
-// (tools/common/FileTools.h), which call Windows directly: the table of calls belongs to
-// the code being measured.
+// Files of the restore benchmark: numbered names and quarantine copies of a built item. The
+// general file helpers are the tools' own (tools/common/FileTools.h), which call Windows
+// directly: the table of calls belongs to the code being measured.
 #pragma once
 #include "tools/common/FileTools.h"
+#include "tools/common/PseudoRandom.h"
 #include <cstdint>
 #include <string>
 
@@ -18,6 +18,3 @@ bool NoIndexLeft(const std::wstring& folder);
 // payload is neither copied again nor read into a colder cache than the first time; where
 // links are refused it is copied.
 bool PlaceQuarantineCopy(const std::wstring& masterBase, const std::wstring& quarBase);
-
-// n bytes of a fixed pseudo-random sequence chosen by seed.
-std::string PseudoRandomBytes(size_t n, uint64_t seed);

@@ -11,7 +11,7 @@ namespace {
 std::optional<std::wstring> MessageOfLine(std::string_view line)
 {
     CLogLine parsed = ParseLogLine(line);
-    if (parsed.m_kind == ELineKind::Foreign || parsed.m_kind == ELineKind::OtherProgram)
+    if (parsed.m_lineTag != kSanarixLineTag)
         return std::nullopt;
     size_t tagEnd = parsed.m_lineTag.data() + parsed.m_lineTag.size() - line.data();
     return Utf8ToWide(std::string(line.substr(tagEnd)));

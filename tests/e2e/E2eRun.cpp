@@ -30,11 +30,6 @@ std::string LocalTimeText()
     return text;
 }
 
-bool IsOurs(const CLogLine& line)
-{
-    return line.m_kind != ELineKind::Foreign && line.m_kind != ELineKind::OtherProgram;
-}
-
 std::string WithoutLineFeed(std::string text)
 {
     if (!text.empty() && text.back() == '\n')
@@ -59,7 +54,7 @@ CFaults CheckLogForm(const CRepairRun& run)
         CLogLine parsed = ParseLogLine(line.m_text);
         if (run.m_sLog.compare(line.m_offset + line.m_text.size(), 2, "\r\n") != 0)
             faults.push_back("not ended by CR LF" + at);
-        if (!IsOurs(parsed) || parsed.m_lineTag != kSanarixLineTag)
+        if (parsed.m_lineTag != kSanarixLineTag)
             faults.push_back("not a line of ours" + at);
         if (parsed.m_pid != run.m_Result.m_dwProcessId)
             faults.push_back("another process" + at);
@@ -75,7 +70,7 @@ CFaults CheckLogForm(const CRepairRun& run)
         faults.push_back("zero bytes in the log");
     std::vector<std::string> mirrored;
     for (const std::string& message : run.m_Debugger)
-        if (IsOurs(ParseLogLine(WithoutLineFeed(message))))
+        if (ParseLogLine(WithoutLineFeed(message)).m_lineTag == kSanarixLineTag)
             mirrored.push_back(WithoutLineFeed(message));
     if (mirrored != lines)
         faults.push_back("the debugger got " + std::to_string(mirrored.size()) +
@@ -274,7 +269,7 @@ void KeepRunLog(const CRepairRun& run, const std::wstring& machine)
 std::string MessageOf(std::string_view text)
 {
     CLogLine line = ParseLogLine(text);
-    if (!IsOurs(line))
+    if (line.m_lineTag != kSanarixLineTag)
         return std::string(text);
     return std::string(text.substr(line.m_lineTag.data() + line.m_lineTag.size() - text.data()));
 }

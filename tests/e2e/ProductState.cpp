@@ -3,10 +3,10 @@
 #include "platform/Utf8.h"
 #include "restore/codecs/Md5Text.h"
 #include "tools/common/FileTools.h"
+#include "tools/common/PseudoRandom.h"
 #include "tools/product/Outcome.h"
 #include "tools/product/RegistryTools.h"
 #include "tools/product/Report.h"
-#include <algorithm>
 
 namespace {
 
@@ -17,9 +17,7 @@ std::string RegistryText(const std::wstring& key, const std::wstring& value)
     DWORD type = 0;
     std::wstring data;
     LSTATUS rc = ReadHklmValue(key, value, type, data);
-    std::replace(data.begin(), data.end(), L'\0', L'|');
-    return rc != ERROR_SUCCESS ? "error " + std::to_string(rc)
-                               : "type " + std::to_string(type) + ": " + WideToUtf8(data);
+    return "error " + std::to_string(rc) + " type " + std::to_string(type) + ": " + WideToUtf8(data);
 }
 
 } // namespace
@@ -64,7 +62,7 @@ void AddLargeItems(const CProductLayout& layout, CProductPlan& plan, const wchar
         CPlannedItem item;
         item.m_sBaseName = prefix + std::to_wstring(i);
         item.m_sThreat = kTargetThreat;
-        item.m_sContent = PlannedContent(100 + i, size + 4099 * i);
+        item.m_sContent = PseudoRandomBytes(size + 4099 * i, 100 + i);
         for (int j = 0; j < locations; ++j) {
             CPlannedLocation at = model;
             at.m_sFolder = layout.m_sVictims + prefix + L"\\" + std::wstring(1, L'a' + j) + L"\\";

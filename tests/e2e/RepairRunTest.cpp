@@ -6,8 +6,9 @@
 #include "tests/e2e/E2e.h"
 #include "tests/support/UnixLinks.h"
 #include "tools/common/FileTools.h"
-#include "tools/itembuilder/ItemBuilder.h"
+#include "tools/common/PseudoRandom.h"
 #include "tools/product/Report.h"
+#include "tools/product/SetupQuarantine.h"
 #include <gtest/gtest.h>
 
 namespace {
@@ -81,10 +82,7 @@ public:
             if (!WriteWholeFile(file, text) || !SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY))
                 faults.push_back("cannot write " + WideToUtf8(file));
         for (const CPlannedItem& planned : m_Items) {
-            CItemDescription description;
-            description.content = planned.m_sContent;
-            for (const CPlannedLocation& at : planned.m_Locations)
-                description.locations.push_back({at.m_sName, at.m_sFolder});
+            CItemDescription description = DescribeItem(planned, /*withSecurity=*/false);
             if (planned.m_sBaseName == L"T5")
                 description.damages.push_back({EItemDamage::WrongSize, 1000});
             if (!BuildQuarItem(description, m_sQuarantine + planned.m_sBaseName))
@@ -131,7 +129,7 @@ private:
     void Add(const wchar_t* base, size_t size, std::vector<CPlannedLocation> locations)
     {
         uint32_t seed = 200 + uint32_t(m_Items.size() + 1);
-        m_Items.push_back(CPlannedItem{base, kTargetThreat, PlannedContent(seed, size), locations, false});
+        m_Items.push_back(CPlannedItem{base, kTargetThreat, PseudoRandomBytes(size, seed), locations, false});
     }
 
     // The links go first: deleting through one would reach what it leads to.

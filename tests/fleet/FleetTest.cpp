@@ -6,7 +6,6 @@
 #include "tests/logreader/LogModel.h"
 #include "tools/common/ProgramOutput.h"
 #include "tools/logreader/LogReaderCommand.h"
-#include <windows.h>
 #include <optional>
 
 namespace {

@@ -5,6 +5,7 @@
 #include "restore/DecryptAndRestore.h"
 #include "tests/support/SysHooks.h"
 #include "tests/support/TestFiles.h"
+#include "tools/common/PseudoRandom.h"
 #include "tools/itembuilder/ItemBuilder.h"
 #include <gtest/gtest.h>
 #include <set>
@@ -71,14 +72,6 @@ struct CFaultInjector
     }};
 };
 
-static std::string Filler(size_t n, uint32_t seed)
-{
-    std::string s(n, '\0');
-    for (char& c : s)
-        c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 16);
-    return s;
-}
-
 // Quarantine Q, destinations D1 D2, afresh each run: A1 side stream and security; B2 two locations
 // (one ending in a backslash), a record past the writer's buffer, attributes 0x821; C3 EFS; D4 a
 // location where a file already stands.
@@ -91,9 +84,9 @@ public:
             CreateDirectoryW(m_Dir.Join(sub).c_str(), nullptr);
         const std::string security = std::string("\x01\x00\x04\x80", 4) + std::string(16, '\0');
         const std::wstring d1 = m_Dir.Join(L"D1"), d2 = m_Dir.Join(L"D2");
-        m_Items = {{L"A1", Filler(3000, 1), {{L"one.txt", d1}}},
-                   {L"B2", Filler(70000, 2), {{L"two.bin", d1 + L"\\"}, {L"two.bin", d2}}},
-                   {L"C3", Filler(5000, 3), {{L"efs.dat", d2}}},
+        m_Items = {{L"A1", PseudoRandomBytes(3000, 1), {{L"one.txt", d1}}},
+                   {L"B2", PseudoRandomBytes(70000, 2), {{L"two.bin", d1 + L"\\"}, {L"two.bin", d2}}},
+                   {L"C3", PseudoRandomBytes(5000, 3), {{L"efs.dat", d2}}},
                    {L"D4", "restored content", {{L"there.txt", d1}}, "was here first"}};
         m_Items[0].desc.extraStreams = {{4, 0, L":side", "an alternate stream"}};
         m_Items[0].desc.security = m_Items[1].desc.security = security;
@@ -103,9 +96,8 @@ public:
             EXPECT_TRUE(BuildQuarItem(item.desc, Quarantined(item, L"")));
             item.index = ReadFileBytes(Quarantined(item, L".xml"));
             item.payload = ReadFileBytes(Quarantined(item, L".cvq"));
-            if (!item.standing.empty()) {
-                EXPECT_TRUE(WriteWholeFile(Destination(item.desc.locations[0]), item.standing));
-            }
+            const CItemLocation& at = item.desc.locations[0]; // where a file stands first
+            EXPECT_TRUE(item.standing.empty() || WriteWholeFile(JoinPath(at.path, at.name), item.standing));
         }
     }
 
@@ -148,7 +140,7 @@ public:
                     isListed = isListed || (at.name == index.m_Files[f].name && at.path == index.m_Files[f].path);
                 listed += isListed;
                 bool exists = false;
-                const std::string bytes = ReadFileBytes(Destination(at), &exists);
+                const std::string bytes = ReadFileBytes(JoinPath(at.path, at.name), &exists);
                 const std::string where = tag + " location " + std::to_string(i) + ": ";
                 if (i == 0 && !item.standing.empty()) {
                     if (bytes != item.standing)
@@ -197,10 +189,6 @@ private:
     std::wstring Quarantined(const CItem& item, const wchar_t* ext) const
     {
         return m_Dir.Join(L"Q") + L"\\" + item.base + ext;
-    }
-    static std::wstring Destination(const CItemLocation& at)
-    {
-        return at.path + (at.path.back() == L'\\' ? L"" : L"\\") + at.name;
     }
 
     CTempDir m_Dir;

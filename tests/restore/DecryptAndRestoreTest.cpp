@@ -4,6 +4,7 @@
 #include "restore/Writers.h"
 #include "tests/restore/RestoreFixture.h"
 #include "tests/support/UnixLinks.h"
+#include "tools/common/PseudoRandom.h"
 #include <functional>
 
 namespace {
@@ -98,11 +99,10 @@ TEST_F(DecryptAndRestore, RestoresChecksAndRetiresEveryLocation)
     ExpectRetired();
     for (size_t i = 0; i < 2; ++i) {
         EXPECT_EQ(ReadFileBytes(Destination(i)), item.content);
-        WIN32_FILE_ATTRIBUTE_DATA data;
-        ASSERT_TRUE(GetFileAttributesExW(Destination(i).c_str(), GetFileExInfoStandard, &data));
-        EXPECT_EQ(data.dwFileAttributes & 0xFF, DWORD(item.attr));
-        const FILETIME& lwt = data.ftLastWriteTime;
-        EXPECT_EQ(int64_t(uint64_t(lwt.dwHighDateTime) << 32 | lwt.dwLowDateTime), item.lwt);
+        CFileFacts facts;
+        ASSERT_TRUE(ReadFileFacts(Destination(i), facts));
+        EXPECT_EQ(facts.m_dwAttributes & 0xFF, DWORD(item.attr));
+        EXPECT_EQ(facts.m_llWrite, item.lwt);
     }
 }
 
@@ -180,7 +180,7 @@ TEST_F(DecryptAndRestore, RefusalsBeforeAnythingIsWritten)
 TEST_F(DecryptAndRestore, FailuresAfterTheCreateLoseNothing)
 {
     const wchar_t kSizeDiffers[] = L"[VAULTKIT] VAULTKIT_ERROR_FILE_SIZE_MISMATCH";
-    auto backupWrite = [](int nth, DWORD error) { return FailNth<&CSysCalls::BackupWrite>(nth, error, FALSE); };
+    auto backupWrite = [](int n, DWORD error) { return FailNth<&CSysCalls::BackupWrite>(n, error, FALSE); };
     auto creates = [](DWORD second) { // both creates of the staging file refused
         return Answer<&CSysCalls::CreateFileW>(
             [n = 0, second](LPCWSTR p, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD c, DWORD f,
@@ -245,9 +245,7 @@ TEST_F(DecryptAndRestore, FailuresAfterTheCreateLoseNothing)
 // The size bounds the main data, size + allowance the rest: a record past either is refused (12) unwritten.
 TEST_F(DecryptAndRestore, TheItemsSizeBoundsWhatThePayloadCanWrite)
 {
-    std::string filler(kStreamAllowance + 200000, '\0');
-    for (size_t i = 0; i < filler.size(); ++i)
-        filler[i] = char(i * 13 + (i >> 10));
+    const std::string filler = PseudoRandomBytes(kStreamAllowance + 200000, 13);
     struct Case
     {
         std::vector<CItemStream> streams;

@@ -9,22 +9,19 @@ namespace {
 using HostileDestination = DecryptAndRestore;
 
 // Answers the nth final path asked (from 1) with path ("" = not found); respell changes the others.
-struct CFinalPathLie
+CFault FinalPathLie(int nth, std::wstring path, std::function<std::wstring(std::wstring)> respell = nullptr)
 {
-    CFinalPathLie(int nth, std::wstring path, std::function<std::wstring(std::wstring)> respell = nullptr)
-        : m_Hook([=, asked = 0](HANDLE h, LPWSTR out, DWORD room, DWORD flags) mutable -> DWORD {
-              DWORD n = CSysHook<&CSysCalls::GetFinalPathNameByHandleW>::Next()(h, out, room, flags);
-              std::wstring answer = ++asked == nth ? path
-                                    : respell      ? respell(std::wstring(out, n))
-                                                   : std::wstring(out, n);
-              g_Sys.SetLastError(ERROR_PATH_NOT_FOUND);
-              wcscpy(out, answer.c_str());
-              return DWORD(answer.size());
-          })
-    {
-    }
-    CSysHook<&CSysCalls::GetFinalPathNameByHandleW> m_Hook;
-};
+    return Answer<&CSysCalls::GetFinalPathNameByHandleW>(
+        [=, asked = 0](HANDLE h, LPWSTR out, DWORD room, DWORD flags) mutable -> DWORD {
+            DWORD n = CSysHook<&CSysCalls::GetFinalPathNameByHandleW>::Next()(h, out, room, flags);
+            std::wstring answer = ++asked == nth ? path
+                                  : respell      ? respell(std::wstring(out, n))
+                                                 : std::wstring(out, n);
+            g_Sys.SetLastError(ERROR_PATH_NOT_FOUND);
+            wcscpy(out, answer.c_str());
+            return DWORD(answer.size());
+        });
+}
 
 } // namespace
 
@@ -87,7 +84,7 @@ TEST_F(HostileDestination, WhereTheFileReallyIsDecides)
     const std::wstring redirected = kRefused + std::wstring(L"redirected to |") + elsewhere + L"|";
     const std::wstring unanswered =
         L"[VAULTKIT] GetFinalPathNameByHandle [VAULTKIT_ERROR_CANNOT_WRITE_DESTINATION (3)]";
-    auto lie = [](int nth, std::wstring path) { return [=] { return Arrange<CFinalPathLie>(nth, path); }; };
+    const auto lie = [](int nth, const std::wstring& path) { return FinalPathLie(nth, path); };
     // The final path spells the folder by a long name the index lacks: lookup 1 finds it, 2 fails;
     // 0: only the letter case differs, no lookup wanted.
     const std::wstring longFolder = L"\\\\?\\C:\\Long Folder Name\\";
@@ -100,8 +97,8 @@ TEST_F(HostileDestination, WhereTheFileReallyIsDecides)
                     ch = towlower(ch);
                 return path;
             };
-            return Hold(std::make_shared<std::pair<CFinalPathLie, CSysHook<&CSysCalls::GetLongPathNameW>>>(
-                std::piecewise_construct, std::forward_as_tuple(0, L"", respell),
+            return Hold(std::make_shared<std::pair<Hold, CSysHook<&CSysCalls::GetLongPathNameW>>>(
+                std::piecewise_construct, std::forward_as_tuple(FinalPathLie(0, L"", respell)()),
                 std::forward_as_tuple([=](LPCWSTR asked, LPWSTR out, DWORD) -> DWORD {
                     EXPECT_TRUE(lookup && Folder() == asked) << "looked up although the spelling matched";
                     g_Sys.SetLastError(ERROR_ACCESS_DENIED);

@@ -1,5 +1,6 @@
 // The planned content of the simulated product (see ProductPlan.h).
 #include "tools/product/ProductPlan.h"
+#include "tools/common/PseudoRandom.h"
 #include <algorithm>
 #include <cwctype>
 
@@ -48,7 +49,7 @@ CPlannedItem Item(const std::wstring& base, const std::wstring& threat, uint32_t
     CPlannedItem item;
     item.m_sBaseName = base;
     item.m_sThreat = threat;
-    item.m_sContent = PlannedContent(seed, size);
+    item.m_sContent = PseudoRandomBytes(size, seed);
     return item;
 }
 
@@ -166,15 +167,4 @@ CProductPlan GetProductPlan(const CProductLayout& layout)
         pending + L"cvbase.tmp", L"",
     };
     return plan;
-}
-
-std::string PlannedContent(uint32_t seed, size_t size)
-{
-    std::string bytes(size, '\0');
-    uint32_t state = seed * 2654435761u + 12345u;
-    for (size_t i = 0; i < size; ++i) {
-        state = state * 1664525u + 1013904223u;
-        bytes[i] = static_cast<char>(state >> 24);
-    }
-    return bytes;
 }

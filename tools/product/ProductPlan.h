@@ -77,6 +77,3 @@ struct CProductPlan
 };
 
 CProductPlan GetProductPlan(const CProductLayout& layout);
-
-// Deterministic content of the given size, different for every seed.
-std::string PlannedContent(uint32_t seed, size_t size);

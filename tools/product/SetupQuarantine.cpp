@@ -2,16 +2,13 @@
 // payload and index as the product would; the locations then get their own attributes and
 // times, which the builder gives every location alike.
 #include "tools/product/SetupQuarantine.h"
-#include "tools/itembuilder/ItemBuilder.h"
 #include "tools/common/FileTools.h"
 #include "tools/common/SecurityText.h"
 #include "tools/product/RegistryTools.h"
 
-namespace {
-
 // Everyone may do everything: a descriptor that any file system, Wine's included, can
 // take back without locking the tests out of the restored file.
-const wchar_t kSecurity[] = L"D:(A;;FA;;;WD)";
+static const wchar_t kSecurity[] = L"D:(A;;FA;;;WD)";
 
 CItemDescription DescribeItem(const CPlannedItem& item, bool withSecurity)
 {
@@ -26,6 +23,8 @@ CItemDescription DescribeItem(const CPlannedItem& item, bool withSecurity)
         description.locations.push_back({location.m_sName, location.m_sFolder});
     return description;
 }
+
+namespace {
 
 bool WriteItem(const std::wstring& base, const CPlannedItem& item, bool withSecurity)
 {
