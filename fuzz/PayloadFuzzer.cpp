@@ -14,57 +14,12 @@
 #include "fuzz/FuzzCheck.h"
 #include "restore/codecs/ComplementBytes.h"
 #include "restore/codecs/Md5Text.h"
-#include "restore/codecs/PayloadRecordLoop.h"
 #include "tools/itembuilder/ItemPayload.h"
 #include <algorithm>
-#include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
-
-struct Digests
-{
-    std::string original;
-    std::string crypted;
-    bool operator==(const Digests& o) const
-    {
-        return original == o.original && crypted == o.crypted;
-    }
-};
-
-// The loop's reads come from memory; what it hands on and the digests it gathers are kept.
-class CMemoryIo : public CPayloadRecordIo
-{
-public:
-    CMemoryIo(const uint8_t* data, size_t size) : m_pData(data), m_nSize(size) {}
-
-    std::string m_Written;
-    std::vector<Digests> m_Digests;
-
-private:
-    bool Read(uint8_t* into, uint32_t count, uint32_t& got) override
-    {
-        got = static_cast<uint32_t>(std::min<size_t>(count, m_nSize - m_nAt));
-        std::memcpy(into, m_pData + m_nAt, got);
-        m_nAt += got;
-        return true;
-    }
-    bool Admit(const PayloadRecordHeader&) override { return true; }
-    bool Write(const uint8_t* run, uint32_t size) override
-    {
-        m_Written.append(reinterpret_cast<const char*>(run), size);
-        return true;
-    }
-    void Digested(MD5_CTX& original, MD5_CTX& crypted) override
-    {
-        m_Digests.push_back({FinishDigestText(original), FinishDigestText(crypted)});
-    }
-
-    const uint8_t* m_pData;
-    size_t m_nSize;
-    size_t m_nAt = 0;
-};
 
 // The cipher as defined: plain = ((c - S) mod 256) XOR X, counters from 0x9E and 0x6A
 // advancing by 0x0B and 0x0D.
@@ -102,7 +57,7 @@ void CheckComplement(const uint8_t* data, size_t size, size_t runCap)
 // The item builder's reader, fed in runs of runCap bytes, tells the same framing as the
 // walk and, for a whole payload, the same digest texts as the loop gathered.
 void CheckReader(const uint8_t* data, size_t size, size_t runCap, PayloadCheck check,
-                 const std::vector<Digests>& digests)
+                 const CMemoryRecordLoop& loop)
 {
     std::vector<uint8_t> bytes(data, data + size);
     CPayloadReader reader(/*efs=*/false);
@@ -112,12 +67,8 @@ void CheckReader(const uint8_t* data, size_t size, size_t runCap, PayloadCheck c
     FuzzCheck(read.m_framing == check, "the item builder's reader and the walk agree");
     if (check != PayloadCheck::Ok)
         return;
-    std::vector<std::string> original, crypted;
-    for (const Digests& d : digests) {
-        original.push_back(d.original);
-        crypted.push_back(d.crypted);
-    }
-    FuzzCheck(read.m_hash == JoinDigestTexts(original) && read.m_qhash == JoinDigestTexts(crypted),
+    FuzzCheck(read.m_hash == JoinDigestTexts(loop.m_Original) &&
+                  read.m_qhash == JoinDigestTexts(loop.m_Crypted),
               "the item builder's reader gathers the writer's digests");
 }
 
@@ -134,15 +85,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     std::vector<PayloadRecord> records;
     PayloadCheck check = WalkPayloadRecords(data, size, records);
-    CMemoryIo io(data, size);
-    static std::vector<uint8_t> s_Buffer(kPayloadBufferBytes);
-    bool readThrough = RunPayloadRecords(io, s_Buffer.data(), runCap) == ERecordLoop::Done;
-    CheckReader(data, size, runCap, check, io.m_Digests);
+    CMemoryRecordLoop loop(data, size, runCap);
+    bool readThrough = loop.m_eEnd == ERecordLoop::Done;
+    CheckReader(data, size, runCap, check, loop);
 
     const bool cutInData = check == PayloadCheck::CutData;
     FuzzCheck(readThrough == (check == PayloadCheck::Ok || cutInData),
               "walk and writer agree on where a payload is refused");
-    FuzzCheck(io.m_Digests.size() == records.size() + (cutInData ? 1 : 0),
+    FuzzCheck(loop.m_Original.size() == records.size() + (cutInData ? 1 : 0),
               "walk and writer finish the same records");
     if (!readThrough)
         return 0;
@@ -153,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     FuzzCheck(cutInData || at == size, "the last whole record ends the payload");
     std::string written;
-    for (size_t i = 0; i < io.m_Digests.size(); ++i) {
+    for (size_t i = 0; i < loop.m_Original.size(); ++i) {
         PayloadRecord r;
         if (i < records.size()) {
             r = records[i];
@@ -164,10 +114,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::string stored, plain;
         RecordBytes(data, size, r, stored, plain);
         written += plain;
-        FuzzCheck(Md5Text(plain) == io.m_Digests[i].original &&
-                      Md5Text(stored) == io.m_Digests[i].crypted,
+        FuzzCheck(Md5Text(plain) == loop.m_Original[i] && Md5Text(stored) == loop.m_Crypted[i],
                   "digests gathered run by run equal the record's in one piece");
     }
-    FuzzCheck(written == io.m_Written, "the runs are the records, data deciphered");
+    FuzzCheck(written == loop.m_Written, "the runs are the records, data deciphered");
     return 0;
 }

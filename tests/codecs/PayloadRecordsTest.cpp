@@ -1,13 +1,10 @@
 // The walk over a payload's stream records and the restore writer's record loop, run over memory.
-#include "restore/codecs/Md5Text.h"
-#include "restore/codecs/PayloadRecordLoop.h"
 #include "tools/itembuilder/ItemPayload.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
-#include <numeric>
 #include <set>
 
 // A record whose header claims sizes that no stream would give.
@@ -20,46 +17,11 @@ static std::string WithSizes(std::string record, int64_t dataSize, uint32_t name
     return record;
 }
 
-// The loop over a payload in memory: the runs it hands on, the digests it gathers.
-class CMemoryPayload : public CPayloadRecordIo
+// The writer's loop over a payload held in a string.
+static CMemoryRecordLoop Loop(const std::string& payload, uint32_t runLimit)
 {
-public:
-    CMemoryPayload(const std::string& bytes, uint32_t runLimit) : m_sBytes(bytes)
-    {
-        std::vector<uint8_t> buffer(kPayloadBufferBytes);
-        m_eEnd = RunPayloadRecords(*this, buffer.data(), runLimit);
-    }
-
-    ERecordLoop m_eEnd;
-    std::vector<size_t> m_RunStarts;
-    std::string m_Written;
-    std::multiset<std::string> m_Original, m_Crypted;  // sorted as the index's texts
-
-private:
-    bool Read(uint8_t* into, uint32_t count, uint32_t& got) override
-    {
-        got = static_cast<uint32_t>(std::min<size_t>(count, m_sBytes.size() - m_nAt));
-        std::copy_n(m_sBytes.data() + m_nAt, got, into);
-        m_nAt += got;
-        return true;
-    }
-    bool Admit(const PayloadRecordHeader&) override { return true; }
-    bool Write(const uint8_t* run, uint32_t size) override
-    {
-        EXPECT_LE(size, kPayloadBufferBytes);
-        m_RunStarts.push_back(m_Written.size());
-        m_Written.append(reinterpret_cast<const char*>(run), size);
-        return true;
-    }
-    void Digested(MD5_CTX& original, MD5_CTX& crypted) override
-    {
-        m_Original.insert(FinishDigestText(original));
-        m_Crypted.insert(FinishDigestText(crypted));
-    }
-
-    std::string m_sBytes;
-    size_t m_nAt = 0;
-};
+    return CMemoryRecordLoop(reinterpret_cast<const uint8_t*>(payload.data()), payload.size(), runLimit);
+}
 
 // A damaged second record: the loop refuses what the walk refuses, and ends a record cut in its data.
 TEST(PayloadRecords, WalkAndLoopTellDamageAlike)
@@ -91,7 +53,7 @@ TEST(PayloadRecords, WalkAndLoopTellDamageAlike)
                   walk);
         EXPECT_EQ(records.size(), walk == PayloadCheck::Ok && !second.empty() ? 2u : 1u);
         EXPECT_EQ(records[0].End(), first.size());
-        CMemoryPayload loop(payload, kPayloadBufferBytes);
+        CMemoryRecordLoop loop = Loop(payload, kPayloadBufferBytes);
         const bool readThrough = walk == PayloadCheck::Ok || walk == PayloadCheck::CutData;
         EXPECT_EQ(loop.m_eEnd, readThrough ? ERecordLoop::Done : ERecordLoop::Unreadable);
         EXPECT_EQ(loop.m_Original.size(), readThrough && !second.empty() ? 2u : 1u);
@@ -120,7 +82,7 @@ TEST(PayloadRecordLoop, HandsOnEveryRecordDecipheredWithItsDigests)
     }
     for (uint32_t runLimit : {kPayloadBufferBytes, 4097u, 63u, 1u}) {
         SCOPED_TRACE(runLimit);
-        CMemoryPayload loop(payload.bytes, runLimit);
+        CMemoryRecordLoop loop = Loop(payload.bytes, runLimit);
         EXPECT_EQ(loop.m_eEnd, ERecordLoop::Done);
         EXPECT_TRUE(loop.m_Written == plain);
         EXPECT_TRUE(std::includes(loop.m_RunStarts.begin(), loop.m_RunStarts.end(), recordStarts.begin(),
@@ -129,8 +91,9 @@ TEST(PayloadRecordLoop, HandsOnEveryRecordDecipheredWithItsDigests)
             size_t end = i + 1 < loop.m_RunStarts.size() ? loop.m_RunStarts[i + 1] : plain.size();
             EXPECT_TRUE(recordStarts.count(loop.m_RunStarts[i]) || end - loop.m_RunStarts[i] <= runLimit)
                 << i;
+            EXPECT_LE(end - loop.m_RunStarts[i], kPayloadBufferBytes) << i;
         }
-        EXPECT_EQ(std::accumulate(loop.m_Original.begin(), loop.m_Original.end(), std::string()), payload.hash);
-        EXPECT_EQ(std::accumulate(loop.m_Crypted.begin(), loop.m_Crypted.end(), std::string()), payload.qhash);
+        EXPECT_EQ(JoinDigestTexts(loop.m_Original), payload.hash);
+        EXPECT_EQ(JoinDigestTexts(loop.m_Crypted), payload.qhash);
     }
 }

@@ -3,14 +3,11 @@
 #include "platform/Utf8.h"
 #include "restore/codecs/Md5Text.h"
 #include "tools/common/FileTools.h"
-#include "tools/common/PseudoRandom.h"
 #include "tools/product/Outcome.h"
 #include "tools/product/RegistryTools.h"
 #include "tools/product/Report.h"
 
 namespace {
-
-const int64_t kDay = 864000000000;
 
 std::string RegistryText(const std::wstring& key, const std::wstring& value)
 {
@@ -55,26 +52,14 @@ CFaults FreshProduct(const CProductLayout& layout, const CProductPlan& plan,
 void AddLargeItems(const CProductLayout& layout, CProductPlan& plan, const wchar_t* prefix,
                    int count, size_t size, int locations)
 {
-    const CPlannedLocation model = plan.m_Items.front().m_Locations.front();
     const uint32_t attributes[] = {FILE_ATTRIBUTE_ARCHIVE, FILE_ATTRIBUTE_READONLY,
                                    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE};
     for (int i = 0; i < count; ++i) {
-        CPlannedItem item;
-        item.m_sBaseName = prefix + std::to_wstring(i);
-        item.m_sThreat = kTargetThreat;
-        item.m_sContent = PseudoRandomBytes(size + 4099 * i, 100 + i);
-        for (int j = 0; j < locations; ++j) {
-            CPlannedLocation at = model;
-            at.m_sFolder = layout.m_sVictims + prefix + L"\\" + std::wstring(1, L'a' + j) + L"\\";
-            at.m_sName = L"part" + std::to_wstring(i) + L".bin";
-            at.m_dwAttributes = attributes[j % 3];
-            at.m_llCreation += (i + j) * kDay;
-            at.m_llWrite += (i + j) * kDay;
-            at.m_llAccess += (i + j) * kDay;
-            at.m_eFate = ELocationFate::Restored;
-            at.m_sExisting.clear();
-            item.m_Locations.push_back(at);
-        }
+        CPlannedItem item = PlannedItem(prefix + std::to_wstring(i), kTargetThreat, 100 + i, size + 4099 * i);
+        for (int j = 0; j < locations; ++j)
+            item.m_Locations.push_back(PlannedLocation(
+                layout.m_sVictims + prefix + L"\\" + std::wstring(1, L'a' + j) + L"\\",
+                L"part" + std::to_wstring(i) + L".bin", attributes[j % 3], i + j, ELocationFate::Restored));
         plan.m_Items.push_back(item);
     }
 }

@@ -6,7 +6,6 @@
 #include "tests/e2e/E2e.h"
 #include "tests/support/UnixLinks.h"
 #include "tools/common/FileTools.h"
-#include "tools/common/PseudoRandom.h"
 #include "tools/product/Report.h"
 #include "tools/product/SetupQuarantine.h"
 #include <gtest/gtest.h>
@@ -118,18 +117,13 @@ public:
 private:
     static CPlannedLocation Refused(const std::wstring& folder, const std::wstring& name)
     {
-        CPlannedLocation location;
-        location.m_sFolder = folder;
-        location.m_sName = name;
-        location.m_dwAttributes = FILE_ATTRIBUTE_ARCHIVE;
-        location.m_eFate = ELocationFate::Refused;
-        return location;
+        return PlannedLocation(folder, name, FILE_ATTRIBUTE_ARCHIVE, 0, ELocationFate::Refused);
     }
 
     void Add(const wchar_t* base, size_t size, std::vector<CPlannedLocation> locations)
     {
-        uint32_t seed = 200 + uint32_t(m_Items.size() + 1);
-        m_Items.push_back(CPlannedItem{base, kTargetThreat, PseudoRandomBytes(size, seed), locations, false});
+        m_Items.push_back(PlannedItem(base, kTargetThreat, 200 + uint32_t(m_Items.size() + 1), size));
+        m_Items.back().m_Locations = locations;
     }
 
     // The links go first: deleting through one would reach what it leads to.

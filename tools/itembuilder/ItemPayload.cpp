@@ -202,3 +202,31 @@ CPayloadSummary ReadItemPayload(std::string bytes, bool efs, bool keepStreams)
         reader.Feed(Bytes(bytes), bytes.size());
     return reader.Finish();
 }
+
+CMemoryRecordLoop::CMemoryRecordLoop(const uint8_t* data, size_t size, uint32_t runLimit)
+    : m_pData(data), m_nSize(size)
+{
+    std::vector<uint8_t> buffer(kPayloadBufferBytes);
+    m_eEnd = RunPayloadRecords(*this, buffer.data(), runLimit);
+}
+
+bool CMemoryRecordLoop::Read(uint8_t* into, uint32_t count, uint32_t& got)
+{
+    got = static_cast<uint32_t>(std::min<size_t>(count, m_nSize - m_nAt));
+    std::copy_n(m_pData + m_nAt, got, into);
+    m_nAt += got;
+    return true;
+}
+
+bool CMemoryRecordLoop::Write(const uint8_t* run, uint32_t size)
+{
+    m_RunStarts.push_back(m_Written.size());
+    m_Written.append(reinterpret_cast<const char*>(run), size);
+    return true;
+}
+
+void CMemoryRecordLoop::Digested(MD5_CTX& original, MD5_CTX& crypted)
+{
+    m_Original.push_back(FinishDigestText(original));
+    m_Crypted.push_back(FinishDigestText(crypted));
+}

@@ -1,11 +1,14 @@
 // The product's side of a quarantine payload: stream records in backup stream format with
 // their data enciphered (or, for items that were EFS-encrypted files, the complemented raw
-// export), and the digest texts the index keeps for it; and the reading of a payload back,
-// as the restore reads it, for the quarantine inspector and the tests. No Windows headers.
+// export), and the digest texts the index keeps for it; the reading of a payload back, as
+// the restore reads it, for the quarantine inspector and the tests; and the restore writer's
+// own record loop run over a payload in memory, for the fuzzer and the tests. No Windows
+// headers.
 #pragma once
 #include "restore/codecs/DigestList.h"
 #include "restore/codecs/Md5.h"
 #include "restore/codecs/PayloadCipher.h"
+#include "restore/codecs/PayloadRecordLoop.h"
 #include "restore/codecs/PayloadRecords.h"
 #include <cstddef>
 #include <cstdint>
@@ -91,3 +94,28 @@ private:
 
 // A whole payload held in memory.
 CPayloadSummary ReadItemPayload(std::string bytes, bool efs, bool keepStreams = false);
+
+// The writer's record loop (RunPayloadRecords) over a payload in memory, runs of at most
+// runLimit data bytes: how it ended, the runs it handed on and where each began, and each
+// record's digest texts, in the loop's order.
+class CMemoryRecordLoop : private CPayloadRecordIo
+{
+public:
+    CMemoryRecordLoop(const uint8_t* data, size_t size, uint32_t runLimit);
+
+    ERecordLoop m_eEnd;
+    std::string m_Written;
+    std::vector<size_t> m_RunStarts;
+    std::vector<std::string> m_Original; // over header, name and plain data
+    std::vector<std::string> m_Crypted;  // over header, name and data as stored
+
+private:
+    bool Read(uint8_t* into, uint32_t count, uint32_t& got) override;
+    bool Admit(const PayloadRecordHeader&) override { return true; }
+    bool Write(const uint8_t* run, uint32_t size) override;
+    void Digested(MD5_CTX& original, MD5_CTX& crypted) override;
+
+    const uint8_t* m_pData;
+    size_t m_nSize;
+    size_t m_nAt = 0;
+};

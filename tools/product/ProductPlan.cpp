@@ -28,31 +28,6 @@ bool EqualsNoCaseAtoZ(const std::wstring& a, const std::wstring& b)
     return true;
 }
 
-// Times a few days apart per location, whole seconds (every file system keeps those).
-CPlannedLocation Location(const std::wstring& folder, const std::wstring& name, uint32_t attr,
-                          int day, ELocationFate fate)
-{
-    CPlannedLocation location;
-    location.m_sFolder = folder;
-    location.m_sName = name;
-    location.m_dwAttributes = attr;
-    location.m_llCreation = kBaseTime + day * 86400 * kSecond;
-    location.m_llWrite = location.m_llCreation + 3600 * kSecond;
-    location.m_llAccess = location.m_llWrite + 60 * kSecond;
-    location.m_eFate = fate;
-    return location;
-}
-
-CPlannedItem Item(const std::wstring& base, const std::wstring& threat, uint32_t seed,
-                  size_t size)
-{
-    CPlannedItem item;
-    item.m_sBaseName = base;
-    item.m_sThreat = threat;
-    item.m_sContent = PseudoRandomBytes(size, seed);
-    return item;
-}
-
 void PlanEngine(CProductPlan& plan)
 {
     plan.m_EngineFiles = {
@@ -73,50 +48,50 @@ void PlanItems(const CProductLayout& layout, CProductPlan& plan)
     const ELocationFate restored = ELocationFate::Restored;
     const ELocationFate untouched = ELocationFate::Untouched;
 
-    CPlannedItem single = Item(L"A1", kTargetThreat, 1, 1000);
-    single.m_Locations = {Location(v + L"single\\", L"invoice.doc", kReadOnly | kArchive, 0,
+    CPlannedItem single = PlannedItem(L"A1", kTargetThreat, 1, 1000);
+    single.m_Locations = {PlannedLocation(v + L"single\\", L"invoice.doc", kReadOnly | kArchive, 0,
                                    restored)};
     plan.m_Items.push_back(single);
 
     // A few MiB: a realistic size, many restore buffers per location.
-    CPlannedItem triple = Item(L"A2", kTargetThreat, 2, 3 * 1024 * 1024 + 4321);
+    CPlannedItem triple = PlannedItem(L"A2", kTargetThreat, 2, 3 * 1024 * 1024 + 4321);
     triple.m_Locations = {
-        Location(v + L"multi\\a\\", L"setup.exe", kArchive, 1, restored),
-        Location(v + L"multi\\b\\", L"setup.exe", kHidden | kArchive, 2, restored),
-        Location(v + L"multi\\c\\", L"setup.exe", kReadOnly, 3, restored),
+        PlannedLocation(v + L"multi\\a\\", L"setup.exe", kArchive, 1, restored),
+        PlannedLocation(v + L"multi\\b\\", L"setup.exe", kHidden | kArchive, 2, restored),
+        PlannedLocation(v + L"multi\\c\\", L"setup.exe", kReadOnly, 3, restored),
     };
     plan.m_Items.push_back(triple);
 
     // Threat name in other letter case, folder kept without its trailing backslash.
-    CPlannedItem otherCase = Item(L"A3", L"Trojan.FakeAlert.5", 3, 4096);
-    otherCase.m_Locations = {Location(v + L"case", L"report.pdf", kArchive, 4, restored)};
+    CPlannedItem otherCase = PlannedItem(L"A3", L"Trojan.FakeAlert.5", 3, 4096);
+    otherCase.m_Locations = {PlannedLocation(v + L"case", L"report.pdf", kArchive, 4, restored)};
     plan.m_Items.push_back(otherCase);
 
-    CPlannedItem existing = Item(L"E1", kTargetThreat, 4, 2500);
+    CPlannedItem existing = PlannedItem(L"E1", kTargetThreat, 4, 2500);
     existing.m_Locations = {
-        Location(v + L"existing\\", L"budget.xls", kArchive, 5, ELocationFate::ExistingKept),
-        Location(v + L"existing\\copy\\", L"budget.xls", kArchive, 6, restored),
+        PlannedLocation(v + L"existing\\", L"budget.xls", kArchive, 5, ELocationFate::ExistingKept),
+        PlannedLocation(v + L"existing\\copy\\", L"budget.xls", kArchive, 6, restored),
     };
     existing.m_Locations[0].m_sExisting = "the user's own, newer budget\r\n";
     plan.m_Items.push_back(existing);
 
-    CPlannedItem longer = Item(L"B1", L"trojan.fakealert.55", 5, 300);
-    longer.m_Locations = {Location(v + L"skipped\\", L"longer.exe", kArchive, 7, untouched)};
+    CPlannedItem longer = PlannedItem(L"B1", L"trojan.fakealert.55", 5, 300);
+    longer.m_Locations = {PlannedLocation(v + L"skipped\\", L"longer.exe", kArchive, 7, untouched)};
     plan.m_Items.push_back(longer);
 
-    CPlannedItem other = Item(L"B2", L"Adware.Toolbar.2", 6, 800);
+    CPlannedItem other = PlannedItem(L"B2", L"Adware.Toolbar.2", 6, 800);
     other.m_Locations = {
-        Location(v + L"skipped\\", L"toolbar1.dll", kArchive, 8, untouched),
-        Location(v + L"skipped\\", L"toolbar2.dll", kArchive, 9, untouched),
+        PlannedLocation(v + L"skipped\\", L"toolbar1.dll", kArchive, 8, untouched),
+        PlannedLocation(v + L"skipped\\", L"toolbar2.dll", kArchive, 9, untouched),
     };
     plan.m_Items.push_back(other);
 
-    CPlannedItem shorter = Item(L"B3", L"trojan.fakealert", 7, 200);
-    shorter.m_Locations = {Location(v + L"skipped\\", L"shorter.exe", kArchive, 10, untouched)};
+    CPlannedItem shorter = PlannedItem(L"B3", L"trojan.fakealert", 7, 200);
+    shorter.m_Locations = {PlannedLocation(v + L"skipped\\", L"shorter.exe", kArchive, 10, untouched)};
     plan.m_Items.push_back(shorter);
 
-    CPlannedItem corrupt = Item(L"C1", kTargetThreat, 8, 500);
-    corrupt.m_Locations = {Location(v + L"corrupt\\", L"broken.exe", kArchive, 11, untouched)};
+    CPlannedItem corrupt = PlannedItem(L"C1", kTargetThreat, 8, 500);
+    corrupt.m_Locations = {PlannedLocation(v + L"corrupt\\", L"broken.exe", kArchive, 11, untouched)};
     corrupt.m_bCorruptIndex = true;
     plan.m_Items.push_back(corrupt);
 }
@@ -147,6 +122,29 @@ int CProductPlan::EngineMatches() const
 {
     return static_cast<int>(std::count_if(m_EngineFiles.begin(), m_EngineFiles.end(),
                                           [](const CPlannedEngineFile& f) { return f.m_bDeleted; }));
+}
+
+CPlannedLocation PlannedLocation(const std::wstring& folder, const std::wstring& name, uint32_t attr,
+                                 int day, ELocationFate fate)
+{
+    CPlannedLocation location;
+    location.m_sFolder = folder;
+    location.m_sName = name;
+    location.m_dwAttributes = attr;
+    location.m_llCreation = kBaseTime + day * 86400 * kSecond;
+    location.m_llWrite = location.m_llCreation + 3600 * kSecond;
+    location.m_llAccess = location.m_llWrite + 60 * kSecond;
+    location.m_eFate = fate;
+    return location;
+}
+
+CPlannedItem PlannedItem(const std::wstring& base, const std::wstring& threat, uint32_t seed, size_t size)
+{
+    CPlannedItem item;
+    item.m_sBaseName = base;
+    item.m_sThreat = threat;
+    item.m_sContent = PseudoRandomBytes(size, seed);
+    return item;
 }
 
 CProductPlan GetProductPlan(const CProductLayout& layout)
