@@ -81,7 +81,7 @@ struct CFakeProcesses
     {
         std::wstring exe;
         DWORD pid;
-            bool refuseTerminate = false;
+        bool refuseTerminate = false;
     };
     explicit CFakeProcesses(std::vector<CProcess> list) : m_List(std::move(list)) {}
     ~CFakeProcesses() { EXPECT_TRUE(m_Started.empty()) << "a started process's handle left open"; }
