@@ -20,14 +20,12 @@ std::wstring HostPathToWine(const std::string& hostPath)
     return path;
 }
 
+// Now, as the log reader spells a line's time, so that the two compare.
 std::string LocalTimeText()
 {
     SYSTEMTIME now = {};
     GetLocalTime(&now);
-    char text[32];
-    snprintf(text, sizeof(text), "%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth,
-             now.wDay, now.wHour, now.wMinute, now.wSecond);
-    return text;
+    return CLogTime{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond}.FormatDateTime();
 }
 
 std::string WithoutLineFeed(std::string text)

@@ -66,7 +66,8 @@ TEST(Fleet, TheWrapperPassesTheVerdictOfItsOwnRunThrough)
         CProgramOutput wrapped = RunCaptured(wrapper, log ? runLog.wstring() : L"");
         EXPECT_EQ(wrapped.m_sOutput, verdict);
         std::ostringstream checked, err;
-        EXPECT_EQ(wrapped.m_dwExitCode, DWORD(RunLogReader({"--check", logFolder / "sanarix.dbg"}, checked, err)));
+        const int verdictCode = RunLogReader({"--check", logFolder / "sanarix.dbg"}, checked, err);
+        EXPECT_EQ(wrapped.m_dwExitCode, DWORD(verdictCode));
         EXPECT_EQ(checked.str(), verdict + "\n"s);
         EXPECT_TRUE(fs::is_regular_file(installed));
         EXPECT_TRUE(fs::is_regular_file(logFolder / "pending-renames-before.reg"));

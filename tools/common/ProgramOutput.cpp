@@ -23,7 +23,8 @@ CProgramOutput RunForOutput(std::wstring commandLine, DWORD timeoutMs)
     if (si.hStdInput != INVALID_HANDLE_VALUE)
         CloseHandle(si.hStdInput);
     char buffer[4096];
-    for (DWORD got = 0; result.m_bStarted && ReadFile(read, buffer, sizeof buffer, &got, nullptr) && got > 0;)
+    DWORD got = 0;
+    while (result.m_bStarted && ReadFile(read, buffer, sizeof buffer, &got, nullptr) && got > 0)
         result.m_sOutput.append(buffer, got);
     CloseHandle(read);
     if (result.m_bStarted) {
