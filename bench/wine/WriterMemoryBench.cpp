@@ -4,8 +4,8 @@
 #include "bench/wine/BenchLibrary.h"
 #include "quarantine/Vaultkit.h"
 #include "restore/DecryptAndRestore.h"
-#include "tools/common/ProgramOutput.h"
 #include "tools/itembuilder/ItemBuilder.h"
+#include "tools/product/ProcessTools.h"
 #include <psapi.h>
 #include <cstdio>
 #include <cwchar>
@@ -41,7 +41,7 @@ int64_t PeakOfChildRestore(const CChildRestore& restore)
         return -1;
     std::wstring commandLine = Quoted(self) + L" --restore-one " + Quoted(restore.index) + L" " +
                                Quoted(restore.name) + L" " + Quoted(restore.folder);
-    CProgramOutput child = RunForOutput(commandLine, INFINITE);
+    CRunResult child = RunProgram(self, commandLine, INFINITE, /*catchOutput=*/true);
     if (!child.m_bStarted)
         return -1;
     const DWORD exitCode = child.m_dwExitCode;

@@ -4,19 +4,20 @@
 // renames and logreader.exe, and never judge a log an older run left. The logs are the real
 // runs' logs of the end-to-end scenarios.
 #include "tests/logreader/LogModel.h"
-#include "tools/common/ProgramOutput.h"
 #include "tools/logreader/LogReaderCommand.h"
+#include "tools/product/ProcessTools.h"
 #include <optional>
 
 namespace {
 
 using namespace std::string_literals;
 
-// The wrapper's output without the line ends at its end, FLEET_RUN_LOG set for the stand-in run.
-CProgramOutput RunCaptured(const std::wstring& command, const std::wstring& runLog = L"")
+// The wrapper run to its end, FLEET_RUN_LOG set for the stand-in run; its output without the
+// line ends at its end.
+CRunResult RunCaptured(const std::wstring& command, const std::wstring& runLog = L"")
 {
     SetEnvironmentVariableW(L"FLEET_RUN_LOG", runLog.empty() ? nullptr : runLog.c_str());
-    CProgramOutput run = RunForOutput(command, 60000);
+    CRunResult run = RunProgram(L"", command, 60000, /*catchOutput=*/true);
     run.m_sOutput.erase(run.m_sOutput.find_last_not_of("\r\n") + 1);
     return run;
 }
@@ -63,7 +64,7 @@ TEST(Fleet, TheWrapperPassesTheVerdictOfItsOwnRunThrough)
         fs::remove_all(logFolder);
         if (log)
             WriteBytes(runLog, *log);
-        CProgramOutput wrapped = RunCaptured(wrapper, log ? runLog.wstring() : L"");
+        CRunResult wrapped = RunCaptured(wrapper, log ? runLog.wstring() : L"");
         EXPECT_EQ(wrapped.m_sOutput, verdict);
         std::ostringstream checked, err;
         const int verdictCode = RunLogReader({"--check", logFolder / "sanarix.dbg"}, checked, err);
@@ -77,7 +78,7 @@ TEST(Fleet, TheWrapperPassesTheVerdictOfItsOwnRunThrough)
 
     // A run that writes nothing leaves an older run's log, which the wrapper does not judge.
     WriteBytes(logFolder / "sanarix.dbg", RealLog("E2E-FIRST-RUN"));
-    CProgramOutput silent = RunCaptured(wrapper);
+    CRunResult silent = RunCaptured(wrapper);
     EXPECT_EQ(silent.m_sOutput, "no log");
     EXPECT_EQ(silent.m_dwExitCode, 25u);
     // Nor when its sanarix.exe cannot be started.

@@ -52,7 +52,7 @@ bool WaitForProcessCount(const std::wstring& name, bool wantRunning, DWORD timeo
 }
 
 bool StartProgram(const std::wstring& program, const std::wstring& commandLine,
-                  CProcessInfo& process, DWORD creationFlags)
+                  CProcessInfo& process, DWORD creationFlags, HANDLE standardOutput)
 {
     SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
     CUniqueFile nul(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
@@ -62,11 +62,12 @@ bool StartProgram(const std::wstring& program, const std::wstring& commandLine,
     si.cb = sizeof(si);
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdInput = nul.get();
-    si.hStdOutput = nul.get();
+    si.hStdOutput = standardOutput ? standardOutput : nul.get();
     si.hStdError = nul.get();
     std::wstring line = commandLine;
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(program.c_str(), &line[0], /*lpProcessAttributes=*/nullptr,
+    if (!CreateProcessW(program.empty() ? nullptr : program.c_str(), &line[0],
+                        /*lpProcessAttributes=*/nullptr,
                         /*lpThreadAttributes=*/nullptr, /*bInheritHandles=*/TRUE,
                         creationFlags, /*lpEnvironment=*/nullptr,
                         /*lpCurrentDirectory=*/nullptr, &si, &pi))
@@ -76,16 +77,28 @@ bool StartProgram(const std::wstring& program, const std::wstring& commandLine,
 }
 
 CRunResult RunProgram(const std::wstring& program, const std::wstring& commandLine,
-                      DWORD timeoutMs)
+                      DWORD timeoutMs, bool catchOutput)
 {
     CRunResult result;
     CProcessInfo process;
-    if (!StartProgram(program, commandLine, process)) {
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+    CUniqueHandle readEnd, writeEnd;
+    if (catchOutput && (!CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, /*nSize=*/0) ||
+                        !SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0))) {
+        result.m_dwError = GetLastError();
+        return result;
+    }
+    if (!StartProgram(program, commandLine, process, CREATE_NO_WINDOW, writeEnd.get())) {
         result.m_dwError = GetLastError();
         return result;
     }
     result.m_bStarted = true;
     result.m_dwProcessId = process.m_dwProcessId;
+    writeEnd.reset(); // the child holds the only write end now: the reads end when it does
+    char chunk[4096];
+    DWORD got = 0;
+    while (catchOutput && ReadFile(readEnd.get(), chunk, sizeof(chunk), &got, nullptr) && got > 0)
+        result.m_sOutput.append(chunk, got);
     result.m_bEnded = WaitForSingleObject(process.m_hProcess.get(), timeoutMs) == WAIT_OBJECT_0;
     GetExitCodeProcess(process.m_hProcess.get(), &result.m_dwExitCode);
     return result;
