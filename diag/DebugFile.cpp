@@ -124,13 +124,17 @@ size_t KeptStart(const std::string& tail)
 
 } // namespace
 
-EDebugFileOpen OpenDebugFile(const wchar_t* path, CUniqueFile& file)
+EDebugFileOpen OpenDebugFile(const wchar_t* path, CUniqueFile& file, bool& created)
 {
-    bool created = false;
     if (!OpenOrCreate(path, file, created))
         return EDebugFileOpen::Unopenable;
-    if (IsOurFile(file.get(), path))
+    if (IsOurFile(file.get(), path)) {
+        // The mark goes in before any line, so that a run that opens the new file at the same
+        // moment finds it there (a failed write leaves it to the first line).
+        if (created)
+            AppendToDebugFile(file.get(), kBom, 3);
         return EDebugFileOpen::Opened;
+    }
     if (created) {
         // Ours and empty, but at a place the path did not name: take it away again.
         FILE_DISPOSITION_INFO dispose = {};

@@ -169,7 +169,8 @@ void CDebugLog::WriteLine(const wchar_t* text)
 void CDebugLog::AppendToFile(const wchar_t* line)
 {
     CUniqueFile file;
-    EDebugFileOpen opened = OpenDebugFile(m_szFile, file);
+    bool created = false;
+    EDebugFileOpen opened = OpenDebugFile(m_szFile, file, created);
     if (opened != EDebugFileOpen::Opened) {
         DebugOut(opened == EDebugFileOpen::Refused
                      ? L"Debug file is a link or lies elsewhere, not written: %s\n"
@@ -180,6 +181,13 @@ void CDebugLog::AppendToFile(const wchar_t* line)
     long long size = 0;
     if (!DebugFileSize(file.get(), size))
         return WriteFailed();
+    // Empty, and not made by us: another run has just created it and is about to put its
+    // mark in. Two marks, one of them in the middle, would spoil a line of the log.
+    for (int wait = 0; size == 0 && !created && wait < kMarkWaits; ++wait) {
+        g_Sys.Sleep(1);
+        if (!DebugFileSize(file.get(), size))
+            return WriteFailed();
+    }
     if (size + static_cast<long long>(wcslen(line)) > kTrimLimit && !Trim(file.get(), size))
         return;
     char bytes[3 + 2 + kLineBytes];
@@ -207,7 +215,7 @@ bool CDebugLog::Trim(HANDLE file, long long& size)
     return true;
 }
 
-// What goes before the line: a byte-order mark in a new file; a line end when the file
+// What goes before the line: a byte-order mark in a file still empty; a line end when the file
 // ends inside a line (cut short by a full disk or a failed write), so that the line
 // starts on a line of its own. Returns the byte count.
 size_t CDebugLog::LineStart(HANDLE file, long long size, char* bytes)

@@ -33,6 +33,7 @@ public:
     static const size_t kDebugChars = 1024;
     static const long long kTrimLimit = 0x500000;  // 5 MiB
     static const long long kTrimKeep = 0x280000;   // keep about half
+    static const int kMarkWaits = 50;              // 1 ms each, for another run's byte-order mark
     // A line as UTF-8: at most three bytes per UTF-16 unit, two for a line end.
     static const size_t kLineBytes = 3 * kLineChars;
 

@@ -190,6 +190,42 @@ TEST_F(DebugLogTest, FailedAllocationAndWritesLeaveNoThrowAndNoRunOnLine)
     EXPECT_EQ(FileBytes(), kBom + kStartMarker);
 }
 
+// A run that finds the log just created by another, still empty, waits for that run's mark
+// instead of writing a second one; a file left empty gets the mark after the wait.
+TEST_F(DebugLogTest, AnEmptyLogOfAnotherRunGetsOneMark)
+{
+    for (bool otherMarks : {true, false}) {
+        ASSERT_TRUE(WriteWholeFile(m_sFile, ""));
+        int waits = 0;
+        CSysHook<&CSysCalls::Sleep> wait([&](DWORD ms) {
+            EXPECT_EQ(ms, 1u);
+            if (++waits == 2 && otherMarks) { // the other run's mark and first line
+                const std::string other = kBom + Line("other");
+                HANDLE h = ::CreateFileW(m_sFile.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         nullptr, OPEN_EXISTING, 0, nullptr);
+                DWORD n = 0;
+                ASSERT_TRUE(::WriteFile(h, other.data(), DWORD(other.size()), &n, nullptr));
+                ::CloseHandle(h);
+            }
+        });
+        CDebugLog log;
+        Open(log);
+        EXPECT_EQ(waits, otherMarks ? 2 : CDebugLog::kMarkWaits);
+        EXPECT_EQ(FileBytes(), (otherMarks ? kBom + Line("other") : kBom) + kStartMarker);
+    }
+    // The run that creates the file writes the mark at once, on its own, before any line.
+    DeleteFileW(m_sFile.c_str());
+    std::vector<std::string> writes;
+    CSysHook<&CSysCalls::WriteFile> record([&](HANDLE h, LPCVOID b, DWORD n, LPDWORD w, LPOVERLAPPED o) {
+        writes.emplace_back(static_cast<const char*>(b), n);
+        return CSysHook<&CSysCalls::WriteFile>::Next()(h, b, n, w, o);
+    });
+    CDebugLog log;
+    Open(log);
+    ASSERT_EQ(writes.size(), 4u);
+    EXPECT_EQ(writes[0], kBom);
+}
+
 // A link, a second name or another place than the path names is never written (a file the log
 // made there goes again); letter case of the final path is no other place.
 TEST_F(DebugLogTest, LinksOtherNamesAndOtherPlacesAreNeverWritten)
