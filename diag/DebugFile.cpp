@@ -8,7 +8,10 @@
 namespace {
 
 const char kBom[] = "\xEF\xBB\xBF";
-const DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE; // as the runtime's streams share
+// Reading and writing shared as the runtime's streams share them, and deletion too: the file
+// this run has just created is held with DELETE access (for a misplaced one to go again),
+// and another run opening the log at that moment must not be refused its line.
+const DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // A link is opened as itself, so that it shows as one instead of being followed.
 const DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
 const DWORD kChunkBytes = 1024 * 1024;
@@ -124,17 +127,13 @@ size_t KeptStart(const std::string& tail)
 
 } // namespace
 
-EDebugFileOpen OpenDebugFile(const wchar_t* path, CUniqueFile& file, bool& created)
+EDebugFileOpen OpenDebugFile(const wchar_t* path, CUniqueFile& file)
 {
+    bool created = false;
     if (!OpenOrCreate(path, file, created))
         return EDebugFileOpen::Unopenable;
-    if (IsOurFile(file.get(), path)) {
-        // The mark goes in before any line, so that a run that opens the new file at the same
-        // moment finds it there (a failed write leaves it to the first line).
-        if (created)
-            AppendToDebugFile(file.get(), kBom, 3);
+    if (IsOurFile(file.get(), path))
         return EDebugFileOpen::Opened;
-    }
     if (created) {
         // Ours and empty, but at a place the path did not name: take it away again.
         FILE_DISPOSITION_INFO dispose = {};

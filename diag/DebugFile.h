@@ -19,9 +19,9 @@ enum class EDebugFileOpen
     Refused,    // a link, several names, or another place than the path names
 };
 
-// Opens path for reading and writing: the existing file, or a new one, which gets its
-// byte-order mark at once (created is then true). Never follows a link to create its target.
-EDebugFileOpen OpenDebugFile(const wchar_t* path, CUniqueFile& file, bool& created);
+// Opens path for reading and writing: the existing file, or a new, empty one. Never follows
+// a link to create its target.
+EDebugFileOpen OpenDebugFile(const wchar_t* path, CUniqueFile& file);
 
 // Size of the open file; false when it cannot be read.
 bool DebugFileSize(HANDLE file, long long& size);

@@ -3,6 +3,7 @@
 // buffer, is caught where a line enters the file.
 #include "diag/DebugLog.h"
 #include "diag/DebugFile.h"
+#include "diag/DebugFileLock.h"
 #include "diag/TextBuffer.h"
 #include "platform/SysCalls.h"
 #include <cwchar>
@@ -169,8 +170,7 @@ void CDebugLog::WriteLine(const wchar_t* text)
 void CDebugLog::AppendToFile(const wchar_t* line)
 {
     CUniqueFile file;
-    bool created = false;
-    EDebugFileOpen opened = OpenDebugFile(m_szFile, file, created);
+    EDebugFileOpen opened = OpenDebugFile(m_szFile, file);
     if (opened != EDebugFileOpen::Opened) {
         DebugOut(opened == EDebugFileOpen::Refused
                      ? L"Debug file is a link or lies elsewhere, not written: %s\n"
@@ -178,16 +178,15 @@ void CDebugLog::AppendToFile(const wchar_t* line)
                  m_szFile);
         return;
     }
+    // From the size to the append, no other run's line comes between: else two runs at a
+    // new file could both put a mark in, or a trim cut the other's line.
+    CDebugFileLock lock(file.get(), m_bLockMissed ? 0 : kLockWaitMs);
+    if (!lock.Held() && !m_bLockMissed)
+        DebugOut(L"Debug file locked elsewhere, written without the lock: %s\n", m_szFile);
+    m_bLockMissed = !lock.Held();
     long long size = 0;
     if (!DebugFileSize(file.get(), size))
         return WriteFailed();
-    // Empty, and not made by us: another run has just created it and is about to put its
-    // mark in. Two marks, one of them in the middle, would spoil a line of the log.
-    for (int wait = 0; size == 0 && !created && wait < kMarkWaits; ++wait) {
-        g_Sys.Sleep(1);
-        if (!DebugFileSize(file.get(), size))
-            return WriteFailed();
-    }
     if (size + static_cast<long long>(wcslen(line)) > kTrimLimit && !Trim(file.get(), size))
         return;
     char bytes[3 + 2 + kLineBytes];

@@ -7,10 +7,10 @@
 #include "platform/WinHeaders.h"
 #include <cstddef>
 
-// The rows, in a fixed order. Add new rows at the end of their group; the unit test of the
-// table checks the count and the order. A row wrapped in SANARIX_LATE names a function
-// that some supported Windows versions lack: its default looks the function up when first
-// called instead of importing it, so the program still starts there.
+// The rows, in a fixed order; add new rows at the end of their group. A row wrapped in
+// SANARIX_LATE names a function that some supported Windows versions lack: its default
+// looks the function up when first called instead of importing it, so the program still
+// starts there.
 #define SANARIX_LATE(X, fn) X(fn)
 #define SANARIX_SYSCALLS(X)                                                                \
     /* errors, time, ids, debugger */                                                      \
@@ -49,6 +49,7 @@
     X(SetKernelObjectSecurity)                                                             \
     X(GetFileInformationByHandle) X(GetFinalPathNameByHandleW) X(SetEndOfFile)             \
     X(SetFileInformationByHandle) X(CompareStringOrdinal) X(GetLongPathNameW)              \
+    X(LockFileEx) X(UnlockFileEx)                                                          \
     /* backup restore and raw EFS import */                                                \
     X(BackupWrite) X(OpenEncryptedFileRawW) X(WriteEncryptedFileRaw)                      \
     X(CloseEncryptedFileRaw)

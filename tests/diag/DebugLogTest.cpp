@@ -1,9 +1,11 @@
 // The debug log: exact bytes, levels, markers, the 5 MiB trim, failing writes, files never written.
+#include "diag/DebugFile.h"
 #include "diag/DebugLog.h"
 #include "tests/support/SysHooks.h"
 #include "tests/support/TestFiles.h"
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cwctype>
@@ -18,11 +20,12 @@ void* operator new(size_t size)
         throw std::bad_alloc();
     return p;
 }
-void operator delete(void* p) noexcept
+// Not inlined: the compiler would see operator new's pointer reach free() and warn.
+__attribute__((noinline)) void operator delete(void* p) noexcept
 {
     std::free(p);
 }
-void operator delete(void* p, size_t) noexcept
+__attribute__((noinline)) void operator delete(void* p, size_t) noexcept
 {
     std::free(p);
 }
@@ -190,40 +193,71 @@ TEST_F(DebugLogTest, FailedAllocationAndWritesLeaveNoThrowAndNoRunOnLine)
     EXPECT_EQ(FileBytes(), kBom + kStartMarker);
 }
 
-// A run that finds the log just created by another, still empty, waits for that run's mark
-// instead of writing a second one; a file left empty gets the mark after the wait.
-TEST_F(DebugLogTest, AnEmptyLogOfAnotherRunGetsOneMark)
+// Each line is written under the file's lock: a run that finds it held waits, so another run's
+// mark and line come whole before ours and the file gets one mark. A lock that does not come
+// within the wait is said once; the line is written all the same, and the next ones try once.
+TEST_F(DebugLogTest, AnotherRunsLinesComeWholeBetweenOurs)
 {
-    for (bool otherMarks : {true, false}) {
-        ASSERT_TRUE(WriteWholeFile(m_sFile, ""));
-        int waits = 0;
-        CSysHook<&CSysCalls::Sleep> wait([&](DWORD ms) {
-            EXPECT_EQ(ms, 1u);
-            if (++waits == 2 && otherMarks) { // the other run's mark and first line
-                const std::string other = kBom + Line("other");
-                HANDLE h = ::CreateFileW(m_sFile.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                         nullptr, OPEN_EXISTING, 0, nullptr);
-                DWORD n = 0;
-                ASSERT_TRUE(::WriteFile(h, other.data(), DWORD(other.size()), &n, nullptr));
-                ::CloseHandle(h);
-            }
-        });
-        CDebugLog log;
-        Open(log);
-        EXPECT_EQ(waits, otherMarks ? 2 : CDebugLog::kMarkWaits);
-        EXPECT_EQ(FileBytes(), (otherMarks ? kBom + Line("other") : kBom) + kStartMarker);
-    }
-    // The run that creates the file writes the mark at once, on its own, before any line.
-    DeleteFileW(m_sFile.c_str());
-    std::vector<std::string> writes;
-    CSysHook<&CSysCalls::WriteFile> record([&](HANDLE h, LPCVOID b, DWORD n, LPDWORD w, LPOVERLAPPED o) {
-        writes.emplace_back(static_cast<const char*>(b), n);
+    CVirtualClock clock;
+    int busy = 0;             // the next tries find the lock held
+    bool otherWrites = false; // its holder writes its mark and a line before it lets go
+    std::string events;       // b: found held, l: locked, w: written, u: unlocked
+    CSysHook<&CSysCalls::LockFileEx> lock([&](HANDLE h, DWORD flags, DWORD, DWORD low, DWORD high,
+                                              LPOVERLAPPED at) -> BOOL {
+        EXPECT_EQ(flags, DWORD(LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY));
+        EXPECT_TRUE(at->OffsetHigh >= 0x100u && low == 1 && high == 0) << "the lock would cover lines";
+        if (busy == 0) {
+            events += "l";
+            return CSysHook<&CSysCalls::LockFileEx>::Next()(h, flags, 0, low, high, at);
+        }
+        if (--busy == 0 && otherWrites) {
+            // Opened as every run opens it, while ours still holds the file it created.
+            CUniqueFile other;
+            EXPECT_EQ(OpenDebugFile(m_sFile.c_str(), other), EDebugFileOpen::Opened);
+            const std::string bytes = kBom + Line("other");
+            DWORD n = 0;
+            EXPECT_TRUE(::WriteFile(other.get(), bytes.data(), DWORD(bytes.size()), &n, nullptr));
+        }
+        events += "b";
+        g_Sys.SetLastError(ERROR_LOCK_VIOLATION);
+        return FALSE;
+    });
+    CSysHook<&CSysCalls::UnlockFileEx> unlock([&](HANDLE h, DWORD, DWORD low, DWORD high, LPOVERLAPPED at) {
+        events += "u";
+        return CSysHook<&CSysCalls::UnlockFileEx>::Next()(h, 0, low, high, at);
+    });
+    CSysHook<&CSysCalls::WriteFile> write([&](HANDLE h, LPCVOID b, DWORD n, LPDWORD w, LPOVERLAPPED o) {
+        events += "w";
         return CSysHook<&CSysCalls::WriteFile>::Next()(h, b, n, w, o);
     });
+
+    busy = 3;  // another run holds it while it writes the new file's mark and first line
+    otherWrites = true;
     CDebugLog log;
     Open(log);
-    ASSERT_EQ(writes.size(), 4u);
-    EXPECT_EQ(writes[0], kBom);
+    EXPECT_EQ(FileBytes(), kBom + Line("other") + kStartMarker);
+    EXPECT_EQ(clock.Sleeps(), std::vector<DWORD>(3, 1));
+    EXPECT_EQ(events, "bbblwulwulwu");
+
+    // Held by someone past the wait: said once, both lines written without it, the second
+    // after a single try; once the lock has been had again, a held lock is waited for again.
+    ASSERT_TRUE(WriteWholeFile(m_sFile, ""));
+    otherWrites = false;
+    busy = INT_MAX;
+    events.clear();
+    LogYs(log);
+    LogYs(log);
+    EXPECT_EQ(clock.Sleeps().size(), 3 + size_t(CDebugLog::kLockWaitMs));
+    EXPECT_EQ(events, std::string(CDebugLog::kLockWaitMs + 1, 'b') + "wbw");
+    const std::wstring said = L"Debug file locked elsewhere, written without the lock: " + m_sFile + L"\n";
+    EXPECT_EQ(std::count(m_Debugger.Lines().begin(), m_Debugger.Lines().end(), said), 1);
+    busy = 0;
+    events.clear();
+    LogYs(log);
+    busy = 2;
+    LogYs(log);
+    EXPECT_EQ(events, "lwubblwu");
+    EXPECT_EQ(FileBytes(), kBom + kYs + kYs + kYs + kYs);
 }
 
 // A link, a second name or another place than the path names is never written (a file the log
