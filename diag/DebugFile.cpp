@@ -1,5 +1,6 @@
 // The debug file on disk (see DebugFile.h).
 #include "diag/DebugFile.h"
+#include "diag/DebugWait.h"
 #include "platform/Utf8.h"
 #include <algorithm>
 #include <cwchar>
@@ -18,14 +19,19 @@ const DWORD kChunkBytes = 1024 * 1024;
 
 // The existing file, or a new one (created is then true). A name that exists but cannot
 // be opened as a file, such as a link whose target is missing, is never created through.
-bool OpenOrCreate(const wchar_t* path, CUniqueFile& file, bool& created)
+// A file held open without write sharing is tried again for waitMs.
+bool OpenOrCreate(const wchar_t* path, CUniqueFile& file, bool& created, unsigned waitMs)
 {
     created = false;
-    // Twice: another run may create the file between our two attempts.
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    auto openExisting = [&] {
         file.reset(g_Sys.CreateFileW(path, GENERIC_READ | GENERIC_WRITE, kShare,
                                      /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING, kFlags,
                                      /*hTemplateFile=*/nullptr));
+        return file || g_Sys.GetLastError() != ERROR_SHARING_VIOLATION;
+    };
+    // Twice: another run may create the file between our two attempts.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        TryWithin(waitMs, openExisting);
         if (file)
             return true;
         if (g_Sys.GetLastError() != ERROR_FILE_NOT_FOUND)
@@ -127,11 +133,12 @@ size_t KeptStart(const std::string& tail)
 
 } // namespace
 
-EDebugFileOpen OpenDebugFile(const wchar_t* path, CUniqueFile& file)
+EDebugFileOpen OpenDebugFile(const wchar_t* path, CUniqueFile& file, unsigned waitMs)
 {
     bool created = false;
-    if (!OpenOrCreate(path, file, created))
-        return EDebugFileOpen::Unopenable;
+    if (!OpenOrCreate(path, file, created, waitMs))
+        return g_Sys.GetLastError() == ERROR_SHARING_VIOLATION ? EDebugFileOpen::Busy
+                                                               : EDebugFileOpen::Unopenable;
     if (IsOurFile(file.get(), path))
         return EDebugFileOpen::Opened;
     if (created) {

@@ -17,11 +17,13 @@ enum class EDebugFileOpen
     Opened,
     Unopenable, // missing folder, no access, or a name that is neither file nor link
     Refused,    // a link, several names, or another place than the path names
+    Busy,       // held open past the wait by a program that shares no writing
 };
 
 // Opens path for reading and writing: the existing file, or a new, empty one. Never follows
-// a link to create its target.
-EDebugFileOpen OpenDebugFile(const wchar_t* path, CUniqueFile& file);
+// a link to create its target. A file another program holds without sharing it for writing
+// is tried again for waitMs (0: once).
+EDebugFileOpen OpenDebugFile(const wchar_t* path, CUniqueFile& file, unsigned waitMs);
 
 // Size of the open file; false when it cannot be read.
 bool DebugFileSize(HANDLE file, long long& size);

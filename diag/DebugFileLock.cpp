@@ -1,11 +1,11 @@
 // The debug file's lock between runs (see DebugFileLock.h).
 #include "diag/DebugFileLock.h"
-#include "platform/SysCalls.h"
+#include "diag/DebugWait.h"
 
 namespace {
 
-// One byte at 2^62: no log comes near it, and the offset is valid for every file system's
-// locks (the range neither wraps nor reaches the sign bit).
+// One byte at 2^62: no log comes near it, and the range neither wraps nor reaches the sign
+// bit of a file offset.
 OVERLAPPED LockRange()
 {
     OVERLAPPED at = {};
@@ -17,16 +17,12 @@ OVERLAPPED LockRange()
 
 CDebugFileLock::CDebugFileLock(HANDLE file, unsigned waitMs) : m_hFile(file)
 {
-    const ULONGLONG start = g_Sys.GetTickCount64();
-    for (;;) {
+    m_bHeld = TryWithin(waitMs, [file] {
         OVERLAPPED at = LockRange();
-        m_bHeld = g_Sys.LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY,
-                                   /*dwReserved=*/0, /*nNumberOfBytesToLockLow=*/1,
-                                   /*nNumberOfBytesToLockHigh=*/0, &at) != FALSE;
-        if (m_bHeld || g_Sys.GetTickCount64() - start >= waitMs)
-            return;
-        g_Sys.Sleep(1);
-    }
+        return g_Sys.LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY,
+                                /*dwReserved=*/0, /*nNumberOfBytesToLockLow=*/1,
+                                /*nNumberOfBytesToLockHigh=*/0, &at) != FALSE;
+    });
 }
 
 CDebugFileLock::~CDebugFileLock()

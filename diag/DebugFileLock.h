@@ -10,8 +10,8 @@
 class CDebugFileLock
 {
 public:
-    // Tries for waitMs, 1 ms between tries (0: one try). A lock held longer is not another
-    // run writing a line; the line is written without it.
+    // Tries for waitMs (0: once). A lock held longer is not another run writing a line; the
+    // line is written without it.
     CDebugFileLock(HANDLE file, unsigned waitMs);
     // Declared after the file's owner, so that the lock goes before the handle closes.
     ~CDebugFileLock();

@@ -169,9 +169,11 @@ void CDebugLog::WriteLine(const wchar_t* text)
 
 void CDebugLog::AppendToFile(const wchar_t* line)
 {
+    const unsigned waitMs = m_bWaitMissed ? 0 : kWaitMs;
     CUniqueFile file;
-    EDebugFileOpen opened = OpenDebugFile(m_szFile, file);
+    EDebugFileOpen opened = OpenDebugFile(m_szFile, file, waitMs);
     if (opened != EDebugFileOpen::Opened) {
+        m_bWaitMissed = opened == EDebugFileOpen::Busy;
         DebugOut(opened == EDebugFileOpen::Refused
                      ? L"Debug file is a link or lies elsewhere, not written: %s\n"
                      : L"Cannot open debug file: %s\n",
@@ -180,10 +182,10 @@ void CDebugLog::AppendToFile(const wchar_t* line)
     }
     // From the size to the append, no other run's line comes between: else two runs at a
     // new file could both put a mark in, or a trim cut the other's line.
-    CDebugFileLock lock(file.get(), m_bLockMissed ? 0 : kLockWaitMs);
-    if (!lock.Held() && !m_bLockMissed)
+    CDebugFileLock lock(file.get(), waitMs);
+    if (!lock.Held() && waitMs > 0)
         DebugOut(L"Debug file locked elsewhere, written without the lock: %s\n", m_szFile);
-    m_bLockMissed = !lock.Held();
+    m_bWaitMissed = !lock.Held();
     long long size = 0;
     if (!DebugFileSize(file.get(), size))
         return WriteFailed();

@@ -33,7 +33,8 @@ public:
     static const size_t kDebugChars = 1024;
     static const long long kTrimLimit = 0x500000;  // 5 MiB
     static const long long kTrimKeep = 0x280000;   // keep about half
-    static const unsigned kLockWaitMs = 1000;      // for the lock another run holds for a line
+    // For the lock another run holds for a line, or for a program holding the file unshared.
+    static const unsigned kWaitMs = 1000;
     // A line as UTF-8: at most three bytes per UTF-16 unit, two for a line end.
     static const size_t kLineBytes = 3 * kLineChars;
 
@@ -83,9 +84,9 @@ private:
     // The next line checks that the file ends with a line end: the first line of a run,
     // and the first after a write that failed.
     bool m_bFreshLine = false;
-    // The last line was written without the file's lock, which did not come in time: the
-    // next ones try it once, without waiting.
-    bool m_bLockMissed = false;
+    // The last line found the file held or locked past the wait: the next ones try once,
+    // without waiting.
+    bool m_bWaitMissed = false;
 };
 
 // The process-wide log, built before the main routine runs.

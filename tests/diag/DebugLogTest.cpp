@@ -196,6 +196,7 @@ TEST_F(DebugLogTest, FailedAllocationAndWritesLeaveNoThrowAndNoRunOnLine)
 // Each line is written under the file's lock: a run that finds it held waits, so another run's
 // mark and line come whole before ours and the file gets one mark. A lock that does not come
 // within the wait is said once; the line is written all the same, and the next ones try once.
+// A file held open by a program that shares no writing is waited for the same way.
 TEST_F(DebugLogTest, AnotherRunsLinesComeWholeBetweenOurs)
 {
     CVirtualClock clock;
@@ -213,7 +214,7 @@ TEST_F(DebugLogTest, AnotherRunsLinesComeWholeBetweenOurs)
         if (--busy == 0 && otherWrites) {
             // Opened as every run opens it, while ours still holds the file it created.
             CUniqueFile other;
-            EXPECT_EQ(OpenDebugFile(m_sFile.c_str(), other), EDebugFileOpen::Opened);
+            EXPECT_EQ(OpenDebugFile(m_sFile.c_str(), other, 0), EDebugFileOpen::Opened);
             const std::string bytes = kBom + Line("other");
             DWORD n = 0;
             EXPECT_TRUE(::WriteFile(other.get(), bytes.data(), DWORD(bytes.size()), &n, nullptr));
@@ -247,8 +248,8 @@ TEST_F(DebugLogTest, AnotherRunsLinesComeWholeBetweenOurs)
     events.clear();
     LogYs(log);
     LogYs(log);
-    EXPECT_EQ(clock.Sleeps().size(), 3 + size_t(CDebugLog::kLockWaitMs));
-    EXPECT_EQ(events, std::string(CDebugLog::kLockWaitMs + 1, 'b') + "wbw");
+    EXPECT_EQ(clock.Sleeps().size(), 3 + size_t(CDebugLog::kWaitMs));
+    EXPECT_EQ(events, std::string(CDebugLog::kWaitMs + 1, 'b') + "wbw");
     const std::wstring said = L"Debug file locked elsewhere, written without the lock: " + m_sFile + L"\n";
     EXPECT_EQ(std::count(m_Debugger.Lines().begin(), m_Debugger.Lines().end(), said), 1);
     busy = 0;
@@ -258,6 +259,22 @@ TEST_F(DebugLogTest, AnotherRunsLinesComeWholeBetweenOurs)
     LogYs(log);
     EXPECT_EQ(events, "lwubblwu");
     EXPECT_EQ(FileBytes(), kBom + kYs + kYs + kYs + kYs);
+
+    // Held open by a program that shares no writing: waited for the same way.
+    const DWORD held = ERROR_SHARING_VIOLATION;
+    {
+        CSysFailNth<&CSysCalls::CreateFileW> first(1, held, INVALID_HANDLE_VALUE);
+        CSysFailNth<&CSysCalls::CreateFileW> second(1, held, INVALID_HANDLE_VALUE);
+        LogYs(log);
+    }
+    {
+        CSysFailNth<&CSysCalls::CreateFileW> always(1, held, INVALID_HANDLE_VALUE, /*persist=*/true);
+        LogYs(log);
+        LogYs(log);
+        EXPECT_EQ(always.Calls(), int(CDebugLog::kWaitMs) + 2);
+    }
+    EXPECT_EQ(clock.Sleeps().size(), 3 + 2 + 2 + 2 * size_t(CDebugLog::kWaitMs));
+    EXPECT_EQ(FileBytes(), kBom + kYs + kYs + kYs + kYs + kYs);
 }
 
 // A link, a second name or another place than the path names is never written (a file the log
