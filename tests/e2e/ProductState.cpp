@@ -6,6 +6,7 @@
 #include "tools/product/Outcome.h"
 #include "tools/product/RegistryTools.h"
 #include "tools/product/Report.h"
+#include <algorithm>
 
 namespace {
 
@@ -14,6 +15,7 @@ std::string RegistryText(const std::wstring& key, const std::wstring& value)
     DWORD type = 0;
     std::wstring data;
     LSTATUS rc = ReadHklmValue(key, value, type, data);
+    std::replace(data.begin(), data.end(), L'\0', L'|'); // a multi-string's separators, readable
     return "error " + std::to_string(rc) + " type " + std::to_string(type) + ": " + WideToUtf8(data);
 }
 

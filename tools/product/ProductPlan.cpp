@@ -49,8 +49,8 @@ void PlanItems(const CProductLayout& layout, CProductPlan& plan)
     const ELocationFate untouched = ELocationFate::Untouched;
 
     CPlannedItem single = PlannedItem(L"A1", kTargetThreat, 1, 1000);
-    single.m_Locations = {PlannedLocation(v + L"single\\", L"invoice.doc", kReadOnly | kArchive, 0,
-                                   restored)};
+    single.m_Locations = {
+        PlannedLocation(v + L"single\\", L"invoice.doc", kReadOnly | kArchive, 0, restored)};
     plan.m_Items.push_back(single);
 
     // A few MiB: a realistic size, many restore buffers per location.
@@ -69,7 +69,8 @@ void PlanItems(const CProductLayout& layout, CProductPlan& plan)
 
     CPlannedItem existing = PlannedItem(L"E1", kTargetThreat, 4, 2500);
     existing.m_Locations = {
-        PlannedLocation(v + L"existing\\", L"budget.xls", kArchive, 5, ELocationFate::ExistingKept),
+        PlannedLocation(v + L"existing\\", L"budget.xls", kArchive, 5,
+                        ELocationFate::ExistingKept),
         PlannedLocation(v + L"existing\\copy\\", L"budget.xls", kArchive, 6, restored),
     };
     existing.m_Locations[0].m_sExisting = "the user's own, newer budget\r\n";
@@ -87,11 +88,13 @@ void PlanItems(const CProductLayout& layout, CProductPlan& plan)
     plan.m_Items.push_back(other);
 
     CPlannedItem shorter = PlannedItem(L"B3", L"trojan.fakealert", 7, 200);
-    shorter.m_Locations = {PlannedLocation(v + L"skipped\\", L"shorter.exe", kArchive, 10, untouched)};
+    shorter.m_Locations = {
+        PlannedLocation(v + L"skipped\\", L"shorter.exe", kArchive, 10, untouched)};
     plan.m_Items.push_back(shorter);
 
     CPlannedItem corrupt = PlannedItem(L"C1", kTargetThreat, 8, 500);
-    corrupt.m_Locations = {PlannedLocation(v + L"corrupt\\", L"broken.exe", kArchive, 11, untouched)};
+    corrupt.m_Locations = {
+        PlannedLocation(v + L"corrupt\\", L"broken.exe", kArchive, 11, untouched)};
     corrupt.m_bCorruptIndex = true;
     plan.m_Items.push_back(corrupt);
 }
@@ -124,8 +127,8 @@ int CProductPlan::EngineMatches() const
                                           [](const CPlannedEngineFile& f) { return f.m_bDeleted; }));
 }
 
-CPlannedLocation PlannedLocation(const std::wstring& folder, const std::wstring& name, uint32_t attr,
-                                 int day, ELocationFate fate)
+CPlannedLocation PlannedLocation(const std::wstring& folder, const std::wstring& name,
+                                 uint32_t attr, int day, ELocationFate fate)
 {
     CPlannedLocation location;
     location.m_sFolder = folder;
@@ -138,7 +141,8 @@ CPlannedLocation PlannedLocation(const std::wstring& folder, const std::wstring&
     return location;
 }
 
-CPlannedItem PlannedItem(const std::wstring& base, const std::wstring& threat, uint32_t seed, size_t size)
+CPlannedItem PlannedItem(const std::wstring& base, const std::wstring& threat, uint32_t seed,
+                         size_t size)
 {
     CPlannedItem item;
     item.m_sBaseName = base;

@@ -80,7 +80,8 @@ CProductPlan GetProductPlan(const CProductLayout& layout);
 
 // A location with times of its own: created `day` days after a fixed date, written an hour
 // later, read a minute after that, in whole seconds (every file system keeps those).
-CPlannedLocation PlannedLocation(const std::wstring& folder, const std::wstring& name, uint32_t attr,
-                                 int day, ELocationFate fate);
+CPlannedLocation PlannedLocation(const std::wstring& folder, const std::wstring& name,
+                                 uint32_t attr, int day, ELocationFate fate);
 // An item without locations whose content is size pseudo-random bytes chosen by seed.
-CPlannedItem PlannedItem(const std::wstring& base, const std::wstring& threat, uint32_t seed, size_t size);
+CPlannedItem PlannedItem(const std::wstring& base, const std::wstring& threat, uint32_t seed,
+                         size_t size);
